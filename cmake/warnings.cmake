@@ -1,0 +1,9 @@
+# Warning set for the project's own targets; FACUP_WERROR turns them into errors (scripts/test sets it).
+option(FACUP_WERROR "Treat warnings of the project's own code as errors" OFF)
+
+function(facup_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wformat=2 -Wundef)
+  if(FACUP_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
