@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -77,10 +79,12 @@ const upgrade_stages FAKE_STAGES = {
 
 struct driver_test : ::testing::Test {
     test_files::scratch_dir dir;
+    std::filesystem::path saved_cwd = std::filesystem::current_path();
 
+    // Each test works in a directory of its own: the result file lands in the current directory.
     void SetUp() override
     {
-        std::remove("flashret.txt");
+        std::filesystem::current_path(dir.path());
         boxes.clear();
         box_answer = BOX_ANSWER_OK;
         g_message_box = record_box;
@@ -100,7 +104,7 @@ struct driver_test : ::testing::Test {
     {
         recording_commands::restore();
         g_message_box = platform_message_box;
-        std::remove("flashret.txt");
+        std::filesystem::current_path(saved_cwd);
     }
 };
 

@@ -38,11 +38,15 @@ struct workstation_test : ::testing::Test {
     paths p;
     std::string root = p.root, units = p.units, firmware = p.firmware, program = p.program;
 
+    test_files::scratch_dir dir;
+    fs::path saved_cwd = fs::current_path();
+
+    // Each test works in a directory of its own: the information file lives in the current one.
     void SetUp() override
     {
+        fs::current_path(dir.path());
         std::error_code ec;
         fs::remove_all(root, ec);
-        std::remove(".deviceRelateInfo.txt");
         recording_commands::install();
         raised.clear();
         set_outcome_reporter(record_outcome);
@@ -53,6 +57,7 @@ struct workstation_test : ::testing::Test {
         cleanup_workstation();
         recording_commands::restore();
         set_outcome_reporter(nullptr);
+        fs::current_path(saved_cwd);
     }
     void make_directories()
     {
