@@ -41,6 +41,7 @@ std::string result_file() { return test_files::read_file("flashret.txt"); }
 
 // The stage table with every stage passing and counting its calls; one stage can be made to fail.
 int failing_step = 0;
+int guard_failure = 1;  // what the guard returns when it fails
 std::vector<int> steps_run;
 int purges = 0;
 int ending = ENDING_FULL;
@@ -52,7 +53,7 @@ int step(int n, int pass, int fail)
 }
 
 const upgrade_stages FAKE_STAGES = {
-    [] { return step(1, 0, 1); },
+    [] { return step(1, 0, guard_failure); },
     [](char *, char *) { return step(2, 0, -4); },
     [] { step(3, 0, 0); },
     [](const char *) { return step(4, 1, 0); },
@@ -95,6 +96,7 @@ struct driver_test : ::testing::Test {
         recording_commands::install();
         g_stages = FAKE_STAGES;
         failing_step = 0;
+        guard_failure = 1;
         steps_run.clear();
         purges = 0;
         ending = ENDING_FULL;
@@ -255,6 +257,15 @@ TEST_F(driver_test, ExitCodeOfEachStage)
         EXPECT_EQ(test_files::exists("flashret.txt"), c.step == 9) << "step " << c.step;
     }
     EXPECT_EQ(result_file(), "");  // step 16 left the file alone
+}
+
+// A guard that could not be created has cleaned up; the run goes on all the same.
+TEST_F(driver_test, RunGoesOnWhenTheGuardCannotBeCreated)
+{
+    failing_step = 1;
+    guard_failure = -1;
+    EXPECT_EQ(run_upgrade(), 0);
+    EXPECT_EQ(steps_run.size(), 18u);
 }
 
 TEST_F(driver_test, EndingsAfterTheReply)

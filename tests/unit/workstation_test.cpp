@@ -10,6 +10,9 @@
 
 #include <cstring>
 #include <filesystem>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -214,3 +217,23 @@ TEST_F(workstation_test, UtilityFileWriting)
     ASSERT_EQ(write_firmware_buffer_file(stub.c_str()), 0);
     EXPECT_EQ(test_files::read_file(stub), std::string(1, '\0'));
 }
+
+#ifndef _WIN32
+// With no descriptor left, the guard cannot be created: the clean-up runs and the run may go on.
+TEST_F(workstation_test, GuardThatCannotBeCreated)
+{
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    int rc = acquire_instance_guard();
+    setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(g_instance_mutex, nullptr);
+    EXPECT_TRUE(flag_is_set(g_upgrade_quit));
+    EXPECT_EQ(commands(), (std::vector<std::string>{CMD_KILL_SHTTPD, CMD_KILL_NODE, CMD_FIREWALL_ON}));
+    EXPECT_TRUE(raised.empty());
+}
+#endif
