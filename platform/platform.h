@@ -1,14 +1,99 @@
 // Services of the operating system that the rest of the tree uses, in the tool's own terms.
 // This is the one place that knows the platform; each service has a Win32 side
 // (platform_win32.cpp) and a POSIX side (platform_posix.cpp), chosen by the build. Socket services
-// have their own header, socket.h.
+// have their own header, socket.h; command texts and paths are in commands.h.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+
+// ---- Files and directories ----
 
 // Size in bytes of the file at path, from the run-time library's stat; 0 when path is null or the
 // file cannot be examined. Sizes past 4 GiB wrap, as the 32-bit result dictates.
 uint32_t file_size_of(const char *path);
+
+// True when something exists at path (_access with mode 0, access F_OK).
+bool platform_exists(const char *path);
+
+// Creates one directory (_mkdir, mkdir 0755). 0 on success.
+int platform_mkdir(const char *path);
+
+// True when stat succeeds on path and says directory.
+bool platform_is_directory(const char *path);
+
+// Lets the file at path be run as a program (chmod +x on POSIX; nothing on Windows). 0 on success.
+int platform_make_executable(const char *path);
+
+// Calls visit for each entry name of the directory but "." and "..". Returns 0, or -1 when the
+// directory cannot be opened (nothing is visited then).
+int platform_list_directory(const char *dir, void (*visit)(const char *name, void *context), void *context);
+
+// ---- Console and user interface ----
+
+// Message box styles (the MessageBoxA flag values) and answers.
+const unsigned BOX_STYLE_ERROR = 0x10010;   // MB_SETFOREGROUND | MB_ICONERROR: OK, error icon
+const unsigned BOX_STYLE_PLAIN = 0x10000;   // MB_SETFOREGROUND: OK, no icon
+const unsigned BOX_STYLE_WARNING = 0x10031; // MB_SETFOREGROUND | MB_ICONWARNING | MB_OKCANCEL
+const int BOX_ANSWER_OK = 1;                // IDOK
+const int BOX_ANSWER_CANCEL = 2;            // IDCANCEL, also when the box is closed
+
+// Shows a message box with no owner and waits for the answer. POSIX: the caption and text on
+// standard output; with a terminal on standard input the answer is read from it (Enter is OK, "c"
+// is Cancel for an OK/Cancel box); without a terminal the answer is OK.
+int platform_message_box(unsigned style, const char *caption, const char *text);
+
+// Sets the console title (SetConsoleTitleA; the terminal title escape when standard output is a
+// terminal). Failures are ignored.
+void platform_set_console_title(const char *title);
+
+// Language identifiers of the user interface that the tool tells apart.
+const unsigned UI_LANGUAGE_CHINESE_PRC = 0x0804;
+const unsigned UI_LANGUAGE_CHINESE_TAIWAN = 0x0404;
+
+// The user's default UI language (GetUserDefaultUILanguage). POSIX: from LC_ALL, LC_MESSAGES or
+// LANG, the first that is set: zh_CN 0x0804, zh_TW 0x0404, zh_HK 0x0C04, zh_SG 0x1004, zh 0x0004,
+// anything else English (0x0409).
+unsigned platform_ui_language();
+
+// ---- Named mutex ----
+
+struct platform_mutex;
+
+// An existing mutex of this name (OpenMutexA), or null when there is none.
+platform_mutex *platform_mutex_open(const char *name);
+
+// Creates the mutex, owned by the caller (CreateMutexA). Null when it cannot be created; *existed
+// tells whether it already existed (the handle then names the other owner's mutex). POSIX: an
+// abstract Unix socket named after the mutex, freed by the kernel when the process ends and scoped
+// to the network namespace.
+platform_mutex *platform_mutex_create(const char *name, bool *existed);
+
+// Releases a handle from open or create; null is allowed.
+void platform_mutex_close(platform_mutex *mutex);
+
+// ---- Processes and threads ----
+
+// Runs a command through the command interpreter (_popen, popen) / closes it and waits for its end
+// (_pclose, pclose). Null when the command cannot be started.
+FILE *platform_popen(const char *command, const char *mode);
+int platform_pclose(FILE *stream);
+
+// Runs a command through the command interpreter and waits for it (system).
+int platform_system(const char *command);
+
+// Starts the program of command_line (first word; double quotes group words) with its standard
+// output and standard error into an anonymous pipe, and returns without waiting. A detached thread
+// drains the pipe so the program never blocks on it. When dir is given the program is started with
+// that current directory and the caller's current directory is the same afterwards, on every road.
+// Returns 0 started, -1 the pipe cannot be created, -2 the process cannot be created.
+int platform_spawn_piped(const char *dir, char *command_line);
+
+// Starts a detached thread running body(argument). Returns the thread's identifier (nonzero), or 0
+// when the thread cannot be created.
+unsigned long platform_thread_start(void (*body)(void *), void *argument);
+
+// ---- Errors ----
 
 // The system's message text for an error code: on Windows the message table's text
 // (FormatMessageW, then converted to the ANSI code page); on POSIX the resolver's text for a

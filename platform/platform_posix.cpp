@@ -1,11 +1,259 @@
-// POSIX side of the platform services.
+// POSIX side of the platform services (the Linux port).
 #include "platform.h"
 #include "socket.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+// ---- Files and directories ----
+
+bool platform_exists(const char *path) { return access(path, F_OK) == 0; }
+
+int platform_mkdir(const char *path) { return mkdir(path, 0755); }
+
+int platform_make_executable(const char *path) { return chmod(path, 0755); }
+
+// ---- Console and user interface ----
+
+int platform_message_box(unsigned style, const char *caption, const char *text)
+{
+    bool ok_cancel = (style & 0xF) == 1;
+    std::printf("\n[%s]\n%s\n", caption, text);
+    if (!isatty(STDIN_FILENO)) {
+        std::fflush(stdout);
+        return BOX_ANSWER_OK;
+    }
+    std::printf(ok_cancel ? "[OK: Enter, Cancel: c] " : "[OK: Enter] ");
+    std::fflush(stdout);
+    char answer[64];
+    if (std::fgets(answer, sizeof answer, stdin) == nullptr)
+        return ok_cancel ? BOX_ANSWER_CANCEL : BOX_ANSWER_OK;
+    if (ok_cancel && (answer[0] == 'c' || answer[0] == 'C'))
+        return BOX_ANSWER_CANCEL;
+    return BOX_ANSWER_OK;
+}
+
+void platform_set_console_title(const char *title)
+{
+    if (isatty(STDOUT_FILENO)) {
+        std::printf("\033]0;%s\007", title);
+        std::fflush(stdout);
+    }
+}
+
+unsigned platform_ui_language()
+{
+    const char *locale = nullptr;
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        locale = std::getenv(name);
+        if (locale != nullptr && locale[0] != '\0')
+            break;
+    }
+    if (locale == nullptr || std::strncmp(locale, "zh", 2) != 0)
+        return 0x0409;
+    const struct {
+        const char *prefix;
+        unsigned id;
+    } chinese[] = {{"zh_CN", 0x0804}, {"zh_TW", 0x0404}, {"zh_HK", 0x0C04}, {"zh_SG", 0x1004}};
+    for (const auto &c : chinese)
+        if (std::strncmp(locale, c.prefix, 5) == 0)
+            return c.id;
+    return 0x0004;
+}
+
+// ---- Named mutex: an abstract Unix socket, bound and listening while held ----
+
+struct platform_mutex {
+    int fd;  // the bound socket, or -1 for a handle naming another process's mutex
+};
+
+static socklen_t abstract_address(const char *name, sockaddr_un *addr)
+{
+    std::memset(addr, 0, sizeof *addr);
+    addr->sun_family = AF_UNIX;
+    size_t n = std::strlen(name);
+    if (n > sizeof addr->sun_path - 1)
+        n = sizeof addr->sun_path - 1;
+    std::memcpy(addr->sun_path + 1, name, n);  // sun_path[0] = 0: the abstract namespace
+    return (socklen_t)(offsetof(sockaddr_un, sun_path) + 1 + n);
+}
+
+platform_mutex *platform_mutex_open(const char *name)
+{
+    sockaddr_un addr;
+    socklen_t len = abstract_address(name, &addr);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    bool held = connect(fd, (sockaddr *)&addr, len) == 0;
+    close(fd);
+    return held ? new platform_mutex{-1} : nullptr;
+}
+
+platform_mutex *platform_mutex_create(const char *name, bool *existed)
+{
+    *existed = false;
+    sockaddr_un addr;
+    socklen_t len = abstract_address(name, &addr);
+    // Close-on-exec: a program the tool starts must not keep the guard after the tool has ended.
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    if (bind(fd, (sockaddr *)&addr, len) != 0) {
+        int err = errno;
+        close(fd);
+        if (err != EADDRINUSE)
+            return nullptr;
+        *existed = true;
+        return new platform_mutex{-1};
+    }
+    listen(fd, 16);
+    return new platform_mutex{fd};
+}
+
+void platform_mutex_close(platform_mutex *mutex)
+{
+    if (mutex == nullptr)
+        return;
+    if (mutex->fd >= 0)
+        close(mutex->fd);
+    delete mutex;
+}
+
+// ---- Processes and threads ----
+
+FILE *platform_popen(const char *command, const char *mode) { return popen(command, mode); }
+
+int platform_pclose(FILE *stream) { return pclose(stream); }
+
+int platform_system(const char *command) { return std::system(command); }
+
+namespace {
+
+// Splits a command line into words: blanks separate, double quotes group and are dropped.
+std::vector<std::string> split_command_line(const char *line)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false, quoted = false;
+    for (const char *p = line; *p != '\0'; p++) {
+        if (*p == '"') {
+            quoted = !quoted;
+            in_word = true;
+        } else if ((*p == ' ' || *p == '\t') && !quoted) {
+            if (in_word)
+                words.push_back(word);
+            word.clear();
+            in_word = false;
+        } else {
+            word += *p;
+            in_word = true;
+        }
+    }
+    if (in_word)
+        words.push_back(word);
+    return words;
+}
+
+// Reads a pipe until every writer has closed it, then closes it.
+void drain_pipe(void *argument)
+{
+    int fd = (int)(intptr_t)argument;
+    char chunk[4096];
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n > 0 || (n < 0 && errno == EINTR))
+            continue;
+        break;
+    }
+    close(fd);
+}
+
+int spawn_into_pipe(char *command_line, int write_end)
+{
+    std::vector<std::string> words = split_command_line(command_line);
+    if (words.empty())
+        return -2;
+    std::vector<char *> argv;
+    for (auto &w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, write_end, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, write_end, STDERR_FILENO);
+    pid_t pid;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? 0 : -2;
+}
+
+} // namespace
+
+int platform_spawn_piped(const char *dir, char *command_line)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+
+    char saved[PATH_MAX];
+    bool moved = false;
+    if (dir != nullptr && getcwd(saved, sizeof saved) != nullptr)
+        moved = chdir(dir) == 0;
+    int rc = spawn_into_pipe(command_line, ends[1]);
+    if (moved && chdir(saved) != 0)
+        std::perror("chdir");
+
+    close(ends[1]);
+    if (rc != 0 || platform_thread_start(drain_pipe, (void *)(intptr_t)ends[0]) == 0)
+        close(ends[0]);
+    return rc;
+}
+
+namespace {
+
+struct thread_start {
+    void (*body)(void *);
+    void *argument;
+};
+
+void *thread_trampoline(void *p)
+{
+    thread_start start = *(thread_start *)p;
+    delete (thread_start *)p;
+    start.body(start.argument);
+    return nullptr;
+}
+
+} // namespace
+
+unsigned long platform_thread_start(void (*body)(void *), void *argument)
+{
+    auto *start = new thread_start{body, argument};
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, thread_trampoline, start) != 0) {
+        delete start;
+        return 0;
+    }
+    pthread_detach(thread);
+    return (unsigned long)thread;
+}
+
+// ---- Errors and sockets ----
 
 const char *system_error_text(int code)
 {

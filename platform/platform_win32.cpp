@@ -4,7 +4,153 @@
 
 #include <windows.h>
 
+#include <direct.h>
+#include <io.h>
 #include <cstdlib>
+
+// ---- Files and directories ----
+
+bool platform_exists(const char *path) { return _access(path, 0) == 0; }
+
+int platform_mkdir(const char *path) { return _mkdir(path); }
+
+int platform_make_executable(const char *) { return 0; }
+
+// ---- Console and user interface ----
+
+int platform_message_box(unsigned style, const char *caption, const char *text)
+{
+    return MessageBoxA(nullptr, text, caption, style);
+}
+
+void platform_set_console_title(const char *title) { SetConsoleTitleA(title); }
+
+unsigned platform_ui_language() { return GetUserDefaultUILanguage(); }
+
+// ---- Named mutex ----
+
+struct platform_mutex {
+    HANDLE handle;
+};
+
+platform_mutex *platform_mutex_open(const char *name)
+{
+    HANDLE h = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
+    return h != nullptr ? new platform_mutex{h} : nullptr;
+}
+
+platform_mutex *platform_mutex_create(const char *name, bool *existed)
+{
+    HANDLE h = CreateMutexA(nullptr, TRUE, name);
+    *existed = h != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    return h != nullptr ? new platform_mutex{h} : nullptr;
+}
+
+void platform_mutex_close(platform_mutex *mutex)
+{
+    if (mutex == nullptr)
+        return;
+    CloseHandle(mutex->handle);
+    delete mutex;
+}
+
+// ---- Processes and threads ----
+
+FILE *platform_popen(const char *command, const char *mode) { return _popen(command, mode); }
+
+int platform_pclose(FILE *stream) { return _pclose(stream); }
+
+int platform_system(const char *command) { return std::system(command); }
+
+namespace {
+
+// Reads the pipe until the program and every other writer have closed it, then closes it.
+void drain_pipe(void *argument)
+{
+    HANDLE read_end = (HANDLE)argument;
+    char chunk[4096];
+    DWORD got;
+    while (ReadFile(read_end, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    }
+    CloseHandle(read_end);
+}
+
+} // namespace
+
+int platform_spawn_piped(const char *dir, char *command_line)
+{
+    SECURITY_ATTRIBUTES inherit = {};
+    inherit.nLength = sizeof inherit;  // 12 on 32-bit Windows, 24 here
+    inherit.bInheritHandle = TRUE;
+    HANDLE read_end, write_end;
+    if (!CreatePipe(&read_end, &write_end, &inherit, 0))
+        return -1;
+    // Only the write end goes to the program; the tool keeps the read end to itself.
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+
+    char saved[MAX_PATH + 1];
+    bool moved = false;
+    if (dir != nullptr) {
+        DWORD n = GetCurrentDirectoryA(sizeof saved, saved);
+        moved = n > 0 && n < sizeof saved;
+        SetCurrentDirectoryA(dir);
+    }
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    startup.hStdOutput = write_end;
+    startup.hStdError = write_end;
+    startup.hStdInput = nullptr;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, INHERIT_PARENT_AFFINITY, nullptr,
+                                  nullptr, &startup, &process);
+    if (moved)
+        SetCurrentDirectoryA(saved);
+    CloseHandle(write_end);
+    if (!started) {
+        CloseHandle(read_end);
+        return -2;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (platform_thread_start(drain_pipe, read_end) == 0)
+        CloseHandle(read_end);
+    return 0;
+}
+
+namespace {
+
+struct thread_start {
+    void (*body)(void *);
+    void *argument;
+};
+
+DWORD WINAPI thread_trampoline(LPVOID p)
+{
+    thread_start start = *(thread_start *)p;
+    delete (thread_start *)p;
+    start.body(start.argument);
+    return 0;
+}
+
+} // namespace
+
+unsigned long platform_thread_start(void (*body)(void *), void *argument)
+{
+    auto *start = new thread_start{body, argument};
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, thread_trampoline, start, 0, &id);
+    if (thread == nullptr) {
+        delete start;
+        return 0;
+    }
+    CloseHandle(thread);  // detached: nobody joins it
+    return id;
+}
+
+// ---- Errors and sockets ----
 
 const char *system_error_text(int code)
 {

@@ -1,0 +1,114 @@
+// The upgrade driver: the run sequence from the command line to the final report, the outcome
+// catalogue and its reporting, and the stage table through which the run calls its stages.
+#pragma once
+
+#include "workstation.h"
+
+// ---- Process-wide flags (one byte each; zero at start) ----
+
+extern shared_flag g_silent_mode;     // "-s": result codes to flashret.txt, no message boxes
+extern shared_flag g_chinese_ui;      // Chinese texts and caption
+extern shared_flag g_upgrade_ok;      // success reported; also stops the spinner
+extern shared_flag g_ws_connected;    // the command channel has connected
+extern shared_flag g_ws_reply_ready;  // a reply from the camera waits in g_ws_reply
+
+// ---- Outcome reporting ----
+
+struct outcome {
+    const char *english;
+    const char *chinese;
+    unsigned style;    // BOX_STYLE_*
+    const char *code;  // silent-mode result code
+};
+
+// The catalogue entry of an outcome number (outcome_ids.h), or null for a number outside it.
+const outcome *outcome_entry(int id);
+
+// Raises one outcome: its result code in silent mode, else its message box in the UI language.
+void report_outcome(int id);
+
+// Replaces the content of "flashret.txt" in the current directory with code (no line end).
+// A file that cannot be opened is skipped.
+void write_result_code(const char *code);
+
+// The start-up warning (not in silent mode). Returns when the run may go on; Cancel ends the
+// process at once with exit code 0.
+void show_startup_warning();
+
+const char *ui_caption();     // the caption of every box and the console title
+const char *progress_note();  // the spinner's note
+
+// How boxes are shown: the platform's message box unless a test records instead.
+extern int (*g_message_box)(unsigned style, const char *caption, const char *text);
+
+// ---- The run ----
+
+// Text buffers the run owns, zero-filled before the first stage.
+struct upgrade_run {
+    char host_address[32];
+    char device_address[32];
+    char device_version[64];
+    char previous_version[64];
+    unsigned char device_version_found;
+    char firmware_file_name[255];
+    char firmware_path[255];
+    char firmware_md5[33];
+    char image_url[128];
+    char upgrade_command[1024];
+};
+
+// How the run ends after the reply: the clean-up alone (the camera already runs the target
+// version), or the clean-up, a second purge and the removal of the staged image.
+enum upgrade_ending { ENDING_CLEANUP_ONLY = 0, ENDING_FULL = 1 };
+
+// The stages of the run, in order, with their result conventions. Each stage that stops the run has
+// raised its outcome and, where its rules say so, cleaned up.
+struct upgrade_stages {
+    int (*acquire_instance_guard)();                              // 1: another instance
+    int (*discover_device_link)(char host[32], char device[32]);  // 0 found
+    void (*show_startup_warning)();
+    int (*fetch_device_info)(const char *device);                 // 1 the camera answered
+    int (*parse_device_info)(unsigned char *found, char version[64], char previous[64]);  // 0 parsed
+    int (*check_device_model)();                                  // 0 accepted
+    int (*check_same_version)(const char *version);               // 0 differs from the target
+    int (*check_fits_database)(const char *version);              // 0 passes
+    int (*prepare_workstation)();                                 // 0 ready
+    void (*purge_staged_images)();
+    int (*stage_firmware)(char name[255], char path[255]);        // 0 staged
+    void (*firewall_off)();
+    int (*start_file_server)();                                   // 0 started
+    int (*open_command_channel)(upgrade_run *run);                // 0 connected, else the exit code
+    int (*send_upgrade_command)(upgrade_run *run);                // 0 sent
+    int (*start_spinner)();                                       // 0 banner shown, spinner running
+    int (*await_reply)(upgrade_run *run);                         // upgrade_ending
+};
+extern upgrade_stages g_stages;
+
+// Reads the user's UI language; sets g_chinese_ui and the console title.
+void init_ui_language();
+
+// The entry point's work: language, command line, run. Returns the process exit code.
+int facup_main(int argc, char **argv);
+
+// The seventeen stages in order. Returns 0 or an exit code from -1 to -10.
+int run_upgrade();
+
+// Prints the banner and starts the spinner thread. 0 when the thread runs, -1 when it cannot start.
+int start_spinner();
+
+// The spinner thread's body: the progress note, then one step a second until the run stops.
+int spinner_thread();
+
+// Draws step n (clamped to 0..10,000): one "#" per ten steps and the turning character.
+void spinner_step(int n);
+
+// ---- Logging ----
+
+// The logging hook: discards everything in the shipped tool; a build with FACUP_DEBUG_LOG writes
+// each line to standard error with its source file and line.
+void debug_log(const char *file, int line, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+#define DEBUG_LOG(...) debug_log(__FILE__, __LINE__, __VA_ARGS__)

@@ -1,0 +1,144 @@
+// The outcome catalogue and its reporting: every user-visible end of a run, in English and Chinese.
+// The texts are written here in UTF-8; the Windows build compiles this file with the GBK execution
+// character set, so the Chinese texts and the full-width "！" (A3 A1) reach the ANSI calls as GBK.
+#include "driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+shared_flag g_silent_mode{0};
+shared_flag g_chinese_ui{0};
+
+int (*g_message_box)(unsigned style, const char *caption, const char *text) = platform_message_box;
+
+namespace {
+
+const outcome CATALOGUE[OUTCOME_COUNT] = {
+    /*  1 */ {"more than one instance!\nPlz wait last upgrader ok!",
+             "本工具不允许多开！\n请等待上一次升级完成!\n人为中断可能导致设备损坏！",
+             BOX_STYLE_ERROR, "err1"},
+    /*  2 */ {"[1]No camera connected!\nPlz connect via usb and wait driver prepare ok then reopen software!",
+             "[1]未检测到相机！\n请先连接到相机!\n通过usb或wifi皆可。",
+             BOX_STYLE_ERROR, "err-4"},
+    /*  3 */ {"[1]No camera connected!\nPlz connect via usb and wait driver prepare ok then reopen software!",
+             "[1]未检测到相机！\n请先连接到相机!\n通过usb或wifi皆可。",
+             BOX_STYLE_ERROR, "err0"},
+    /*  4 */ {"not accept first burn version, plz return camera to TOLV!",
+             "此为第一烧片版本，无法进行升级！\n请返厂进行升级，谢谢!",
+             BOX_STYLE_ERROR, "err-2"},
+    /*  5 */ {"Upgrade fail, Camera model invalid!",
+             "不支持的设备型号，无法升级！\n请更换设备!",
+             BOX_STYLE_ERROR, "err-2"},
+    /*  6 */ {"No need upgrade!",
+             "固件版本一致，无法升级！\n请更换新固件!",
+             BOX_STYLE_ERROR, "err-2"},
+    /*  7 */ {"local fits database not exist, upgrade fail!\n",
+             "缺少本地识别数据库，无法升级！请用带识别库的版本尝试！\n",
+             BOX_STYLE_ERROR, "err-3"},
+    /*  8 */ {"No administrator privileges!",
+             "本程序没有管理员权限无法运行!",
+             BOX_STYLE_ERROR, "err-1"},
+    /*  9 */ {"No administrator privileges!",
+             "本程序没有管理员权限无法运行!",
+             BOX_STYLE_ERROR, "err-2"},
+    /* 10 */ {"No administrator privileges!",
+             "本程序没有管理员权限无法运行!",
+             BOX_STYLE_ERROR, "err-3"},
+    /* 11 */ {"Upgrade fail！\nPlease allow to run Shttpd!",
+             "插件不存在，无法升级！\n请允许在pc上运行一次Shttpd!",
+             BOX_STYLE_ERROR, "err-4"},
+    /* 12 */ {"No administrator privileges!",
+             "本程序没有管理员权限无法运行!",
+             BOX_STYLE_ERROR, "err-5"},
+    /* 13 */ {"utilities not exist, upgrade fail!\n",
+             "插件不存在，无法升级！\n",
+             BOX_STYLE_ERROR, "err-8"},
+    /* 14 */ {"firmware not exist, upgrade fail！\n",
+             "固件不存在，无法升级！\n",
+             BOX_STYLE_ERROR, "err-3"},
+    /* 15 */ {"service start fail, upgrade fail!\nPlz not start this App twice in a short time!\nPlz turn off firewall during upgrading!\n",
+             "服务启动失败，无法升级！\n请不要多开本程序!\n如果有防火墙，请关闭所有网络的防火墙!\n",
+             BOX_STYLE_ERROR, "err-3"},
+    /* 16 */ {"upgrade fail!\nError no: 355!",
+             "本PC上尚未运行过Tetherly软件，无法升级！\n请先运行Tetherly程序!",
+             BOX_STYLE_ERROR, "err-3"},
+    /* 17 */ {"Can not connect to camera, do not disconnect during upgrading!",
+             "相机无法连接，升级过程请勿断开相机!",
+             BOX_STYLE_ERROR, "err-5"},
+    /* 18 */ {"Can not connect to camera, do not disconnect during upgrading!",
+             "相机无法连接，升级过程请勿断开相机!\n如问题依旧，请运行ram检查工具检查相机DRAM是否正常！",
+             BOX_STYLE_ERROR, "err-6"},
+    /* 19 */ {"Upgrade ok, camera will reboot!\nPlz wait 1min to init device!",
+             "升级成功，相机将自动重启!\n无其他操作，可直接拔掉设备！",
+             BOX_STYLE_PLAIN, "ok0"},
+    /* 20 */ {"Already the latest version!",
+             "已是最新版本!\n无其他操作，可直接拔掉设备！",
+             BOX_STYLE_PLAIN, "err-11"},
+    /* 21 */ {"Upgrade fail, Plz not start this App twice in a short time!\nPlz turn off firewall during upgrading!",
+             "升级失败，请反馈给工程师!\n请不要多开本程序!\n如果有防火墙，请关闭所有网络的防火墙!\n",
+             BOX_STYLE_ERROR, "err0"},
+};
+
+const char CAPTION_ENGLISH[] = "Quorvane Camera Factory Upgrade Tool v2.91";
+const char CAPTION_CHINESE[] = "类Quorvane相机出厂升级工具 v2.91";
+
+const char WARNING_ENGLISH[] =
+    "This tool only provided for tester, may cost more than 2mins!\n"
+    "Plz do not disconnect the usb during the upgrade process, otherwise the device will be damaged!";
+const char WARNING_CHINESE[] = "本程序仅供特定用户使用，升级可能耗时大于2分钟，升级过程中请勿断开usb！\n否则会造成设备损坏！";
+
+const char NOTE_ENGLISH[] = "Note:     \n    This application was only provided for tester!\n"
+                            "    Upgrading, plz wait about 2 minutes！\n"
+                            "    Do not close this window until msgbox appear!\r";
+const char NOTE_CHINESE[] = "警告:     \n    本工具仅供测试用户使用！\n"
+                            "    正在升级，由于有大数据需要更新，请等待约2分钟！\n"
+                            "    请保证连接稳定，否则可能需要更长时间!\n"
+                            "    期间请不要关闭窗口或断开设备!\r";
+
+const char RESULT_FILE[] = "flashret.txt";
+
+} // namespace
+
+const outcome *outcome_entry(int id)
+{
+    if (id < 1 || id > OUTCOME_COUNT)
+        return nullptr;
+    return &CATALOGUE[id - 1];
+}
+
+const char *ui_caption() { return flag_is_set(g_chinese_ui) ? CAPTION_CHINESE : CAPTION_ENGLISH; }
+
+const char *progress_note() { return flag_is_set(g_chinese_ui) ? NOTE_CHINESE : NOTE_ENGLISH; }
+
+void write_result_code(const char *code)
+{
+    FILE *file = std::fopen(RESULT_FILE, "w+");
+    if (file == nullptr)
+        return;
+    std::fwrite(code, 1, std::strlen(code), file);
+    std::fflush(file);
+    std::fclose(file);
+}
+
+void report_outcome(int id)
+{
+    const outcome *entry = outcome_entry(id);
+    if (entry == nullptr)
+        return;
+    if (flag_is_set(g_silent_mode)) {
+        write_result_code(entry->code);
+        return;
+    }
+    const char *text = flag_is_set(g_chinese_ui) ? entry->chinese : entry->english;
+    g_message_box(entry->style, ui_caption(), text);
+}
+
+void show_startup_warning()
+{
+    if (flag_is_set(g_silent_mode))
+        return;
+    const char *text = flag_is_set(g_chinese_ui) ? WARNING_CHINESE : WARNING_ENGLISH;
+    if (g_message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL)
+        std::exit(0);
+}

@@ -1,0 +1,74 @@
+// Command lines and paths of the platform: the data side of the platform layer. The Windows texts
+// are the tool's own, byte for byte; the Linux port gives each its Linux equivalent. Every "%s" of
+// a path format is filled with the brand word unless its comment says otherwise.
+#pragma once
+
+// The word that names the working root ("C:\quorvane_facup", "/var/lib/quorvane_facup").
+#define FACUP_BRAND_WORD "quorvane"
+
+#ifdef _WIN32
+
+// Link discovery: the first output line that holds this PC's address on the camera link.
+#define CMD_FIND_USB_ADDRESS "ipconfig | findstr 192.168.88."
+#define CMD_FIND_WIFI_ADDRESS "ipconfig | findstr 10.0.0. | findstr IPv4"
+// Wi-Fi rejoin: the profile description, then the profile name (the "%s" of the connect command).
+#define CMD_WLAN_ADD_PROFILE_FMT "netsh wlan add profile filename=\"C:\\%s_facup\\test.xml\" user=\"current\""
+#define CMD_WLAN_CONNECT_FMT "netsh wlan connect %s"
+#define CMD_FIREWALL_OFF "netsh advfirewall set currentprofile state off"
+#define CMD_FIREWALL_ON "netsh advfirewall set currentprofile state on"
+// File servers: a first line longer than one character means the server runs.
+#define CMD_LIST_NODE "tasklist | findstr \"node.exe\""
+#define CMD_KILL_NODE "taskkill /F /IM node.exe"
+#define CMD_LIST_SHTTPD "tasklist | findstr \"Shttpd.exe\""
+#define CMD_KILL_SHTTPD "taskkill /F /IM Shttpd.exe"
+#define CMD_SHTTPD_FMT "C://%s_facup//units//Shttpd.exe 8234 \"C://%s_facup//firmware\""
+#define CMD_NODE_FMT "C:/%s_facup/units/node.exe C:/%s_facup/units/httpd.js 8234 \"C:/%s_facup/firmware\""
+
+#define PATH_WORKING_ROOT_FMT "C:\\%s_facup"
+#define PATH_UNITS_DIR_FMT "C:\\%s_facup\\units"
+#define PATH_FIRMWARE_DIR_FMT "C:\\%s_facup\\firmware"
+// The file-server program: the units directory and the program name joined by PATH_PROGRAM_FMT.
+#define SHTTPD_PROGRAM_NAME "Shttpd.exe"
+#define PATH_PROGRAM_FMT "%s//%s"
+#define PATH_SHTTPD_FMT "C://%s_facup//units//Shttpd.exe"
+#define PATH_HTTPD_JS_FMT "C://%s_facup//units//httpd.js"
+// The firmware directory as listed, and one of its entries (the second "%s" is the entry name).
+#define PATH_FIRMWARE_LISTING_FMT "C://%s_facup//firmware//"
+#define PATH_FIRMWARE_ENTRY_FMT "C://%s_facup//firmware//%s"
+#define PATH_FITS_DATABASE_FMT "C://%s_facup//firmware//index-4110.fits"
+#define PATH_PROFILE_NAME_FMT "C:\\%s_facup\\cfg\\profile_name.cfg"
+
+#else
+
+// The address line cut so that the address ends it, as the Windows tools print it.
+#define CMD_FIND_USB_ADDRESS                                                                            \
+    "ip -4 -o addr show | grep -F ' inet 192.168.88.' | sed 's|.* inet \\([0-9.]*\\)/.*|    IPv4 address: \\1|'"
+#define CMD_FIND_WIFI_ADDRESS                                                                           \
+    "ip -4 -o addr show | grep -F ' inet 10.0.0.' | sed 's|.* inet \\([0-9.]*\\)/.*|    IPv4 address: \\1|'"
+#define CMD_WLAN_ADD_PROFILE_FMT "nmcli connection load \"/var/lib/%s_facup/test.nmconnection\""
+#define CMD_WLAN_CONNECT_FMT "nmcli connection up %s"
+// Linux has no single firewall switch: these commands run and do nothing.
+#define CMD_FIREWALL_OFF ": firewall off"
+#define CMD_FIREWALL_ON ": firewall on"
+// Only the tool's own servers, by their full path under the units directory: never another
+// program of the same name.
+#define CMD_LIST_NODE "pgrep -f '^/var/lib/" FACUP_BRAND_WORD "_facup/units/node '"
+#define CMD_KILL_NODE "pkill -KILL -f '^/var/lib/" FACUP_BRAND_WORD "_facup/units/node '"
+#define CMD_LIST_SHTTPD "pgrep -f '^/var/lib/" FACUP_BRAND_WORD "_facup/units/Shttpd '"
+#define CMD_KILL_SHTTPD "pkill -KILL -f '^/var/lib/" FACUP_BRAND_WORD "_facup/units/Shttpd '"
+#define CMD_SHTTPD_FMT "/var/lib/%s_facup/units/Shttpd 8234 \"/var/lib/%s_facup/firmware\""
+#define CMD_NODE_FMT "/var/lib/%s_facup/units/node /var/lib/%s_facup/units/httpd.js 8234 \"/var/lib/%s_facup/firmware\""
+
+#define PATH_WORKING_ROOT_FMT "/var/lib/%s_facup"
+#define PATH_UNITS_DIR_FMT "/var/lib/%s_facup/units"
+#define PATH_FIRMWARE_DIR_FMT "/var/lib/%s_facup/firmware"
+#define SHTTPD_PROGRAM_NAME "Shttpd"
+#define PATH_PROGRAM_FMT "%s/%s"
+#define PATH_SHTTPD_FMT "/var/lib/%s_facup/units/Shttpd"
+#define PATH_HTTPD_JS_FMT "/var/lib/%s_facup/units/httpd.js"
+#define PATH_FIRMWARE_LISTING_FMT "/var/lib/%s_facup/firmware/"
+#define PATH_FIRMWARE_ENTRY_FMT "/var/lib/%s_facup/firmware/%s"
+#define PATH_FITS_DATABASE_FMT "/var/lib/%s_facup/firmware/index-4110.fits"
+#define PATH_PROFILE_NAME_FMT "/var/lib/%s_facup/cfg/profile_name.cfg"
+
+#endif

@@ -1,0 +1,113 @@
+# Helpers for end-to-end scenarios (sourced inside tests/e2e/sandbox).
+#   e2e_init <target: linux|windows> <tool binary> <scratch dir> [display]
+# then run_tool, root_path, check and e2e_finish. With "display" an X server (Xvfb) is started
+# first and DISPLAY names it, so that the tool's message boxes can appear.
+
+e2e_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+e2e_failures=0
+
+e2e_init() {
+  E2E_TARGET=$1
+  E2E_TOOL=$2
+  E2E_SCRATCH=$3
+  rm -rf "$E2E_SCRATCH"
+  mkdir -p "$E2E_SCRATCH"
+  trap e2e_stop EXIT
+  [ "${4:-}" = display ] && start_display
+  if [ "$E2E_TARGET" = windows ]; then
+    export FACUP_WINEPREFIX=$E2E_SCRATCH/prefix WINEPREFIX=$E2E_SCRATCH/prefix
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # The prefix is copied from the template and its wineserver starts here, in this namespace.
+    "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
+    E2E_ROOT=$WINEPREFIX/drive_c/quorvane_facup
+  else
+    E2E_ROOT=/var/lib/quorvane_facup
+  fi
+}
+
+# Starts Xvfb on a free display; a wineserver must start after this to show boxes.
+start_display() {
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$E2E_SCRATCH/display" >/dev/null 2>&1 &
+  E2E_XVFB=$!
+  wait_for 20 test -s "$E2E_SCRATCH/display" || { echo "Xvfb did not start"; exit 1; }
+  export DISPLAY=:$(cat "$E2E_SCRATCH/display")
+}
+
+e2e_stop() {
+  if [ "${E2E_TARGET:-}" = windows ]; then
+    wineserver -k 2>/dev/null || true
+  fi
+  [ -z "${E2E_XVFB:-}" ] || kill "$E2E_XVFB" 2>/dev/null || true
+}
+
+# restart_wine [VAR=value...]: ends the prefix's wineserver and starts a new one with the given
+# environment (the UI language, for one, is read when it starts).
+restart_wine() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  env "$@" "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
+}
+
+# wait_for_box <seconds>: prints the X window id of the tool's message box once it shows.
+wait_for_box() {
+  local deadline=$((SECONDS + $1)) wid
+  while [ $SECONDS -lt $deadline ]; do
+    wid=$(xdotool search --onlyvisible --class facup.exe 2>/dev/null | head -n 1)
+    [ -n "$wid" ] && { echo "$wid"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+# press <window> <key>: gives the box the focus and presses the key (Return is OK, Escape Cancel).
+press() {
+  xdotool windowfocus --sync "$1" >/dev/null 2>&1
+  xdotool key "$2"
+}
+
+# run_tool <working dir> <arguments...>: runs the tool there and returns its exit code, as the
+# shell sees it (a negative code -n shows as 256 - n).
+run_tool() {
+  local dir=$1
+  shift
+  mkdir -p "$dir"
+  if [ "$E2E_TARGET" = windows ]; then
+    (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@")
+  else
+    (cd "$dir" && "$E2E_TOOL" "$@")
+  fi
+}
+
+# exit_code <n>: how the shell shows the process exit code n.
+exit_code() { echo $(((256 + $1) % 256)); }
+
+# root_path [relative path]: a path under the tool's working root, as this machine sees it.
+root_path() { echo "$E2E_ROOT${1:+/$1}"; }
+
+# check <description> <actual> <expected>
+check() {
+  if [ "$2" = "$3" ]; then
+    echo "ok: $1"
+  else
+    echo "FAILED: $1: got [$2], expected [$3]"
+    e2e_failures=$((e2e_failures + 1))
+  fi
+}
+
+# wait_for <seconds> <command...>: polls the command every 0.1 s; false when it never succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
+e2e_finish() {
+  if [ $e2e_failures -gt 0 ]; then
+    echo "$e2e_failures check(s) failed"
+    exit 1
+  fi
+  echo "all checks passed"
+}

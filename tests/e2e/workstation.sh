@@ -1,0 +1,66 @@
+# Scenarios of the single-instance guard and the working directories, with the real tool.
+# usage (inside sandbox): workstation.sh <linux|windows> <tool> <scratch dir> <embedded program>
+. "$(dirname "$0")/lib.sh"
+e2e_init "$1" "$2" "$3"
+program_size=$(stat -c %s "$4")
+program=$(root_path units/Shttpd)
+[ "$E2E_TARGET" = windows ] && program=$(root_path units/Shttpd.exe)
+
+echo "== a second copy while the first runs =="
+run_tool "$E2E_SCRATCH/first" -s >"$E2E_SCRATCH/first.out" 2>&1 &
+first=$!
+# The first copy holds the guard from its start; it makes the working root during its run.
+wait_for 30 test -d "$(root_path)" || echo "the first copy never made the working root"
+run_tool "$E2E_SCRATCH/second" -s >/dev/null 2>&1
+check "second copy exit code" $? "$(exit_code -1)"
+check "second copy result" "$(cat "$E2E_SCRATCH/second/flashret.txt")" "err1"
+wait $first
+check "first copy exit code" $? 0
+check "first copy wrote the file-server program" "$(stat -c %s "$program" 2>/dev/null)" "$program_size"
+check "first copy raised no outcome" "$(test -e "$E2E_SCRATCH/first/flashret.txt" && echo yes)" ""
+
+echo "== two copies started at the same instant: exactly one refuses =="
+rm -rf "$(root_path)"
+run_tool "$E2E_SCRATCH/a" -s >/dev/null 2>&1 &
+a=$!
+run_tool "$E2E_SCRATCH/b" -s >/dev/null 2>&1 &
+b=$!
+wait $a; rc_a=$?
+wait $b; rc_b=$?
+check "exit codes of the pair" "$(printf '%s\n' $rc_a $rc_b | sort -n | tr '\n' ' ')" "0 $(exit_code -1) "
+
+echo "== an existing file-server program is kept only from 307,200 bytes on =="
+head -c 307199 /dev/zero >"$program"
+run_tool "$E2E_SCRATCH/small" -s >/dev/null 2>&1
+check "307,199-byte program rewritten" "$(stat -c %s "$program")" "$program_size"
+head -c 307200 /dev/zero >"$program"
+run_tool "$E2E_SCRATCH/large" -s >/dev/null 2>&1
+check "307,200-byte program kept" "$(stat -c %s "$program")" 307200
+
+echo "== a working root that exists as a file: the units directory cannot be made =="
+rm -rf "$(root_path)"
+echo "a file" >"$(root_path)"
+run_tool "$E2E_SCRATCH/root-file" -s >/dev/null 2>&1
+check "exit code" $? "$(exit_code -8)"
+check "result" "$(cat "$E2E_SCRATCH/root-file/flashret.txt")" "err-8"
+rm -f "$(root_path)"
+
+if [ "$E2E_TARGET" = linux ]; then
+  echo "== a working root that cannot be made (read-only location) =="
+  mount -t tmpfs -o ro tmpfs /var/lib
+  run_tool "$E2E_SCRATCH/read-only" -s >/dev/null 2>&1
+  check "exit code" $? "$(exit_code -8)"
+  check "result" "$(cat "$E2E_SCRATCH/read-only/flashret.txt")" "err-8"
+  umount /var/lib
+
+  echo "== a program that cannot be written completely (the units directory fills up) =="
+  mkdir -p "$(root_path units)" "$(root_path firmware)"
+  mount -t tmpfs -o size=8k tmpfs "$(root_path units)"
+  run_tool "$E2E_SCRATCH/full" -s >/dev/null 2>&1
+  check "exit code" $? "$(exit_code -8)"
+  check "result" "$(cat "$E2E_SCRATCH/full/flashret.txt")" "err-8"
+  check "no partial program left" "$(ls "$(root_path units)")" ""
+  umount "$(root_path units)"
+fi
+
+e2e_finish

@@ -1,0 +1,70 @@
+#include "recording_commands.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace recording_commands {
+
+std::vector<call> calls;
+std::map<std::string, std::string> outputs;
+std::vector<std::string> unstartable;
+
+namespace {
+
+bool cannot_start(const std::string &command)
+{
+    return std::find(unstartable.begin(), unstartable.end(), command) != unstartable.end();
+}
+
+FILE *record_open(const char *command, const char *mode)
+{
+    calls.push_back({command, mode});
+    if (cannot_start(command))
+        return nullptr;
+    FILE *stream = std::tmpfile();
+    if (stream != nullptr && mode[0] == 'r') {
+        auto it = outputs.find(command);
+        if (it != outputs.end())
+            std::fwrite(it->second.data(), 1, it->second.size(), stream);
+        std::rewind(stream);
+    }
+    return stream;
+}
+
+int record_close(FILE *stream) { return std::fclose(stream); }
+
+int record_system(const char *command)
+{
+    calls.push_back({command, "system"});
+    return 0;
+}
+
+int record_spawn(const char *, char *command_line)
+{
+    calls.push_back({command_line, "spawn"});
+    return cannot_start(command_line) ? -2 : 0;
+}
+
+const command_hooks PLATFORM_HOOKS = g_command_hooks;
+
+} // namespace
+
+void install()
+{
+    calls.clear();
+    outputs.clear();
+    unstartable.clear();
+    g_command_hooks = {record_open, record_close, record_system, record_spawn};
+}
+
+void restore() { g_command_hooks = PLATFORM_HOOKS; }
+
+std::vector<std::string> commands()
+{
+    std::vector<std::string> lines;
+    for (const auto &c : calls)
+        lines.push_back(c.command);
+    return lines;
+}
+
+} // namespace recording_commands

@@ -1,0 +1,289 @@
+// The run sequence, the outcome catalogue and the spinner, with every stage replaceable.
+#include "driver.h"
+#include "recording_commands.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct box {
+    unsigned style;
+    std::string caption;
+    std::string text;
+};
+std::vector<box> boxes;
+int box_answer = BOX_ANSWER_OK;
+
+int record_box(unsigned style, const char *caption, const char *text)
+{
+    boxes.push_back({style, caption, text});
+    return box_answer;
+}
+
+std::string hex(const std::string &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::string result_file() { return test_files::read_file("flashret.txt"); }
+
+// The stage table with every stage passing and counting its calls; one stage can be made to fail.
+int failing_step = 0;
+int guard_failure = 1;  // what the guard returns when it fails
+std::vector<int> steps_run;
+int purges = 0;
+int ending = ENDING_FULL;
+
+int step(int n, int pass, int fail)
+{
+    steps_run.push_back(n);
+    return n == failing_step ? fail : pass;
+}
+
+const upgrade_stages FAKE_STAGES = {
+    [] { return step(1, 0, guard_failure); },
+    [](char *, char *) { return step(2, 0, -4); },
+    [] { step(3, 0, 0); },
+    [](const char *) { return step(4, 1, 0); },
+    [](unsigned char *, char *, char *) { return step(5, 0, -1); },
+    [] { return step(6, 0, -2); },
+    [](const char *) { return step(7, 0, -2); },
+    [](const char *) { return step(8, 0, -3); },
+    [] { return step(9, 0, -1); },
+    [] {
+        step(10, 0, 0);
+        purges++;
+    },
+    [](char *, char *) { return step(11, 0, -3); },
+    [] { step(12, 0, 0); },
+    [] { return step(13, 0, -3); },
+    [](upgrade_run *) { return step(14, 0, -7); },
+    [](upgrade_run *) { return step(15, 0, -1); },
+    [] { return step(16, 0, -1); },
+    [](upgrade_run *) {
+        step(17, 0, 0);
+        return ending;
+    },
+};
+
+struct driver_test : ::testing::Test {
+    test_files::scratch_dir dir;
+    std::filesystem::path saved_cwd = std::filesystem::current_path();
+
+    // Each test works in a directory of its own: the result file lands in the current directory.
+    void SetUp() override
+    {
+        std::filesystem::current_path(dir.path());
+        boxes.clear();
+        box_answer = BOX_ANSWER_OK;
+        g_message_box = record_box;
+        set_flag(g_silent_mode, 0);
+        set_flag(g_chinese_ui, 0);
+        set_flag(g_upgrade_quit, 0);
+        set_flag(g_upgrade_ok, 0);
+        recording_commands::install();
+        g_stages = FAKE_STAGES;
+        failing_step = 0;
+        guard_failure = 1;
+        steps_run.clear();
+        purges = 0;
+        ending = ENDING_FULL;
+        g_staged_image_path[0] = '\0';
+    }
+    void TearDown() override
+    {
+        recording_commands::restore();
+        g_message_box = platform_message_box;
+        std::filesystem::current_path(saved_cwd);
+    }
+};
+
+} // namespace
+
+TEST_F(driver_test, SilentOutcomesWriteExactlyTheirCodes)
+{
+    const char *codes[OUTCOME_COUNT] = {"err1",  "err-4", "err0",  "err-2", "err-2", "err-2", "err-3",
+                                        "err-1", "err-2", "err-3", "err-4", "err-5", "err-8", "err-3",
+                                        "err-3", "err-3", "err-5", "err-6", "ok0",   "err-11", "err0"};
+    set_flag(g_silent_mode, 1);
+    for (int id = 1; id <= OUTCOME_COUNT; id++) {
+        report_outcome(id);
+        EXPECT_EQ(result_file(), codes[id - 1]) << "outcome " << id;
+    }
+    EXPECT_TRUE(boxes.empty());
+
+    report_outcome(OUTCOME_NO_ADMIN_FIRMWARE);
+    report_outcome(OUTCOME_UTILITIES_MISSING);
+    EXPECT_EQ(result_file(), "err-8");
+}
+
+TEST_F(driver_test, InteractiveBoxesUseTheUiLanguage)
+{
+    report_outcome(OUTCOME_UPGRADE_OK);
+    report_outcome(OUTCOME_ANOTHER_INSTANCE);
+    set_flag(g_chinese_ui, 1);
+    report_outcome(OUTCOME_ALREADY_LATEST);
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0].style, 0x10000u);
+    EXPECT_EQ(boxes[0].caption, "Quorvane Camera Factory Upgrade Tool v2.91");
+    EXPECT_EQ(boxes[0].text, "Upgrade ok, camera will reboot!\nPlz wait 1min to init device!");
+    EXPECT_EQ(boxes[1].style, 0x10010u);
+    EXPECT_EQ(boxes[1].text, "more than one instance!\nPlz wait last upgrader ok!");
+    EXPECT_EQ(boxes[2].caption, ui_caption());
+    EXPECT_NE(boxes[2].caption, boxes[0].caption);
+    EXPECT_EQ(boxes[2].text, outcome_entry(OUTCOME_ALREADY_LATEST)->chinese);
+    EXPECT_FALSE(test_files::exists("flashret.txt"));
+}
+
+// The Windows build hands GBK bytes to the ANSI calls; the Linux port prints UTF-8.
+TEST_F(driver_test, TextEncoding)
+{
+    const outcome *shttpd = outcome_entry(OUTCOME_SHTTPD_NOT_WRITTEN);
+    const outcome *latest = outcome_entry(OUTCOME_ALREADY_LATEST);
+    set_flag(g_chinese_ui, 1);
+#ifdef _WIN32
+    EXPECT_EQ(hex(shttpd->english),
+              "55706772616465206661696ca3a10a506c6561736520616c6c6f7720746f2072756e2053687474706421");
+    EXPECT_EQ(hex(ui_caption()), "c0e051756f7276616e65cfe0bbfab3f6b3a7c9fdbcb6b9a4bedf2076322e3931");
+    EXPECT_EQ(hex(latest->chinese),
+              "d2d1cac7d7eed0c2b0e6b1be210acedec6e4cbfbb2d9d7f7a3acbfc9d6b1bdd3b0ceb5f4c9e8b1b8a3a1");
+#else
+    EXPECT_EQ(hex(shttpd->english),
+              "55706772616465206661696cefbc810a506c6561736520616c6c6f7720746f2072756e2053687474706421");
+    EXPECT_EQ(std::string(ui_caption()), "类Quorvane相机出厂升级工具 v2.91");
+    EXPECT_EQ(std::string(latest->chinese), "已是最新版本!\n无其他操作，可直接拔掉设备！");
+#endif
+}
+
+TEST_F(driver_test, StartupWarning)
+{
+    set_flag(g_silent_mode, 1);
+    show_startup_warning();
+    EXPECT_TRUE(boxes.empty());
+
+    set_flag(g_silent_mode, 0);
+    show_startup_warning();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].style, 0x10031u);
+    EXPECT_EQ(boxes[0].text.substr(0, 40), "This tool only provided for tester, may ");
+
+    box_answer = BOX_ANSWER_CANCEL;
+    EXPECT_EXIT(show_startup_warning(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(driver_test, SpinnerSteps)
+{
+    const struct {
+        int n;
+        std::string output;
+    } cases[] = {
+        {0, "[-]\r"},
+        {9, "[\\]\r"},
+        {10, "#\r[|]\r"},
+        {26, "##\r[|]\r"},
+        {10000, std::string(1000, '#') + "\r[-]\r"},
+        {-5, "[-]\r"},
+        {20000, std::string(1000, '#') + "\r[-]\r"},
+    };
+    for (const auto &c : cases) {
+        testing::internal::CaptureStdout();
+        spinner_step(c.n);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << "step " << c.n;
+    }
+}
+
+TEST_F(driver_test, SpinnerStopsOnceTheRunEnds)
+{
+    set_flag(g_upgrade_quit, 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(spinner_thread(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(progress_note()) + "\n\nUpgrade quit.\r\n\n");
+}
+
+TEST_F(driver_test, CommandLine)
+{
+    const struct {
+        std::vector<const char *> argv;
+        bool silent;
+    } cases[] = {
+        {{"facup"}, false},
+        {{"facup", "-s"}, true},
+        {{"facup", "-S"}, false},
+        {{"facup", "-s", "x"}, false},
+        {{"facup", "x"}, false},
+    };
+    for (const auto &c : cases) {
+        set_flag(g_silent_mode, 0);
+        std::vector<char *> argv;
+        for (const char *a : c.argv)
+            argv.push_back(const_cast<char *>(a));
+        EXPECT_EQ(facup_main((int)argv.size(), argv.data()), 0);
+        EXPECT_EQ(flag_is_set(g_silent_mode), c.silent) << c.argv.size() << " arguments";
+    }
+}
+
+TEST_F(driver_test, ExitCodeOfEachStage)
+{
+    const struct {
+        int step;
+        int exit_code;
+        bool driver_cleans_up;
+    } cases[] = {
+        {1, -1, false}, {2, -2, false},  {4, -3, false},  {5, -4, false}, {6, -5, false},  {7, -6, false},
+        {8, -7, false}, {9, -8, true},   {11, -9, false}, {13, -10, false}, {14, -7, false}, {15, -6, false},
+        {16, -7, true},
+    };
+    set_flag(g_silent_mode, 1);
+    for (const auto &c : cases) {
+        failing_step = c.step;
+        steps_run.clear();
+        recording_commands::calls.clear();
+        std::remove("flashret.txt");
+        EXPECT_EQ(run_upgrade(), c.exit_code) << "step " << c.step;
+        EXPECT_EQ(steps_run.back(), c.step);
+        EXPECT_EQ(!recording_commands::calls.empty(), c.driver_cleans_up) << "step " << c.step;
+        EXPECT_EQ(test_files::exists("flashret.txt"), c.step == 9) << "step " << c.step;
+    }
+    EXPECT_EQ(result_file(), "");  // step 16 left the file alone
+}
+
+// A guard that could not be created has cleaned up; the run goes on all the same.
+TEST_F(driver_test, RunGoesOnWhenTheGuardCannotBeCreated)
+{
+    failing_step = 1;
+    guard_failure = -1;
+    EXPECT_EQ(run_upgrade(), 0);
+    EXPECT_EQ(steps_run.size(), 18u);
+}
+
+TEST_F(driver_test, EndingsAfterTheReply)
+{
+    std::string staged = dir.file("staged.img");
+    std::snprintf(g_staged_image_path, sizeof g_staged_image_path, "%s", staged.c_str());
+
+    ASSERT_TRUE(test_files::write_file(staged, "image"));
+    ending = ENDING_CLEANUP_ONLY;
+    EXPECT_EQ(run_upgrade(), 0);
+    EXPECT_EQ(purges, 1);
+    EXPECT_TRUE(test_files::exists(staged));
+    EXPECT_EQ(recording_commands::calls.size(), 3u);
+
+    purges = 0;
+    ending = ENDING_FULL;
+    EXPECT_EQ(run_upgrade(), 0);
+    EXPECT_EQ(purges, 2);
+    EXPECT_FALSE(test_files::exists(staged));
+    EXPECT_EQ(steps_run.size(), 2u * 17u + 1u);  // the full ending purges a second time
+}

@@ -1,0 +1,122 @@
+// Platform services that the Win32 and POSIX sides must both give in the same terms.
+#include "platform.h"
+#include "socket.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string unique_name(const char *what)
+{
+    return std::string("facup-test-") + what + "-" + std::to_string(std::rand()) + "-" +
+           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+bool wait_for_file(const std::string &path)
+{
+    for (int i = 0; i < 300 && !test_files::exists(path); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return test_files::exists(path);
+}
+
+void collect(const char *name, void *names) { static_cast<std::vector<std::string> *>(names)->push_back(name); }
+
+} // namespace
+
+TEST(NamedMutex, HeldUntilClosed)
+{
+    std::string name = unique_name("mutex");
+    EXPECT_EQ(platform_mutex_open(name.c_str()), nullptr);
+    bool existed = true;
+    platform_mutex *held = platform_mutex_create(name.c_str(), &existed);
+    ASSERT_NE(held, nullptr);
+    EXPECT_FALSE(existed);
+
+    platform_mutex *seen = platform_mutex_open(name.c_str());
+    EXPECT_NE(seen, nullptr);
+    platform_mutex_close(seen);
+    platform_mutex *again = platform_mutex_create(name.c_str(), &existed);
+    EXPECT_NE(again, nullptr);
+    EXPECT_TRUE(existed);
+    platform_mutex_close(again);
+
+    platform_mutex_close(held);
+    EXPECT_EQ(platform_mutex_open(name.c_str()), nullptr);
+    platform_mutex_close(nullptr);
+}
+
+TEST(Directories, ListingMakingAndStatus)
+{
+    test_files::scratch_dir dir;
+    ASSERT_EQ(platform_mkdir(dir.file("sub").c_str()), 0);
+    ASSERT_TRUE(test_files::write_file(dir.file("a.img"), "x"));
+    EXPECT_TRUE(platform_exists(dir.file("sub").c_str()));
+    EXPECT_TRUE(platform_is_directory(dir.file("sub").c_str()));
+    EXPECT_FALSE(platform_is_directory(dir.file("a.img").c_str()));
+    EXPECT_FALSE(platform_exists(dir.file("none").c_str()));
+    EXPECT_EQ(file_size_of(dir.file("a.img").c_str()), 1u);
+    EXPECT_EQ(file_size_of(dir.file("none").c_str()), 0u);
+    EXPECT_EQ(file_size_of(nullptr), 0u);
+
+    std::vector<std::string> names;
+    EXPECT_EQ(platform_list_directory(dir.path().c_str(), collect, &names), 0);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.img", "sub"}));
+    EXPECT_EQ(platform_list_directory(dir.file("none").c_str(), collect, &names), -1);
+}
+
+// A program that writes far more than a pipe holds still finishes: the pipe is drained.
+TEST(SpawnPiped, DrainsOutputAndKeepsTheCurrentDirectory)
+{
+    test_files::scratch_dir dir;
+    fs::path before = fs::current_path();
+    std::string line = std::string(SPEW_PROGRAM) + " 300000 marker.txt";
+    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0]), 0);
+    EXPECT_EQ(fs::current_path(), before);
+    EXPECT_TRUE(wait_for_file(dir.file("marker.txt")));
+
+    std::string missing = "\"" + dir.file("no program here") + "\" 1 x";
+    EXPECT_EQ(platform_spawn_piped(dir.path().c_str(), &missing[0]), -2);
+    EXPECT_EQ(fs::current_path(), before);
+}
+
+TEST(ErrorText, SystemMessages)
+{
+    EXPECT_STRNE(system_error_text(SOCK_ERR_REFUSED), "");
+#ifndef _WIN32
+    EXPECT_STREQ(system_error_text(EAI_NONAME), gai_strerror(EAI_NONAME));
+#endif
+}
+
+#ifndef _WIN32
+// The Linux port reads the UI language from the locale variables, the first one set.
+TEST(UiLanguage, FromLocaleVariables)
+{
+    const struct {
+        const char *lc_all, *lc_messages, *lang;
+        unsigned id;
+    } cases[] = {
+        {"zh_CN.UTF-8", "", "", 0x0804}, {"", "zh_TW.UTF-8", "en_US.UTF-8", 0x0404},
+        {"", "", "zh_HK.UTF-8", 0x0C04},  {"", "", "zh_SG", 0x1004},
+        {"", "", "en_GB.UTF-8", 0x0409},  {"en_US.UTF-8", "", "zh_CN.UTF-8", 0x0409},
+        {"", "", "", 0x0409},
+    };
+    for (const auto &c : cases) {
+        setenv("LC_ALL", c.lc_all, 1);
+        setenv("LC_MESSAGES", c.lc_messages, 1);
+        setenv("LANG", c.lang, 1);
+        EXPECT_EQ(platform_ui_language(), c.id) << c.lc_all << "|" << c.lc_messages << "|" << c.lang;
+    }
+}
+#endif

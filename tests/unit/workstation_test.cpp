@@ -1,0 +1,239 @@
+// Runners, clean-up, guard and working directories. These tests own the working root: they run
+// with a private one (a mount namespace on Linux, a prefix of their own under Wine).
+#include "commands.h"
+#include "embedded_assets.h"
+#include "recording_commands.h"
+#include "test_files.h"
+#include "workstation.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using recording_commands::commands;
+
+namespace {
+
+// The working directories and the program path, as the workstation composes them.
+struct paths {
+    char root[COMMAND_LINE_SIZE], units[COMMAND_LINE_SIZE], firmware[COMMAND_LINE_SIZE];
+    char program[COMMAND_LINE_SIZE];
+    paths()
+    {
+        format_text(root, sizeof root, PATH_WORKING_ROOT_FMT, g_brand_word);
+        format_text(units, sizeof units, PATH_UNITS_DIR_FMT, g_brand_word);
+        format_text(firmware, sizeof firmware, PATH_FIRMWARE_DIR_FMT, g_brand_word);
+        format_text(program, sizeof program, PATH_PROGRAM_FMT, units, SHTTPD_PROGRAM_NAME);
+    }
+};
+
+std::vector<int> raised;
+void record_outcome(int outcome) { raised.push_back(outcome); }
+
+struct workstation_test : ::testing::Test {
+    paths p;
+    std::string root = p.root, units = p.units, firmware = p.firmware, program = p.program;
+
+    test_files::scratch_dir dir;
+    fs::path saved_cwd = fs::current_path();
+
+    // Each test works in a directory of its own: the information file lives in the current one.
+    void SetUp() override
+    {
+        fs::current_path(dir.path());
+        std::error_code ec;
+        fs::remove_all(root, ec);
+        recording_commands::install();
+        raised.clear();
+        set_outcome_reporter(record_outcome);
+        set_flag(g_upgrade_quit, 0);
+    }
+    void TearDown() override
+    {
+        cleanup_workstation();
+        recording_commands::restore();
+        set_outcome_reporter(nullptr);
+        fs::current_path(saved_cwd);
+    }
+    void make_directories()
+    {
+        fs::create_directories(units);
+        fs::create_directories(firmware);
+    }
+};
+
+} // namespace
+
+TEST_F(workstation_test, CleanupRunsItsStepsInOrder)
+{
+    make_directories();
+    ASSERT_TRUE(test_files::write_file(firmware + "/KTR_418s_1126_fac_up_2.0.16.img", "image"));
+    ASSERT_TRUE(test_files::write_file(firmware + "/notes.txt", "notes"));
+    fs::create_directories(firmware + "/keep");
+    ASSERT_TRUE(test_files::write_file(".deviceRelateInfo.txt", "QUORVANE_CAM418S*ver:2.0.15"));
+    ASSERT_EQ(acquire_instance_guard(), 0);
+    ASSERT_NE(g_instance_mutex, nullptr);
+
+    cleanup_workstation();
+    EXPECT_TRUE(flag_is_set(g_upgrade_quit));
+    EXPECT_EQ(commands(), (std::vector<std::string>{CMD_KILL_SHTTPD, CMD_KILL_NODE, CMD_FIREWALL_ON}));
+    EXPECT_FALSE(test_files::exists(firmware + "/KTR_418s_1126_fac_up_2.0.16.img"));
+    EXPECT_FALSE(test_files::exists(firmware + "/notes.txt"));
+    EXPECT_TRUE(fs::is_directory(firmware + "/keep"));
+    EXPECT_FALSE(test_files::exists(".deviceRelateInfo.txt"));
+    EXPECT_EQ(g_instance_mutex, nullptr);
+
+    // A second clean-up repeats the commands; the guard, released once, is free for the next run.
+    cleanup_workstation();
+    EXPECT_EQ(commands().size(), 6u);
+    EXPECT_EQ(acquire_instance_guard(), 0);
+    EXPECT_TRUE(raised.empty());
+}
+
+TEST_F(workstation_test, CleanupWithoutDirectoriesStillRunsCommands)
+{
+    cleanup_workstation();
+    EXPECT_EQ(commands(), (std::vector<std::string>{CMD_KILL_SHTTPD, CMD_KILL_NODE, CMD_FIREWALL_ON}));
+    EXPECT_EQ(recording_commands::calls[0].mode, "r");
+}
+
+TEST_F(workstation_test, FirstLineRunner)
+{
+    const struct {
+        const char *output;
+        const char *line;
+    } cases[] = {
+        {"", ""},
+        {"\n", "\n"},
+        {"    IPv4 address. . . : 192.168.88.2\r\nsecond line\r\n", "    IPv4 address. . . : 192.168.88.2\r\n"},
+        {"no line end", "no line end"},
+    };
+    for (const auto &c : cases) {
+        recording_commands::outputs["probe"] = c.output;
+        char line[COMMAND_LINE_SIZE];
+        line[0] = '\0';
+        run_command_first_line("probe", line);
+        EXPECT_STREQ(line, c.line);
+    }
+
+    // At most 1,023 characters of a longer line; the rest is never read.
+    recording_commands::outputs["probe"] = std::string(2000, 'x') + "\n";
+    char line[COMMAND_LINE_SIZE];
+    line[0] = '\0';
+    run_command_first_line("probe", line);
+    EXPECT_EQ(std::strlen(line), 1023u);
+
+    // A command that cannot start leaves the buffer as the caller set it.
+    recording_commands::unstartable.push_back("missing");
+    std::strcpy(line, "untouched");
+    run_command_first_line("missing", line);
+    EXPECT_STREQ(line, "untouched");
+}
+
+TEST_F(workstation_test, QuietConsoleAndFirewallRunners)
+{
+    run_command_quiet("quiet");
+    run_command_console("console");
+    firewall_off();
+    firewall_on();
+    ASSERT_EQ(recording_commands::calls.size(), 4u);
+    EXPECT_EQ(recording_commands::calls[0].mode, "r");
+    EXPECT_EQ(recording_commands::calls[1].mode, "w");
+    EXPECT_EQ(commands()[2], CMD_FIREWALL_OFF);
+    EXPECT_EQ(commands()[3], CMD_FIREWALL_ON);
+}
+
+TEST_F(workstation_test, SpawnReportsItsFailures)
+{
+    char line[] = "cannot-start 8234";
+    recording_commands::unstartable.push_back(line);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(spawn_with_pipe(nullptr, line), -2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error on CreateProcess()!\n");
+}
+
+TEST_F(workstation_test, GuardRefusesASecondHolder)
+{
+    ASSERT_EQ(acquire_instance_guard(), 0);
+    platform_mutex *mine = g_instance_mutex;
+    EXPECT_EQ(acquire_instance_guard(), 1);
+    EXPECT_EQ(g_instance_mutex, mine);  // the refused attempt keeps nothing
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_ANOTHER_INSTANCE});
+    EXPECT_TRUE(commands().empty());    // and cleans nothing up
+}
+
+TEST_F(workstation_test, PrepareCreatesDirectoriesAndWritesProgram)
+{
+    ASSERT_EQ(prepare_workstation(), 0);
+    EXPECT_TRUE(fs::is_directory(root));
+    EXPECT_TRUE(fs::is_directory(firmware));
+    std::string written = test_files::read_file(program);
+    ASSERT_EQ(written.size(), g_utility_buffer_len);
+    EXPECT_EQ(std::memcmp(written.data(), g_utility_buffer, written.size()), 0);
+    EXPECT_TRUE(raised.empty());
+}
+
+TEST_F(workstation_test, PrepareKeepsOnlyALargeEnoughProgram)
+{
+    make_directories();
+    ASSERT_TRUE(test_files::write_file(program, std::string(307199, 'a')));
+    ASSERT_EQ(prepare_workstation(), 0);
+    EXPECT_EQ(test_files::read_file(program).size(), g_utility_buffer_len);
+
+    ASSERT_TRUE(test_files::write_file(program, std::string(307200, 'b')));
+    ASSERT_EQ(prepare_workstation(), 0);
+    EXPECT_EQ(test_files::read_file(program), std::string(307200, 'b'));
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(workstation_test, RootThatIsAFileLeavesUnitsMissing)
+{
+    ASSERT_TRUE(test_files::write_file(root, "not a directory"));
+    EXPECT_EQ(prepare_workstation(), -2);
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_NO_ADMIN_UNITS});
+    EXPECT_EQ(commands().size(), 3u);  // the clean-up ran
+    std::remove(root.c_str());
+}
+
+TEST_F(workstation_test, UtilityFileWriting)
+{
+    make_directories();
+    ASSERT_TRUE(test_files::write_file(program, std::string(500000, 'z')));
+    ASSERT_EQ(write_utility_file(program.c_str()), 0);
+    std::string written = test_files::read_file(program);
+    ASSERT_EQ(written.size(), g_utility_buffer_len);
+    EXPECT_EQ(std::memcmp(written.data(), g_utility_buffer, written.size()), 0);
+
+    EXPECT_EQ(write_utility_file(nullptr), -2);
+    EXPECT_EQ(write_utility_file((units + "/no-such-dir/Shttpd").c_str()), -2);
+    std::string stub = firmware + "/stub.bin";
+    ASSERT_EQ(write_firmware_buffer_file(stub.c_str()), 0);
+    EXPECT_EQ(test_files::read_file(stub), std::string(1, '\0'));
+}
+
+#ifndef _WIN32
+// With no descriptor left, the guard cannot be created: the clean-up runs and the run may go on.
+TEST_F(workstation_test, GuardThatCannotBeCreated)
+{
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    int rc = acquire_instance_guard();
+    setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(g_instance_mutex, nullptr);
+    EXPECT_TRUE(flag_is_set(g_upgrade_quit));
+    EXPECT_EQ(commands(), (std::vector<std::string>{CMD_KILL_SHTTPD, CMD_KILL_NODE, CMD_FIREWALL_ON}));
+    EXPECT_TRUE(raised.empty());
+}
+#endif

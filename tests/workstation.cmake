@@ -1,0 +1,36 @@
+# Tests that own the working root run with a private one: on Linux a fresh /var/lib in a mount (and
+# network) namespace of their own, under Wine a prefix of their own, one test at a time.
+set(FACUP_PRIVATE_ROOT ${CMAKE_CURRENT_SOURCE_DIR}/support/private_root)
+
+function(facup_private_root_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBS")
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBS} test_support GTest::gtest_main)
+  facup_warnings(${name})
+  if(CMAKE_CROSSCOMPILING)
+    set(_props ENVIRONMENT "FACUP_WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wine-${name}" RESOURCE_LOCK wine-${name})
+  else()
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${FACUP_PRIVATE_ROOT})
+    set(_props SKIP_RETURN_CODE 77)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${_props})
+endfunction()
+
+add_library(recording_commands STATIC support/recording_commands.cpp)
+target_include_directories(recording_commands PUBLIC support)
+target_link_libraries(recording_commands PUBLIC workstation)
+
+facup_private_root_test(workstation_tests SOURCES unit/workstation_test.cpp LIBS workstation recording_commands)
+facup_private_root_test(driver_tests SOURCES unit/driver_test.cpp LIBS driver_core recording_commands)
+
+# The real tool, end to end, in a sandbox of its own.
+add_test(NAME e2e_guard_and_working_directories
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox none ${CMAKE_CURRENT_SOURCE_DIR}/e2e/workstation.sh
+          ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-workstation ${FACUP_UTILITY_PROGRAM})
+set_tests_properties(e2e_guard_and_working_directories PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+add_test(NAME e2e_startup_warning
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox none ${CMAKE_CURRENT_SOURCE_DIR}/e2e/interactive.sh
+          ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-interactive
+          ${CMAKE_SOURCE_DIR}/test-artifacts/${FACUP_TARGET})
+set_tests_properties(e2e_startup_warning PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

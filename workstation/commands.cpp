@@ -1,0 +1,115 @@
+// Command runners, the firewall switch and the clean-up routine.
+#include "workstation.h"
+
+#include "commands.h"
+
+#include <cstdarg>
+#include <cstring>
+
+shared_flag g_upgrade_quit{0};
+const char *const g_brand_word = FACUP_BRAND_WORD;
+platform_mutex *g_instance_mutex = nullptr;
+
+command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, platform_spawn_piped};
+
+bool format_text(char *out, size_t size, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(out, size, format, args);
+    va_end(args);
+    return n >= 0 && (size_t)n < size;
+}
+
+namespace {
+
+void (*g_outcome_reporter)(int) = nullptr;
+
+} // namespace
+
+void set_outcome_reporter(void (*reporter)(int outcome)) { g_outcome_reporter = reporter; }
+
+void raise_outcome(int outcome)
+{
+    if (g_outcome_reporter != nullptr)
+        g_outcome_reporter(outcome);
+}
+
+void run_command_quiet(const char *command)
+{
+    FILE *pipe = g_command_hooks.open(command, "r");
+    if (pipe != nullptr)
+        g_command_hooks.close(pipe);
+}
+
+void run_command_first_line(const char *command, char line[COMMAND_LINE_SIZE])
+{
+    FILE *pipe = g_command_hooks.open(command, "r");
+    if (pipe == nullptr)
+        return;
+    if (std::fgets(line, COMMAND_LINE_SIZE, pipe) == nullptr)
+        line[0] = '\0';
+    g_command_hooks.close(pipe);
+}
+
+void run_command_console(const char *command)
+{
+    FILE *pipe = g_command_hooks.open(command, "w");
+    if (pipe != nullptr)
+        g_command_hooks.close(pipe);
+}
+
+int spawn_with_pipe(const char *dir, char *command_line)
+{
+    int rc = g_command_hooks.spawn(dir, command_line);
+    if (rc == -1)
+        std::puts("Error on CreatePipe()!");
+    else if (rc != 0)
+        std::puts("Error on CreateProcess()!");
+    return rc;
+}
+
+void firewall_on()
+{
+    char command[COMMAND_LINE_SIZE];
+    format_text(command, sizeof command, "%s", CMD_FIREWALL_ON);
+    run_command_quiet(command);
+}
+
+void firewall_off()
+{
+    char command[COMMAND_LINE_SIZE];
+    format_text(command, sizeof command, "%s", CMD_FIREWALL_OFF);
+    run_command_quiet(command);
+}
+
+namespace {
+
+// Deletes one entry of the firmware directory unless it is a directory (an entry that cannot be
+// examined counts as a file).
+void remove_firmware_entry(const char *name, void *)
+{
+    char path[COMMAND_LINE_SIZE];
+    if (format_text(path, sizeof path, PATH_FIRMWARE_ENTRY_FMT, g_brand_word, name) && !platform_is_directory(path))
+        std::remove(path);
+}
+
+} // namespace
+
+void cleanup_workstation()
+{
+    set_flag(g_upgrade_quit, 1);
+    run_command_quiet(CMD_KILL_SHTTPD);
+    run_command_quiet(CMD_KILL_NODE);
+    firewall_on();
+
+    char listing[COMMAND_LINE_SIZE];
+    format_text(listing, sizeof listing, PATH_FIRMWARE_LISTING_FMT, g_brand_word);
+    platform_list_directory(listing, remove_firmware_entry, nullptr);
+
+    std::remove(".deviceRelateInfo.txt");
+    if (g_instance_mutex != nullptr) {
+        platform_mutex_close(g_instance_mutex);
+        g_instance_mutex = nullptr;
+    }
+}

@@ -1,0 +1,84 @@
+// The single-instance guard and the working directories.
+#include "workstation.h"
+
+#include "commands.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+const char INSTANCE_MUTEX_NAME[] = "dozez_upgrader";
+
+// An existing Shttpd of more than this size is kept as it is.
+const uint32_t KEEP_PROGRAM_ABOVE = 307199;
+
+void sleep_one_second() { std::this_thread::sleep_for(std::chrono::seconds(1)); }
+
+// Makes sure the directory exists: creates it when missing and looks again after a second. Raises
+// the outcome and cleans up when it is still missing.
+bool ensure_directory(const char *path, int outcome)
+{
+    if (platform_exists(path))
+        return true;
+    platform_mkdir(path);
+    sleep_one_second();
+    if (platform_exists(path))
+        return true;
+    raise_outcome(outcome);
+    cleanup_workstation();
+    return false;
+}
+
+} // namespace
+
+int acquire_instance_guard()
+{
+    platform_mutex *other = platform_mutex_open(INSTANCE_MUTEX_NAME);
+    bool existed = false;
+    if (other == nullptr) {
+        g_instance_mutex = platform_mutex_create(INSTANCE_MUTEX_NAME, &existed);
+        if (g_instance_mutex == nullptr) {
+            cleanup_workstation();
+            return -1;
+        }
+        if (!existed)
+            return 0;
+        // Created at the same instant by another copy: that copy owns the guard.
+        other = g_instance_mutex;
+        g_instance_mutex = nullptr;
+    }
+    platform_mutex_close(other);
+    raise_outcome(OUTCOME_ANOTHER_INSTANCE);
+    return 1;
+}
+
+int prepare_workstation()
+{
+    char root[COMMAND_LINE_SIZE], units[COMMAND_LINE_SIZE], firmware[COMMAND_LINE_SIZE];
+    format_text(root, sizeof root, PATH_WORKING_ROOT_FMT, g_brand_word);
+    format_text(units, sizeof units, PATH_UNITS_DIR_FMT, g_brand_word);
+    format_text(firmware, sizeof firmware, PATH_FIRMWARE_DIR_FMT, g_brand_word);
+    if (!ensure_directory(root, OUTCOME_NO_ADMIN_ROOT))
+        return -1;
+    if (!ensure_directory(units, OUTCOME_NO_ADMIN_UNITS))
+        return -2;
+    if (!ensure_directory(firmware, OUTCOME_NO_ADMIN_FIRMWARE))
+        return -3;
+
+    char program[COMMAND_LINE_SIZE];
+    format_text(program, sizeof program, PATH_PROGRAM_FMT, units, SHTTPD_PROGRAM_NAME);
+    if (platform_exists(program) && file_size_of(program) > KEEP_PROGRAM_ABOVE)
+        return 0;
+
+    if (write_utility_file(program) != 0) {
+        raise_outcome(OUTCOME_SHTTPD_NOT_WRITTEN);
+        return -4;
+    }
+    sleep_one_second();
+    if (platform_exists(program))
+        return 0;
+    raise_outcome(OUTCOME_SHTTPD_MISSING);
+    cleanup_workstation();
+    return -5;
+}
