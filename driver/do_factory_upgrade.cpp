@@ -22,9 +22,6 @@ int pending_fetch_device_info(const char *) { return 1; }
 int pending_parse_device_info(unsigned char *, char *, char *) { return 0; }
 int pending_check() { return 0; }
 int pending_version_check(const char *) { return 0; }
-void pending_purge() {}
-int pending_stage_firmware(char *, char *) { return 0; }
-int pending_start_file_server() { return 0; }
 int pending_channel_step(upgrade_run *) { return 0; }
 int pending_await_reply(upgrade_run *) { return ENDING_FULL; }
 
@@ -42,10 +39,10 @@ upgrade_stages g_stages = {
     pending_version_check,
     pending_version_check,
     prepare_workstation,
-    pending_purge,
-    pending_stage_firmware,
+    purge_staged_images,
+    stage_firmware,
     firewall_off,
-    pending_start_file_server,
+    start_file_server,
     pending_channel_step,
     pending_channel_step,
     start_spinner,

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #ifndef _WIN32
@@ -237,3 +238,36 @@ TEST_F(workstation_test, GuardThatCannotBeCreated)
     EXPECT_TRUE(raised.empty());
 }
 #endif
+
+TEST_F(workstation_test, PurgeKeepsAllButImages)
+{
+    make_directories();
+    for (const char *name : {"KTR_418s_1126_fac_up_2.0.16.img", "old.img", "a.img.bak", "A.IMG", "notes.txt"})
+        ASSERT_TRUE(test_files::write_file(firmware + "/" + name, "x"));
+    fs::create_directories(firmware + "/dir.img");
+    purge_staged_images();
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(firmware))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"A.IMG", "dir.img", "notes.txt"}));
+}
+
+// This test program carries no firmware image: staging fails as the tool does without one.
+TEST_F(workstation_test, StagingWithoutTheImage)
+{
+    make_directories();
+    EXPECT_EQ(extract_firmware_resource(nullptr), -2);
+    char name[255], path[255];
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(stage_firmware(name, path), -3);
+    std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(console.substr(0, 29), "[ERROR] FindResource failed: ");
+    EXPECT_STREQ(name, "KTR_418s_1126_fac_up_2.0.16.img");
+    char expected[255];
+    format_text(expected, sizeof expected, PATH_STAGED_IMAGE_FMT, g_brand_word, name);
+    EXPECT_STREQ(path, expected);
+    EXPECT_STREQ(g_staged_image_path, path);
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_FIRMWARE_NOT_STAGED});
+    EXPECT_EQ(commands().size(), 3u);  // the clean-up ran
+}
