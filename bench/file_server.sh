@@ -109,7 +109,14 @@ fs_start nginx fs_nginx "{PORT}" && nginx_port=$fs_port nginx_pid=$fs_pid
 fs_start python python3 -m http.server "{PORT}" --bind 127.0.0.1 --directory "$fs_dir/root" &&
   python_port=$fs_port python_pid=$fs_pid
 
-if [ -n "${shttpd_pid:-}" ] && [ -n "${nginx_pid:-}" ] && [ -n "${python_pid:-}" ]; then
+# Each server must hand out the image byte for byte before it is timed.
+fs_serves_image() {
+  curl -sf --noproxy '*' -o "$fs_dir/check.img" "http://127.0.0.1:$1/$fs_name" && cmp -s "$fs_dir/check.img" "$image" ||
+    { echo "file_server bench: the server on port $1 did not serve the image" >&2; return 1; }
+}
+
+if [ -n "${shttpd_pid:-}" ] && [ -n "${nginx_pid:-}" ] && [ -n "${python_pid:-}" ] &&
+  fs_serves_image "$shttpd_port" && fs_serves_image "$nginx_port" && fs_serves_image "$python_port"; then
   echo "== file server: the 15 MB image to curl, seconds (goals: one download at least as fast as nginx, 18 parallel within 1.2x nginx) =="
   cat "$fs_dir/root/$fs_name" >/dev/null  # warm the page cache
   read -r one_ours one_nginx one_python < <(fs_rounds 25 fs_one "$shttpd_port" "$nginx_port" "$python_port")
