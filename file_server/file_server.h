@@ -83,10 +83,10 @@ size_t compose_ok_head(const char *file_name, char *out, size_t size);
 
 // --- Connections --------------------------------------------------------------------------------
 
-// Sends the bytes of the file f, just opened for reading, over s from its start to its end: in zero-copy
-// pieces when zero_copy is set and the system can, else (also when the system refuses the first
-// piece) by reading and sending chunks of COPY_CHUNK_SIZE. False when the connection failed or a
-// receive or send made no progress within limit_ms.
+// Sends the bytes of the file f, just opened for reading, over s from its start to its end: in
+// zero-copy pieces when zero_copy is set and the system can, else (also when the system refuses the
+// first piece) by reading and sending chunks of COPY_CHUNK_SIZE. False when the connection failed
+// or a send made no progress within limit_ms (which socket_set_io_limit must have set on s too).
 bool send_file_body(socket_t s, FILE *f, int limit_ms, bool zero_copy);
 
 // --- The server ---------------------------------------------------------------------------------

@@ -215,7 +215,8 @@ const char *content_type_of(const char *file_name)
 
 size_t compose_ok_head(const char *file_name, char *out, size_t size)
 {
-    int n = std::snprintf(out, size, "HTTP/1.0 200 OK\r\n" SERVER_LINE "Content-Type: %s;charset=UTF-8\r\n\r\n",
+    int n = std::snprintf(out, size,
+                          "HTTP/1.0 200 OK\r\n" SERVER_LINE "Content-Type: %s;charset=UTF-8\r\n\r\n",
                           content_type_of(file_name));
     return (n < 0 || (size_t)n >= size) ? 0 : (size_t)n;
 }

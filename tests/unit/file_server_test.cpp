@@ -83,17 +83,18 @@ TEST(FileServerRequest, RulesForTheRequestLine)
 // The file name is never cut: the longest that fits is served, one byte more is not found.
 TEST(FileServerRequest, FileNameThatJustFits)
 {
-    std::string path = "/" + std::string(FILE_NAME_SIZE - 1 - std::strlen(ROOT) - 1, 'a');
     char name[FILE_NAME_SIZE];
-    EXPECT_EQ(resolve_request(("GET " + path + " HTTP/1.0").c_str(), ROOT, name, sizeof name), REQUEST_SERVE);
+    auto resolve = [&](const std::string &path) {
+        return resolve_request(("GET " + path + " HTTP/1.0").c_str(), ROOT, name, sizeof name);
+    };
+    std::string path = "/" + std::string(FILE_NAME_SIZE - 1 - std::strlen(ROOT) - 1, 'a');
+    EXPECT_EQ(resolve(path), REQUEST_SERVE);
     EXPECT_EQ(std::strlen(name), FILE_NAME_SIZE - 1);
-    path += "a";
-    EXPECT_EQ(resolve_request(("GET " + path + " HTTP/1.0").c_str(), ROOT, name, sizeof name), REQUEST_NOT_FOUND);
+    EXPECT_EQ(resolve(path + "a"), REQUEST_NOT_FOUND);
     // "index.html" counts too.
     std::string dir = "/" + std::string(FILE_NAME_SIZE - 1 - std::strlen(ROOT) - 12, 'd') + "/";
-    EXPECT_EQ(resolve_request(("GET " + dir + " HTTP/1.0").c_str(), ROOT, name, sizeof name), REQUEST_SERVE);
-    dir.insert(1, "d");
-    EXPECT_EQ(resolve_request(("GET " + dir + " HTTP/1.0").c_str(), ROOT, name, sizeof name), REQUEST_NOT_FOUND);
+    EXPECT_EQ(resolve(dir), REQUEST_SERVE);
+    EXPECT_EQ(resolve("/d" + dir.substr(1)), REQUEST_NOT_FOUND);
 }
 
 TEST(FileServerRequest, ContentTypes)
@@ -104,9 +105,10 @@ TEST(FileServerRequest, ContentTypes)
     } cases[] = {
         {"/r/app.js", "application/javascript"}, {"/r/a.HTM", "text/html"},
         {"/r/index.html", "text/html"},          {"/r/s.css", "text/css"},
-        {"/r/notes.TxT", "text/plain"},          {"/r/KTR_418s_1126_fac_up_2.0.16.img", "application/octet-stream"},
+        {"/r/notes.TxT", "text/plain"},
+        {"/r/KTR_418s_1126_fac_up_2.0.16.img", "application/octet-stream"},
         {"/r/README", "application/octet-stream"}, {"/r/a.txt.bak", "application/octet-stream"},
-        {"/r/a.", "application/octet-stream"},   {"/r.txt/file", "application/octet-stream"},
+        {"/r/a.", "application/octet-stream"},     {"/r.txt/file", "application/octet-stream"},
     };
     for (const auto &c : cases)
         EXPECT_STREQ(content_type_of(c.name), c.type) << c.name;
@@ -119,7 +121,8 @@ TEST(FileServerReply, TextsByteForByte)
                                   "</TITLE></HEAD>\r\n<BODY><P>404 Not Found. File is not exist.\r\n"
                                   "</BODY></HTML>\r\n");
     EXPECT_STREQ(REPLY_NOT_IMPLEMENTED, "HTTP/1.0 501 Method Not Implemented\r\nServer: Httpd/0.1.2\r\n"
-                                        "Content-Type: text/html\r\n\r\n<HTML><HEAD><TITLE>Method Not Implemented\r\n"
+                                        "Content-Type: text/html\r\n\r\n"
+                                        "<HTML><HEAD><TITLE>Method Not Implemented\r\n"
                                         "</TITLE></HEAD>\r\n<BODY><P>HTTP request method not supported.\r\n"
                                         "</BODY></HTML>\r\n");
     char head[256];
@@ -147,7 +150,8 @@ TEST(FileServerHead, StopsAfterTheRequestLineThenAfterTheHead)
     for (bool bytewise : {false, true}) {
         request_head head;
         request_head_init(&head);
-        size_t used = bytewise ? feed_bytewise(&head, text) : request_head_feed(&head, text.data(), text.size());
+        size_t used =
+            bytewise ? feed_bytewise(&head, text) : request_head_feed(&head, text.data(), text.size());
         EXPECT_EQ(head.state, HEAD_HEADERS);
         EXPECT_EQ(used, 21u);
         EXPECT_STREQ(head.line, "GET /a.img HTTP/1.0");
@@ -238,7 +242,8 @@ bool connect_pair(socket_pair *pair, int client_buffer)
     if (ok) {
         pair->client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         if (client_buffer > 0)
-            setsockopt(pair->client, SOL_SOCKET, SO_RCVBUF, (const char *)&client_buffer, sizeof client_buffer);
+            setsockopt(pair->client, SOL_SOCKET, SO_RCVBUF, (const char *)&client_buffer,
+                       sizeof client_buffer);
         ok = connect(pair->client, (sockaddr *)&addr, sizeof addr) == 0;
         if (ok)
             pair->server = accept(listener, nullptr, nullptr);
