@@ -60,9 +60,11 @@ bool send_all(socket_t s, const char *data, size_t len)
     return true;
 }
 
-// Receives until the head reaches state until. False when the peer closed, a receive made no
-// progress within the limit, the head outgrew its limit, or it took longer than the limit in all
-// (a client dripping one byte at a time cannot hold a worker for ever).
+// Receives until the head reaches state until. False when the peer closed before the request
+// line ended, a receive made no progress within the limit, the head outgrew its limit, or it took
+// longer than the limit in all (a client dripping one byte at a time cannot hold a worker for ever).
+// A client that ends its sending after the request line, without the empty line, still gets its
+// reply.
 bool receive_head(connection &c, request_head *head, head_state until)
 {
     while (head->state < until) {
@@ -70,6 +72,10 @@ bool receive_head(connection &c, request_head *head, head_state until)
             if (clock_type::now() > c.head_deadline)
                 return false;
             auto n = recv(c.s, c.buf, (int)sizeof c.buf, 0);
+            if (n == 0 && head->state == HEAD_HEADERS) {
+                head->state = HEAD_COMPLETE;
+                break;
+            }
             if (n <= 0) {
                 if (n < 0 && socket_last_error() == SOCK_ERR_INTERRUPTED)
                     continue;

@@ -229,6 +229,12 @@ def group_raw(ctx):
             got = request(p, data)
             check(got == expected, "%r...: got %r" % (data[:60], got[:200]))
             check(b"SECRET" not in got, "%r: leaked a file outside the root" % data[:60])
+        # A client that ends its sending after the request line, without the empty line.
+        for data, expected in ((b"GET /small.txt HTTP/1.0\r\n", small),
+                               (b"GET /missing HTTP/1.0\r\nA: b\r\n", NOT_FOUND),
+                               (b"GET /small.txt HTTP/1.0", b"")):  # not even a whole request line
+            got = request(p, data, shut_write=True)
+            check(got == expected, "%r...: got %r" % (data[:60], got[:200]))
         # A request of endless header lines is dropped at the head limit, without a reply.
         with socket.create_connection(("127.0.0.1", p), timeout=20) as s:
             s.sendall(b"GET /small.txt HTTP/1.0\r\n")
