@@ -2,6 +2,7 @@
 #include "workstation.h"
 
 #include "embedded_assets.h"
+#include "utility_asset.h"
 
 char g_staged_image_path[255];
 
