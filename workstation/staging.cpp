@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "embedded_assets.h"
+#include "utility_asset.h"
 
 #include <cstring>
 

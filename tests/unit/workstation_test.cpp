@@ -1,7 +1,7 @@
 // Runners, clean-up, guard and working directories. These tests own the working root: they run
 // with a private one (a mount namespace on Linux, a prefix of their own under Wine).
 #include "commands.h"
-#include "embedded_assets.h"
+#include "utility_asset.h"
 #include "recording_commands.h"
 #include "test_files.h"
 #include "workstation.h"

@@ -1,0 +1,47 @@
+// The program's command line: port and root directory, and the idle limit for tests.
+#include "file_server.h"
+#include "file_transfer.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// A decimal number from lowest to highest, else -1.
+long parse_number(const char *text, long lowest, long highest)
+{
+    if (text == nullptr || *text < '0' || *text > '9')
+        return -1;
+    char *end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < lowest || value > highest)
+        return -1;
+    return value;
+}
+
+// The idle limit: IDLE_LIMIT_MS unless SHTTPD_IDLE_LIMIT_MS gives a usable one. Read once at start
+// so that the tool's fixed two-argument command line stays as it is.
+int idle_limit_from_environment()
+{
+    long ms = parse_number(std::getenv("SHTTPD_IDLE_LIMIT_MS"), 1, IDLE_LIMIT_MAX_MS);
+    return ms > 0 ? (int)ms : IDLE_LIMIT_MS;
+}
+
+} // namespace
+
+int shttpd_main(int argc, char **argv)
+{
+    long port = argc == 3 ? parse_number(argv[1], 1, 65535) : -1;
+    // An empty root would turn every request path into an absolute one.
+    if (port < 0 || argv[2][0] == '\0') {
+        std::printf("Usage: %s <PORT> <ROOT_DIR>\n", argc > 0 && argv[0] ? argv[0] : "Shttpd");
+        return -1;
+    }
+    file_server_config config;
+    config.port = (int)port;
+    config.root = argv[2];
+    config.idle_limit_ms = idle_limit_from_environment();
+    transfer_startup();
+    file_server_run(config);
+    return 1;
+}
