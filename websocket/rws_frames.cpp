@@ -96,6 +96,12 @@ uint64_t rws_packet_wire_size(const uint8_t *buffer, uint64_t length)
     return total <= length ? total : 0;
 }
 
+bool rws_packet_over_limit(const uint8_t *buffer, uint64_t length)
+{
+    uint64_t total;
+    return rws_packet_declared_size(buffer, length, &total) && total > RWS_MAX_FRAME_SIZE;
+}
+
 rws_packet *rws_packet_parse(const uint8_t *buffer, uint64_t frame_size)
 {
     uint32_t header_size;

@@ -173,6 +173,8 @@ uint64_t rws_packet_wire_size(const uint8_t *buffer, uint64_t length);
 // The declared total size (header and payload) of the frame at the start of the buffer, once its
 // header has arrived; false before.
 bool rws_packet_declared_size(const uint8_t *buffer, uint64_t length, uint64_t *total);
+// True when the frame at the start of the buffer declares more than RWS_MAX_FRAME_SIZE bytes.
+bool rws_packet_over_limit(const uint8_t *buffer, uint64_t length);
 rws_packet *rws_packet_parse(const uint8_t *buffer, uint64_t frame_size);
 void rws_packet_append(rws_packet *p, const rws_packet *other);
 void rws_packet_free(rws_packet *p);

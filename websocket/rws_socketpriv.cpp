@@ -230,8 +230,8 @@ void read_and_process(rws_client *c)
     }
     uint64_t size = rws_packet_wire_size(c->rx_buffer, c->rx_length);
     if (size == 0) {
-        uint64_t declared;
-        if (rws_packet_declared_size(c->rx_buffer, c->rx_length, &declared) && declared > RWS_MAX_FRAME_SIZE) {
+        // Refused as soon as its header is in, rather than buffering up to the limit first.
+        if (rws_packet_over_limit(c->rx_buffer, c->rx_length)) {
             rws_fault_set(c, RWS_FAULT_TOO_LARGE, RWS_TEXT_TOO_LARGE);
             c->state = RWS_ST_DROPPED;
         }

@@ -142,6 +142,31 @@ TEST(WsFrames, IncomingSizesAndParsing)
     EXPECT_EQ(declared, 12u);
 }
 
+TEST(WsFrames, SizeLimitBoundary)
+{
+    // Headers only: 10 bytes of header plus the declared payload make the frame's size.
+    auto header = [](uint32_t payload, bool masked) {
+        std::string h = std::string("\x82", 1) + (char)(masked ? 0xff : 0x7f) + std::string(4, '\x01');
+        for (int i = 3; i >= 0; i--)
+            h += (char)(payload >> (8 * i));
+        return masked ? h + "mask" : h;
+    };
+    const struct {
+        uint32_t payload;
+        bool masked;
+        bool over;
+    } cases[] = {
+        {RWS_MAX_FRAME_SIZE - 10, false, false}, {RWS_MAX_FRAME_SIZE - 9, false, true},
+        {RWS_MAX_FRAME_SIZE - 14, true, false},  {RWS_MAX_FRAME_SIZE - 13, true, true},
+        {0xffffffffu, false, true},
+    };
+    for (const auto &k : cases) {
+        std::string h = header(k.payload, k.masked);
+        EXPECT_EQ(rws_packet_over_limit((const uint8_t *)h.data(), h.size()), k.over) << k.payload;
+        EXPECT_FALSE(rws_packet_over_limit((const uint8_t *)h.data(), h.size() - 1)); // header not complete
+    }
+}
+
 TEST(WsAssembly, MessagesFromFrames)
 {
     const struct {
