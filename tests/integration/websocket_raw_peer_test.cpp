@@ -28,27 +28,22 @@ std::string request_for(int port)
 
 TEST_F(WsRaw, HandshakeThenOwnCloseSendsOneCloseFrameAndNoCallback)
 {
-    raw_peer peer;
-    recorder rec;
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = peer.accept();
-    ASSERT_TRUE(conn);
-    EXPECT_EQ(conn->read_request(), request_for(peer.port()));
-    ASSERT_TRUE(conn->send(ACCEPT_REPLY));
-    ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
-    EXPECT_TRUE(rws_client_is_connected(c));
-    EXPECT_STREQ(c->accept_value, "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
-    rws_client_disconnect(c);
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    EXPECT_EQ(s.request, request_for(s.peer.port()));
+    EXPECT_TRUE(rws_client_is_connected(s.client));
+    EXPECT_STREQ(s.client->accept_value, "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+    rws_client_disconnect(s.client);
     int opcode = 0;
     std::string payload;
     bool masked = false;
-    ASSERT_TRUE(conn->read_frame(&opcode, &payload, &masked));
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload, &masked));
     EXPECT_EQ(opcode, RWS_OP_CLOSE);
     EXPECT_TRUE(masked);
     EXPECT_EQ(payload, "1"); // the first message number; no status code
-    EXPECT_TRUE(conn->wait_eof());
+    EXPECT_TRUE(s.conn->wait_eof());
     ASSERT_TRUE(rws_thread_wait_all(3000));
-    EXPECT_EQ(rec.disconnected, 0);
+    EXPECT_EQ(s.rec.disconnected, 0);
 }
 
 TEST_F(WsRaw, RejectedReplies)
@@ -56,186 +51,158 @@ TEST_F(WsRaw, RejectedReplies)
     const std::string status = "HTTP/1.1 101 Switching Protocols\r\n";
     const struct {
         const char *name;
-        std::vector<std::string> sends; // sent 300 ms apart
+        std::string reply;
+        std::string later; // sent 300 ms after the reply
         bool fault;
         int code;
         const char *text;
     } cases[] = {
-        {"no HTTP/", {"SSH-2.0-peer\r\n\r\n"}, false, 0, ""},
-        {"status 200", {"HTTP/1.1 200 OK\r\nSec-WebSocket-Accept: x\r\n\r\n"}, true, 3, "HTPP code not found or non 101"},
-        {"no accept", {status + "\r\n"}, true, 3, "Accept key not found"},
-        {"lower case", {status + "sec-websocket-accept: x\r\n\r\n"}, true, 3, "Accept key not found"},
-        {"empty accept", {status + "Sec-WebSocket-Accept: \r\n\r\n"}, true, 3, "Accept key not found"},
-        {"split reply", {status, "Sec-WebSocket-Accept: x\r\n\r\n"}, true, 3, "Accept key not found"},
+        {"no HTTP/", "SSH-2.0-peer\r\n\r\n", "", false, 0, ""},
+        {"status 200", "HTTP/1.1 200 OK\r\nSec-WebSocket-Accept: x\r\n\r\n", "", true, 3, "HTPP code not found or non 101"},
+        {"no accept", status + "\r\n", "", true, 3, "Accept key not found"},
+        {"lower case", status + "sec-websocket-accept: x\r\n\r\n", "", true, 3, "Accept key not found"},
+        {"empty accept", status + "Sec-WebSocket-Accept: \r\n\r\n", "", true, 3, "Accept key not found"},
+        {"split reply", status, "Sec-WebSocket-Accept: x\r\n\r\n", true, 3, "Accept key not found"},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
-        raw_peer peer;
-        recorder rec;
-        rws_client *c = start_client(rec, peer.port());
-        std::unique_ptr<raw_conn> conn = peer.accept();
-        ASSERT_TRUE(conn);
-        conn->read_request();
-        for (const std::string &s : k.sends) {
-            conn->send(s);
+        raw_session s(k.reply);
+        ASSERT_TRUE(s.conn);
+        if (!k.later.empty()) {
             rws_thread_sleep(300);
+            s.conn->send(k.later);
         }
-        ASSERT_TRUE(rec.wait_disconnected());
-        EXPECT_EQ(rec.connected, 0);
-        EXPECT_EQ(rec.had_fault, k.fault);
-        EXPECT_EQ(rec.fault_code, k.code);
-        EXPECT_EQ(rec.fault_text, k.text);
-        EXPECT_TRUE(conn->wait_eof());
-        rws_client_disconnect(c);
+        ASSERT_TRUE(s.rec.wait_disconnected());
+        EXPECT_EQ(s.rec.connected, 0);
+        EXPECT_EQ(s.rec.had_fault, k.fault);
+        EXPECT_EQ(s.rec.fault_code, k.code);
+        EXPECT_EQ(s.rec.fault_text, k.text);
+        EXPECT_TRUE(s.conn->wait_eof());
+        rws_client_disconnect(s.client);
     }
 }
 
 TEST_F(WsRaw, BytesBehindTheReplyAreDroppedAndLaterFramesDelivered)
 {
-    raw_peer peer;
-    recorder rec;
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = peer.accept();
-    ASSERT_TRUE(conn);
-    conn->read_request();
-    conn->send(ACCEPT_REPLY + server_frame(0x81, "lost"));
-    ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
-    conn->send(server_frame(0x81, "kept"));
-    ASSERT_TRUE(rec.wait_messages(1));
+    raw_session s(ACCEPT_REPLY + server_frame(0x81, "lost"));
+    ASSERT_TRUE(s.open);
+    s.conn->send(server_frame(0x81, "kept"));
+    ASSERT_TRUE(s.rec.wait_messages(1));
     rws_thread_sleep(50);
-    EXPECT_EQ(rec.messages.size(), 1u);
-    EXPECT_EQ(rec.messages[0].bytes, "kept");
-    rws_client_disconnect(c);
+    EXPECT_EQ(s.rec.messages.size(), 1u);
+    EXPECT_EQ(s.rec.messages[0].bytes, "kept");
+    rws_client_disconnect(s.client);
 }
 
 TEST_F(WsRaw, ServerThatNeverAnswersWaitsUntilDisconnect)
 {
-    raw_peer peer;
-    recorder rec;
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = peer.accept();
-    ASSERT_TRUE(conn);
-    conn->read_request();
+    raw_session s("");
+    ASSERT_TRUE(s.conn);
     rws_thread_sleep(300);
-    EXPECT_EQ(c->state.load(), RWS_ST_HANDSHAKE_WAIT);
-    rws_client_disconnect(c); // mid-handshake
-    EXPECT_TRUE(conn->wait_eof());
+    EXPECT_EQ(s.client->state.load(), RWS_ST_HANDSHAKE_WAIT);
+    rws_client_disconnect(s.client); // mid-handshake
+    EXPECT_TRUE(s.conn->wait_eof());
     ASSERT_TRUE(rws_thread_wait_all(3000));
-    EXPECT_EQ(rec.connected + rec.disconnected, 0);
+    EXPECT_EQ(s.rec.connected + s.rec.disconnected, 0);
 }
 
 TEST_F(WsRaw, TcpCloseAfterHandshakeIsFault4)
 {
-    raw_peer peer;
-    recorder rec;
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = accept_upgrade(peer);
-    ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
-    conn->close();
-    ASSERT_TRUE(rec.wait_disconnected());
-    EXPECT_EQ(rec.fault_code, RWS_FAULT_SOCKET_IO);
-    EXPECT_EQ(rec.fault_text, "Failed read/write socket");
-    rws_client_disconnect(c);
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    s.conn->close();
+    ASSERT_TRUE(s.rec.wait_disconnected());
+    EXPECT_EQ(s.rec.fault_code, RWS_FAULT_SOCKET_IO);
+    EXPECT_EQ(s.rec.fault_text, "Failed read/write socket");
+    rws_client_disconnect(s.client);
 }
 
 TEST_F(WsRaw, FramesSplitBunchedAndLarge)
 {
-    raw_peer peer;
-    recorder rec;
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = accept_upgrade(peer);
-    ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
+    raw_session s;
+    ASSERT_TRUE(s.open);
     // 20,000 bytes in one send: the buffer grows by exactly what each read brings (8192, 8192,
     // 3616) beyond what the handshake reply left in it.
     std::string burst = server_frame(0x81, pattern(20000 - 4));
     ASSERT_EQ(burst.size(), 20000u);
-    conn->send(burst);
-    ASSERT_TRUE(rec.wait_messages(1));
-    EXPECT_EQ(rec.messages[0].bytes, pattern(19996));
-    EXPECT_EQ(rec.messages[0].rx_capacity, std::strlen(ACCEPT_REPLY) + 20000u);
+    s.conn->send(burst);
+    ASSERT_TRUE(s.rec.wait_messages(1));
+    EXPECT_EQ(s.rec.messages[0].bytes, pattern(19996));
+    EXPECT_EQ(s.rec.messages[0].rx_capacity, std::strlen(ACCEPT_REPLY) + 20000u);
     // Two frames in one read: handled in two passes.
-    conn->send(server_frame(0x81, "one") + server_frame(0x81, "two"));
-    ASSERT_TRUE(rec.wait_messages(3));
-    EXPECT_EQ(rec.messages[1].bytes, "one");
-    EXPECT_EQ(rec.messages[2].bytes, "two");
-    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(rec.messages[2].at - rec.messages[1].at).count(), 4);
+    s.conn->send(server_frame(0x81, "one") + server_frame(0x81, "two"));
+    ASSERT_TRUE(s.rec.wait_messages(3));
+    EXPECT_EQ(s.rec.messages[1].bytes, "one");
+    EXPECT_EQ(s.rec.messages[2].bytes, "two");
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(s.rec.messages[2].at - s.rec.messages[1].at).count(), 4);
     // Three bytes at a time.
     std::string slow = server_frame(0x81, pattern(300));
     for (size_t i = 0; i < slow.size(); i += 3) {
-        conn->send(slow.substr(i, 3));
+        s.conn->send(slow.substr(i, 3));
         rws_thread_sleep(1);
     }
-    ASSERT_TRUE(rec.wait_messages(4));
-    EXPECT_EQ(rec.messages[3].bytes, pattern(300));
-    rws_client_disconnect(c);
+    ASSERT_TRUE(s.rec.wait_messages(4));
+    EXPECT_EQ(s.rec.messages[3].bytes, pattern(300));
+    rws_client_disconnect(s.client);
 }
 
 TEST_F(WsRaw, FrameSizeLimit)
 {
-    raw_peer peer;
-    recorder rec;
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = accept_upgrade(peer);
-    ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
+    raw_session s;
+    ASSERT_TRUE(s.open);
     // A frame declared one byte over the limit is refused as soon as its header is in.
     std::string header = server_frame(0x82, std::string(RWS_MAX_FRAME_SIZE - 9, 'z')).substr(0, 10);
-    conn->send(header);
-    ASSERT_TRUE(rec.wait_disconnected());
-    EXPECT_EQ(rec.fault_code, RWS_FAULT_TOO_LARGE);
-    EXPECT_EQ(rec.fault_text, "Frame or message larger than 16 MiB");
+    s.conn->send(header);
+    ASSERT_TRUE(s.rec.wait_disconnected());
+    EXPECT_EQ(s.rec.fault_code, RWS_FAULT_TOO_LARGE);
+    EXPECT_EQ(s.rec.fault_text, "Frame or message larger than 16 MiB");
     int opcode = 0;
     std::string payload;
-    ASSERT_TRUE(conn->read_frame(&opcode, &payload)); // the client said goodbye
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload)); // the client said goodbye
     EXPECT_EQ(opcode, RWS_OP_CLOSE);
-    rws_client_disconnect(c);
+    rws_client_disconnect(s.client);
 }
 
 TEST_F(WsRaw, PingsBothWays)
 {
-    raw_peer peer;
-    recorder rec;
     steady::time_point start = steady::now();
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = accept_upgrade(peer);
-    ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
-    conn->send(server_frame(0x89, "hi"));
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    s.conn->send(server_frame(0x89, "hi"));
     int opcode = 0;
     std::string payload;
     bool masked = false;
-    ASSERT_TRUE(conn->read_frame(&opcode, &payload, &masked));
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload, &masked));
     EXPECT_EQ(opcode, RWS_OP_PONG);
     EXPECT_TRUE(masked);
     EXPECT_EQ(payload, "hi");
     // The client's first ping comes on the 400th pass of 5 ms, about 2 s after the worker started.
-    ASSERT_TRUE(conn->read_frame(&opcode, &payload, &masked, 6000));
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload, &masked, 6000));
     EXPECT_EQ(opcode, RWS_OP_PING);
     EXPECT_EQ(payload, "1");
     EXPECT_GE(ms_since(start), 1900);
-    rws_client_disconnect(c);
+    rws_client_disconnect(s.client);
 }
 
 TEST_F(WsRaw, CloseFrameFromServerThenApplicationCloses)
 {
-    raw_peer peer;
-    recorder rec;
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = accept_upgrade(peer);
-    ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
-    conn->send(server_frame(0x88, std::string("\x03\xe8", 2)));
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    s.conn->send(server_frame(0x88, std::string("\x03\xe8", 2)));
     int opcode = 0;
     std::string payload;
-    ASSERT_TRUE(conn->read_frame(&opcode, &payload));
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload));
     steady::time_point answered = steady::now();
     EXPECT_EQ(opcode, RWS_OP_CLOSE);
-    ASSERT_TRUE(rec.wait_disconnected());
-    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(rec.disconnected_at - answered).count(), 150);
-    EXPECT_EQ(rec.fault_code, RWS_FAULT_PEER_CLOSED);
-    EXPECT_EQ(rec.fault_text, "Connection was closed by endpoint");
-    EXPECT_NE(rec.callback_thread, std::this_thread::get_id());
+    ASSERT_TRUE(s.rec.wait_disconnected());
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(s.rec.disconnected_at - answered).count(), 150);
+    EXPECT_EQ(s.rec.fault_code, RWS_FAULT_PEER_CLOSED);
+    EXPECT_EQ(s.rec.fault_text, "Connection was closed by endpoint");
+    EXPECT_NE(s.rec.callback_thread, std::this_thread::get_id());
     ASSERT_TRUE(rws_thread_wait_all(3000));
     EXPECT_EQ(rws_live_clients(), 1); // the worker has ended; the client waits for the application
-    EXPECT_EQ(rws_fault_code(rws_client_get_error(c)), RWS_FAULT_PEER_CLOSED);
-    rws_client_disconnect(c); // as the driver does when its wait ends
+    EXPECT_EQ(rws_fault_code(rws_client_get_error(s.client)), RWS_FAULT_PEER_CLOSED);
+    rws_client_disconnect(s.client); // as the driver does when its wait ends
     EXPECT_EQ(rws_live_clients(), 0);
 }
 
@@ -243,67 +210,53 @@ TEST_F(WsRaw, ApplicationClosesAtTheInstantTheServerCloses)
 {
     for (int delay = 0; delay <= 8; delay++) {
         SCOPED_TRACE(delay);
-        raw_peer peer;
-        recorder rec;
-        rws_client *c = start_client(rec, peer.port());
-        std::unique_ptr<raw_conn> conn = accept_upgrade(peer);
-        ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
-        conn->send(server_frame(0x88, ""));
+        raw_session s;
+        ASSERT_TRUE(s.open);
+        s.conn->send(server_frame(0x88, ""));
         rws_thread_sleep(delay);
-        rws_client_disconnect(c);
+        rws_client_disconnect(s.client);
         ASSERT_TRUE(rws_thread_wait_all(3000));
-        EXPECT_LE(rec.disconnected, 1);
+        EXPECT_LE(s.rec.disconnected, 1);
         EXPECT_EQ(rws_live_clients(), 0);
     }
 }
 
 TEST_F(WsRaw, PartialSendsAreCompleted)
 {
-    raw_peer peer;
-    recorder rec;
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = accept_upgrade(peer);
-    ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
+    raw_session s;
+    ASSERT_TRUE(s.open);
     std::string big = pattern(12 * 1024 * 1024); // more than the socket buffers hold
-    ASSERT_TRUE(rws_client_send_text(c, big.c_str()));
+    ASSERT_TRUE(rws_client_send_text(s.client, big.c_str()));
     rws_thread_sleep(500); // the client is now waiting for room
     int opcode = 0;
     std::string payload;
-    ASSERT_TRUE(conn->read_frame(&opcode, &payload, nullptr, 10000));
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload, nullptr, 10000));
     EXPECT_EQ(opcode, RWS_OP_TEXT);
     EXPECT_TRUE(payload == big);
-    rws_client_disconnect(c);
+    rws_client_disconnect(s.client);
 }
 
 TEST_F(WsRaw, StalledSendEndsWithFault4)
 {
     rws_send_wait_ms = 300;
-    raw_peer peer;
-    recorder rec;
-    rws_client *c = start_client(rec, peer.port());
-    std::unique_ptr<raw_conn> conn = accept_upgrade(peer);
-    ASSERT_TRUE(rec.wait(3000, [&] { return rec.connected == 1; }));
+    raw_session s;
+    ASSERT_TRUE(s.open);
     std::string big = pattern(32 * 1024 * 1024); // more than the socket buffers hold; the peer never reads
-    ASSERT_TRUE(rws_client_send_text(c, big.c_str()));
+    ASSERT_TRUE(rws_client_send_text(s.client, big.c_str()));
     steady::time_point start = steady::now();
-    ASSERT_TRUE(rec.wait_disconnected(10000));
+    ASSERT_TRUE(s.rec.wait_disconnected(10000));
     EXPECT_LT(ms_since(start), 3000); // one stall of 300 ms, then the close step's 200 ms
-    EXPECT_EQ(rec.fault_code, RWS_FAULT_SOCKET_IO);
-    EXPECT_EQ(rec.fault_text, "Failed read/write socket");
-    rws_client_disconnect(c);
+    EXPECT_EQ(s.rec.fault_code, RWS_FAULT_SOCKET_IO);
+    EXPECT_EQ(s.rec.fault_text, "Failed read/write socket");
+    rws_client_disconnect(s.client);
 }
 
 // Writing to a connection the peer has closed fails the send; no signal ends the process.
 TEST_F(WsRaw, SendToClosedPeerFailsWithoutSignal)
 {
     raw_peer peer;
-    socket_t s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a;
-    std::memset(&a, 0, sizeof a);
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons((uint16_t)peer.port());
-    ASSERT_EQ(connect(s, (sockaddr *)&a, sizeof a), 0);
+    socket_t s = connect_loopback(peer.port());
+    ASSERT_NE(s, NO_SOCKET);
     peer.accept()->close();
     rws_client *c = rws_client_create();
     c->socket = s;
@@ -342,17 +295,8 @@ TEST_F(WsRaw, ConnectFailures)
     rws_connect_wait_ms = 200;
     raw_peer silent(0);
     std::vector<socket_t> fillers;
-    for (int i = 0; i < 3; i++) {
-        socket_t f = socket(AF_INET, SOCK_STREAM, 0);
-        socket_set_nonblocking(f, true);
-        sockaddr_in a;
-        std::memset(&a, 0, sizeof a);
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons((uint16_t)silent.port());
-        connect(f, (sockaddr *)&a, sizeof a);
-        fillers.push_back(f);
-    }
+    for (int i = 0; i < 3; i++)
+        fillers.push_back(connect_loopback(silent.port(), true));
     rws_thread_sleep(100);
     recorder timed_out;
     start = steady::now();

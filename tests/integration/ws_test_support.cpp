@@ -86,6 +86,16 @@ void client_test::TearDown()
     socket_cleanup();
 }
 
+static sockaddr_in loopback_address(int port)
+{
+    sockaddr_in a;
+    std::memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((uint16_t)port);
+    return a;
+}
+
 // ---- raw peer -----------------------------------------------------------------------------------------
 
 raw_conn::~raw_conn() { close(); }
@@ -202,11 +212,7 @@ bool raw_conn::wait_eof(int ms)
 raw_peer::raw_peer(int backlog)
 {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a;
-    std::memset(&a, 0, sizeof a);
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
+    sockaddr_in a = loopback_address(0);
     EXPECT_EQ(bind(listener_, (sockaddr *)&a, sizeof a), 0);
     EXPECT_EQ(listen(listener_, backlog), 0);
     socklen_value size = sizeof a;
@@ -248,14 +254,30 @@ std::string server_frame(int first_byte, const std::string &payload)
     return f + payload;
 }
 
-std::unique_ptr<raw_conn> accept_upgrade(raw_peer &peer)
+raw_session::raw_session(const std::string &reply)
 {
-    std::unique_ptr<raw_conn> conn = peer.accept();
+    client = start_client(rec, peer.port());
+    conn = peer.accept();
     if (conn == nullptr)
-        return nullptr;
-    EXPECT_NE(conn->read_request(), "");
-    EXPECT_TRUE(conn->send(ACCEPT_REPLY));
-    return conn;
+        return;
+    request = conn->read_request();
+    if (!reply.empty())
+        conn->send(reply);
+    if (reply.compare(0, std::strlen(ACCEPT_REPLY), ACCEPT_REPLY) == 0)
+        open = rec.wait(3000, [&] { return rec.connected == 1; });
+}
+
+socket_t connect_loopback(int port, bool nonblocking)
+{
+    socket_t s = socket(AF_INET, SOCK_STREAM, 0);
+    if (nonblocking)
+        socket_set_nonblocking(s, true);
+    sockaddr_in a = loopback_address(port);
+    if (connect(s, (sockaddr *)&a, sizeof a) != 0 && !nonblocking) {
+        socket_close(s);
+        return NO_SOCKET;
+    }
+    return s;
 }
 
 std::string pattern(size_t n)

@@ -62,6 +62,9 @@ protected:
     void TearDown() override;
 };
 
+// The acceptance a well-behaved server sends.
+extern const char ACCEPT_REPLY[];
+
 // One accepted connection of the raw peer; blocking socket, every wait bounded.
 class raw_conn {
 public:
@@ -100,12 +103,21 @@ private:
     int port_ = 0;
 };
 
-// The acceptance a well-behaved server sends.
-extern const char ACCEPT_REPLY[];
 // A server frame (unmasked) with the given first byte and payload.
 std::string server_frame(int first_byte, const std::string &payload);
-// Accepts the next connection, reads its request and accepts the upgrade.
-std::unique_ptr<raw_conn> accept_upgrade(raw_peer &peer);
+// A fresh raw peer, a client of it and the accepted connection (null when none came), which got
+// the client's request and was sent reply. open: the client reported the connection open.
+struct raw_session {
+    explicit raw_session(const std::string &reply = ACCEPT_REPLY);
+    raw_peer peer;
+    recorder rec;
+    rws_client *client = nullptr;
+    std::unique_ptr<raw_conn> conn;
+    std::string request;
+    bool open = false;
+};
+// A TCP connection to 127.0.0.1:port (a non-blocking connect when asked), or NO_SOCKET.
+socket_t connect_loopback(int port, bool nonblocking = false);
 // n bytes of a fixed pattern.
 std::string pattern(size_t n);
 // Milliseconds since t.
