@@ -26,14 +26,20 @@ std::string request_for(int port)
 
 } // namespace
 
-TEST_F(WsRaw, HandshakeThenOwnCloseSendsOneCloseFrameAndNoCallback)
+TEST_F(WsRaw, HandshakeThenOwnCloseDropsQueueSendsOneCloseFrameAndNoCallback)
 {
     raw_session s;
     ASSERT_TRUE(s.open);
     EXPECT_EQ(s.request, request_for(s.peer.port()));
     EXPECT_TRUE(rws_client_is_connected(s.client));
     EXPECT_STREQ(s.client->accept_value, "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+    // Holding state_lock keeps the worker between passes, so the queued text is still there when
+    // the disconnect discards it (the lock is recursive, as the disconnect takes it too).
+    rws_mutex state_lock = s.client->state_lock;
+    rws_mutex_lock(state_lock);
+    ASSERT_TRUE(rws_client_send_text(s.client, "never sent"));
     rws_client_disconnect(s.client);
+    rws_mutex_unlock(state_lock); // the worker still holds the client
     int opcode = 0;
     std::string payload;
     bool masked = false;
