@@ -100,6 +100,14 @@ def check(name, url, code, content=None, status=None, options=(), before=b"old c
         failures.append(name)
 
 
+def private_mounts(*pairs):
+    """A command prefix that runs the program with each (file, over) pair bind-mounted in a mount
+    namespace of its own: the system's files stay as they are for everyone else."""
+    script = " && ".join(f'mount --bind "${2 * i + 1}" "${2 * i + 2}"' for i in range(len(pairs)))
+    args = [a for pair in pairs for a in pair]
+    return ("unshare", "--mount", "sh", "-c", script + ' && shift ' + str(len(args)) + ' && exec "$@"', "sh", *args)
+
+
 def openssl(*args):
     subprocess.run(["openssl", *args], check=True, capture_output=True, cwd=pki)
 
@@ -184,6 +192,15 @@ try:
         check(f"{server} 404 with body", f"{base}/missing.txt", 0, status=404)
     check("nginx redirect to python", f"http://127.0.0.1:{ng_port}/moved", 0, SMALL)
     check("unresolvable name", "http://no-such-host.invalid/x", 9)
+    # With both names in a private hosts file: a name is looked up, a host text starting with a
+    # digit is read as an address only.
+    hosts = os.path.join(scratch, "hosts")
+    with open(hosts, "w") as f:
+        f.write("127.0.0.1 localhost\n127.0.0.1 camera.invalid\n127.0.0.1 1camera.invalid\n")
+    check("name from the hosts file", f"http://camera.invalid:{py_port}/small.txt", 0, SMALL,
+          prefix=private_mounts((hosts, "/etc/hosts")))
+    check("digit first, not an address", f"http://1camera.invalid:{py_port}/small.txt", 9,
+          prefix=private_mounts((hosts, "/etc/hosts")))
 
     make_certificates()
     self_port, good_port, wrong_port = s_server("self"), s_server("good"), s_server("wrong")
@@ -200,10 +217,7 @@ try:
         trusted_on_windows = run([trust_root, "add", os.path.join(pki, "ca.der")])[0] == 0
         prefix = ()
     else:
-        bundle = os.path.join(pki, "bundle.pem")
-        shutil.copy(os.path.join(pki, "ca.pem"), bundle)
-        prefix = ("unshare", "--mount", "sh", "-c",
-                  'mount --bind "$0" /etc/ssl/certs/ca-certificates.crt && exec "$@"', bundle)
+        prefix = private_mounts((os.path.join(pki, "ca.pem"), "/etc/ssl/certs/ca-certificates.crt"))
     check("tls CA trusted", f"https://localhost:{good_port}/small.txt", 0, SMALL, prefix=prefix)
     check("tls CA trusted, 15 MB", f"https://localhost:{good_port}/big.bin", 0, big, prefix=prefix)
     check("tls CA trusted, wrong host name", f"https://localhost:{wrong_port}/small.txt", 24, prefix=prefix)

@@ -115,11 +115,12 @@ TEST(HttpRequest, TargetOfUrl)
     }
 }
 
-// Refusals that end a request before anything is sent; none of them needs a name lookup.
+// Refusals that end a request before anything is sent; none of them may look a name up (a host
+// text starting with a digit is read as an address only: that case runs in a namespace of its own,
+// tests/integration/http_real_servers.py).
 TEST(HttpRequest, RefusedUrls)
 {
     http_client_startup();
-    std::string host256 = "http://" + std::string(256, 'a') + "/x";
     struct {
         const char *name;
         std::string url;
@@ -130,8 +131,6 @@ TEST(HttpRequest, RefusedUrls)
         {"no URL", "", 0, HTTP_ERR_URL},
         {"scheme ftp", "ftp://127.0.0.1/x", 0, HTTP_ERR_SCHEME},
         {"bare path", "/deviceRelateInfo.txt", 0, HTTP_ERR_NO_HOST},
-        {"host of 256 characters", host256, 0, HTTP_ERR_RESOLVE},
-        {"digit first but no address", "http://1camera.example/x", 0, HTTP_ERR_RESOLVE},
         {"broadcast address", "http://255.255.255.255/x", 0, HTTP_ERR_RESOLVE},
         {"method 2", "http://127.0.0.1:9/x", 2, HTTP_ERR_METHOD},
     };
