@@ -67,8 +67,11 @@ int on_header_field(http_parser *parser, const char *bytes, size_t length)
     http_client *client = client_of(parser);
     if (client->header_stage == HTTP_STAGE_VALUE && http_client_header_done(client) != 0)
         return -1;
-    if (client->header_stage == HTTP_STAGE_COMPLETE)
+    // Trailers follow a chunked body; the headers of a response after a 1xx one are no trailers.
+    if (parser->flags & F_TRAILING)
         client->flags |= HTTP_FLAG_TRAILERS;
+    else
+        client->flags &= (uint8_t)~HTTP_FLAG_TRAILERS;
     client->header_stage = HTTP_STAGE_NAME;
     return http_client_append(&client->header_name, &client->name_length, &client->name_capacity, bytes, length);
 }

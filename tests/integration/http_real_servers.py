@@ -2,12 +2,11 @@
 """Downloads with the tool's HTTP client (http_fetch) from real servers we did not write:
 python3 -m http.server and nginx over HTTP, openssl s_server over HTTPS with certificates made
 here at run time. Runs inside tests/support/isolated (a network namespace with only loopback), so
-fixed ports are private and the one name lookup that must fail never leaves the machine.
+ports are private and no name lookup can leave the machine.
 
 usage: http_real_servers.py SCRATCH TARGET FETCH TRUST_ROOT WINE_PREFIX [RUNNER...]
 TARGET is linux or windows; RUNNER (Wine for windows) runs FETCH and TRUST_ROOT.
 """
-import hashlib
 import os
 import shutil
 import socket

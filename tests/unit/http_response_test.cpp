@@ -155,6 +155,8 @@ TEST(HttpResponse, RedirectToOtherHostAndPort)
     } cases[] = {
         {"302", "HTTP/1.1 302 Found\r\nLocation: ", "\r\nContent-Length: 5\r\n\r\nfirst"},
         {"200 with Location", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nlOcAtIoN: ", "\r\n\r\nfirst"},
+        {"302 after 103 Early Hints", "HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\nHTTP/1.1 302 Found\r\nLocation: ",
+         "\r\n\r\n"},
         {"Location split over two reads", head_padded_to(4094) + "Location: ", "\r\n\r\n"},
     };
     for (auto &c : cases) {
