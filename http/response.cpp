@@ -9,6 +9,8 @@
 
 namespace {
 
+const size_t FILE_BUFFER_BYTES = 65536;
+
 http_client *client_of(http_parser *parser) { return static_cast<http_client *>(parser->data); }
 
 int set_result(http_client *client, int code)
@@ -106,8 +108,12 @@ int on_body_to_file(http_parser *parser, const char *bytes, size_t length)
     http_client *client = client_of(parser);
     if (client->status < 200 || client->status > 299)
         return 0;
-    if (!client->file && client->download_path)
+    if (!client->file && client->download_path) {
         client->file = std::fopen(client->download_path, "wb");
+        // The body arrives in 4,096-byte pieces: a larger buffer saves most of the write calls.
+        if (client->file)
+            std::setvbuf(client->file, nullptr, _IOFBF, FILE_BUFFER_BYTES);
+    }
     if (!client->file)
         return -1;
     if (client->progress &&
