@@ -70,21 +70,6 @@ TEST(HttpRequest, SendsExactBytes)
     }
 }
 
-// Schemes in any case are accepted; the scheme picks the port only when the URL names none.
-TEST(HttpRequest, SchemeInAnyCase)
-{
-    http_client_startup();
-    for (const char *scheme : {"HTTP", "HtTp", "http"}) {
-        SCOPED_TRACE(scheme);
-        script_peer peer({{read_request(), send_bytes(REPLY), close_conn()}});
-        std::string url = std::string(scheme) + "://127.0.0.1:" + std::to_string(peer.port()) + "/x";
-        http_client *client = http_client_new();
-        EXPECT_STREQ("ok", http_client_get(client, url.c_str(), 0));
-        EXPECT_EQ(0, http_client_last_error(client));
-        http_client_free(client);
-    }
-}
-
 TEST(HttpRequest, TargetOfUrl)
 {
     struct {
