@@ -114,6 +114,7 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument);
 
 // The system's message text for an error code: on Windows the message table's text
 // (FormatMessageW, then converted to the ANSI code page); on POSIX the resolver's text for a
-// getaddrinfo code (negative) and strerror's text otherwise. The text lives in a static buffer
-// until the next call: not for concurrent use.
+// getaddrinfo code (negative) and strerror's text otherwise. The text lives in a buffer of the
+// calling thread until its next call, so threads (the WebSocket workers, the HTTP client) never
+// garble each other's texts.
 const char *system_error_text(int code);

@@ -294,7 +294,7 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
 
 const char *system_error_text(int code)
 {
-    static char text[1025];
+    static thread_local char text[1025];
     const char *message = code < 0 ? gai_strerror(code) : std::strerror(code);
     std::snprintf(text, sizeof text, "%s", message ? message : "");
     return text;

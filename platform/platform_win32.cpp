@@ -178,8 +178,8 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
 
 const char *system_error_text(int code)
 {
-    static wchar_t wide[1024];
-    static char text[1025];
+    static thread_local wchar_t wide[1024];
+    static thread_local char text[1025];
     wide[0] = L'\0';
     text[0] = '\0';
     // From the system's table, inserts ignored, no line breaks (0x12FF), default language.

@@ -1,0 +1,91 @@
+// A small blocking HTTP/1.1 client for "http://" and "https://" URLs: one GET or POST at a time,
+// "Connection: close", redirects followed, the body of a 2xx response written to a file or kept in
+// memory. Every wait (connect, each send or receive stall, the TLS handshake) is bounded by the
+// client's time limit. The rest of the tool calls http_client_startup and http_download_file.
+#pragma once
+
+#include <cstdint>
+
+// Result codes of a request (http_client_last_error); 0 is success.
+enum http_result {
+    HTTP_OK = 0,
+    HTTP_ERR_LOCAL_PATH = 2,          // the local path cannot be copied
+    HTTP_ERR_RESPONSE = 4,            // malformed response, or the body could not be stored (no output
+                                      // file, file write failed, progress abort, memory exhausted), or a
+                                      // header name or value over 65,535 bytes
+    HTTP_ERR_URL = 5,                 // the URL cannot be split
+    HTTP_ERR_SCHEME = 6,              // a scheme other than "http://" or "https://"
+    HTTP_ERR_NO_HOST = 7,             // no host in the URL (a relative redirect target, for example)
+    HTTP_ERR_RESOLVE = 9,             // host not resolved, not IPv4, address text not valid, or
+                                      // the host text is over 255 characters
+    HTTP_ERR_SOCKET = 10,             // socket creation failed
+    HTTP_ERR_LINGER = 11,             // setting the linger option failed
+    HTTP_ERR_NONBLOCKING = 12,        // switching the socket to non-blocking mode failed
+    HTTP_ERR_CONNECT = 13,            // connect failed at once
+    HTTP_ERR_CONNECT_WAIT = 14,       // not connected within the time limit, or the socket reported an error
+    HTTP_ERR_SEND = 16,               // sending the request failed (socket or TLS error, time limit, abort)
+    HTTP_ERR_RECEIVE = 17,            // receiving the response failed (reset, time limit, abort)
+    HTTP_ERR_TOO_MANY_REDIRECTS = 18, // a response asked for an eleventh redirect
+    HTTP_ERR_METHOD = 19,             // a method other than 0 (GET) or 1 (POST)
+    HTTP_ERR_TLS = 24,                // the TLS handshake failed, the server's certificate or name included
+};
+
+// Redirects one request follows; a response asking for one more ends it with code 18.
+const int HTTP_MAX_REDIRECTS = 10;
+// Time limit of each wait when the client is given 0 or a negative value.
+const int32_t HTTP_DEFAULT_TIMEOUT_MS = 15000;
+
+struct http_client;
+
+// Called for each body chunk of a 2xx response before it is written to the file; a non-zero
+// return aborts the request (code 4).
+using http_progress_fn = int (*)(http_client *client, const char *chunk, int32_t chunk_length,
+                                 int32_t content_length, void *user_data);
+
+// Starts the TLS library, then the socket service (Winsock 2.2). 0, or -1 when the TLS library
+// failed (nothing else started then).
+int http_client_startup();
+// Stops one start of the socket service. 0.
+int http_client_cleanup();
+
+// Fetches url with a GET into the file at local_path, in one blocking call with its own client.
+// timeout_ms bounds each single wait; 0 or negative means 15,000 ms. The file is created or
+// truncated only when the first body byte of a 2xx response arrives: any other response and every
+// failure before the body leave an existing file untouched. Returns 0 when the response was read
+// to the end (whatever its status), -1 when no client could be made, else a code of http_result.
+int http_download_file(const char *url, const char *local_path, int32_t timeout_ms);
+
+// A zero-filled client (time limit 0, server verification on), or nullptr without memory.
+http_client *http_client_new();
+// Closes and frees everything the client owns, then the client. Accepts nullptr.
+void http_client_free(http_client *client);
+
+// Time limit of each wait; a negative value is stored as 0 (the default). -1 without a client, else 0.
+int http_client_set_timeout(http_client *client, int32_t timeout_ms);
+// Progress callback of the file sink and its user data. -1 without a client, else 0.
+int http_client_set_progress(http_client *client, http_progress_fn callback, void *user_data);
+// verify 0 stops checking the certificate chain and host name of "https://" servers (the
+// connection stays encrypted but the server is not authenticated); any other value checks them,
+// which is the default. -1 without a client, else 0.
+int http_client_set_tls_verify(http_client *client, int verify);
+// Makes the running and every later transfer of this client fail (16 or 17). -1 without a client, else 0.
+int http_client_abort(http_client *client);
+
+// Result code of the last request; -1 without a client.
+int http_client_last_error(http_client *client);
+// HTTP status of the last response (0 when none was read); -1 without a client.
+int http_client_status(http_client *client);
+
+// Runs a request with method 0 (GET) or 1 (POST) whose body is kept in memory. Returns the body,
+// NUL-terminated and owned by the client (valid until its next request or release), or nullptr
+// when there was none; the result code is http_client_last_error.
+char *http_client_get(http_client *client, const char *url, uint32_t method);
+// Runs a GET whose 2xx body goes to the file at local_path. Returns 0 on success, else the result
+// code (2 when the path cannot be copied), or -1 without a client.
+int http_client_download(http_client *client, const char *url, const char *local_path);
+// Sends the client's method to url, with an optional form body (sent as
+// application/x-www-form-urlencoded when body_length is above 0) and an optional block of extra
+// header lines (each ending in "\r\n"), reads the response into the current sink and follows up to
+// 10 redirects, resending the same body and headers. Returns the result code, -1 without a client.
+int http_client_request(http_client *client, const char *url, const char *form_body, int32_t body_length,
+                        const char *extra_headers, int32_t headers_length);

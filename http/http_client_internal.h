@@ -1,0 +1,121 @@
+// Inside the HTTP client: the client record, the transport and the response machinery. Used by
+// the client's own sources and by its tests; the rest of the tool uses http.h only.
+#pragma once
+
+#include "http.h"
+#include "socket.h"
+
+#include <http_parser.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+struct tls_context;
+struct tls_connection;
+
+// Values of the flags byte.
+enum {
+    HTTP_FLAG_ABORT = 2,     // abort requested; never cleared by the client
+    HTTP_FLAG_FILE = 4,      // the body goes to the download file, else to memory
+    HTTP_FLAG_REDIRECT = 8,  // a Location header was seen: the request goes on at that URL
+    HTTP_FLAG_TRAILERS = 16, // the headers after a chunked body are being read
+};
+
+// Header stages of one response.
+enum {
+    HTTP_STAGE_NONE = 0,     // no header yet
+    HTTP_STAGE_NAME = 1,     // inside a header name
+    HTTP_STAGE_VALUE = 2,    // inside a header value
+    HTTP_STAGE_COMPLETE = 3, // headers complete
+};
+
+// Direction of http_client_transfer.
+enum http_direction { HTTP_RECEIVE = 0, HTTP_SEND = 1 };
+
+// Longest header name or value captured; the capture lengths are 16-bit.
+const size_t HTTP_HEADER_MAX = 65535;
+// Longest host text of a URL (it is copied into a 256-byte buffer).
+const size_t HTTP_HOST_MAX = 255;
+// Bytes received and parsed per pass of the receive loop.
+const int HTTP_RECEIVE_CHUNK = 4096;
+
+struct http_client {
+    FILE *file;                  // open output file of the file sink
+    char *download_path;         // private copy of the file sink's local path
+    char *memory_body;           // memory sink's body, NUL-terminated after the last byte
+    char *location;              // last Location value: the URL of the next redirect
+    char *header_name;           // capture of the current header name
+    char *header_value;          // capture of the current header value
+    void *progress_user;         // handed back to the progress callback
+    http_progress_fn progress;   // called for each body chunk of the file sink
+    int32_t body_bytes;          // bytes stored in the memory body
+    int32_t content_length;      // last Content-Length, 0 when none or beyond 2,147,483,647
+    uint32_t method;             // 0 GET, 1 POST
+    uint32_t tls;                // 1 when the current URL is "https://"
+    uint16_t name_capacity;      // bytes allocated for the header name, without its NUL
+    uint16_t value_capacity;     // same for the header value
+    uint16_t name_length;        // bytes captured in the header name
+    uint16_t value_length;       // bytes captured in the header value
+    tls_context *tls_ctx;        // TLS library context of the current connection
+    tls_connection *tls_conn;    // TLS connection on the socket
+    socket_t socket;             // the connection's socket, NO_SOCKET when closed
+    int32_t timeout_ms;          // limit of each wait; 0 means HTTP_DEFAULT_TIMEOUT_MS
+    int16_t status;              // HTTP status of the last response
+    uint8_t header_stage;        // HTTP_STAGE_*
+    int8_t last_result;          // http_result of the last request
+    uint8_t flags;               // HTTP_FLAG_*
+    // Beyond the basic record:
+    uint8_t tls_no_verify;       // 1: "https://" servers are not authenticated
+    int32_t body_capacity;       // bytes allocated for the memory body, without its NUL
+};
+
+// --- URL and request ---------------------------------------------------------------------------
+
+// Where a URL leads: transport, port and the host text, NUL-terminated.
+struct http_target {
+    uint32_t tls;
+    uint16_t port;
+    char host[HTTP_HOST_MAX + 1];
+};
+
+// Splits url over its whole length. 0, or 5 when it cannot be split.
+int http_split_url(const char *url, http_parser_url *parts);
+// The target of a split URL. 0, or 6 (scheme), 7 (no host), 9 (host over 255 characters).
+int http_url_target(const char *url, const http_parser_url *parts, http_target *target);
+// Sends the request for a split URL piece by piece with the client's method. 0, or 16 when a
+// piece could not be sent.
+int http_send_request(http_client *client, const char *url, const http_parser_url *parts,
+                      const char *form_body, int32_t body_length, const char *extra_headers,
+                      int32_t headers_length);
+
+// --- Transport ---------------------------------------------------------------------------------
+
+// Resolves, creates, configures and connects the client's socket, then runs the TLS handshake for
+// "https://". 0, or 6, 7, 9, 10, 11, 12, 13, 14 or 24.
+int http_client_connect(http_client *client, const char *url, const http_parser_url *parts);
+// Waits until the client's socket meets one of flags (SOCKET_WAIT_*), for at most ms in all,
+// going on with the remaining time after a signal. 0 ready, -1 not (time-out, select failure or
+// a pending socket error).
+int http_client_wait(http_client *client, int flags, int ms);
+// After a failed send, receive or handshake step: 0 to call again, -1 to give up.
+int http_client_retry(http_client *client, int flags, int failed_result);
+// Moves the whole buffer unless the peer closes first: bytes moved, or -1 on failure or abort.
+int http_client_transfer(http_client *client, void *buffer, int length, http_direction direction);
+// TLS context, connection and handshake on the connected socket, within the time limit. 0 or -1.
+int http_client_tls_start(http_client *client, const char *host);
+// Shuts down and frees the TLS connection, frees the TLS context, each if present.
+void http_client_tls_release(http_client *client);
+// Closes the client's socket if it is open.
+void http_client_close_socket(http_client *client);
+
+// --- Response ----------------------------------------------------------------------------------
+
+// Appends count bytes to a capture buffer (allocated with at least 128 bytes, grown to the exact
+// size), keeping it NUL-terminated. 0, or -1 without memory or past HTTP_HEADER_MAX bytes.
+int http_client_append(char **buffer, uint16_t *length, uint16_t *capacity, const char *bytes, size_t count);
+// Acts on a complete header pair: Location starts a redirect (-1 stops the parser), Content-Length
+// is noted. 0 to go on, -1 to stop.
+int http_client_header_done(http_client *client);
+// The leading decimal number of a Content-Length value, 0 when absent or beyond 2,147,483,647.
+int32_t http_content_length_value(const char *text);

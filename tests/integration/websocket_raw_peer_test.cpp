@@ -1,0 +1,329 @@
+// The client against scripted raw TCP peers on loopback: the handshake as sent and judged, frames
+// arriving split or bunched, control frames, limits, send failures, connect limits, and the
+// lifetime of the client on every road that ends a connection.
+#include "ws_test_support.h"
+
+#include "platform.h"
+
+#include <cstring>
+
+using namespace ws_test;
+
+namespace {
+
+class WsRaw : public client_test {};
+
+// The request the client sends to 127.0.0.1:port with path "/".
+std::string request_for(int port)
+{
+    rws_client *c = rws_client_create();
+    rws_client_set_url(c, "ws", "127.0.0.1", port, "/");
+    char out[RWS_REQUEST_BUFFER];
+    std::string request(out, rws_handshake_compose(c, out, sizeof out));
+    rws_client_disconnect(c);
+    return request;
+}
+
+} // namespace
+
+TEST_F(WsRaw, HandshakeThenOwnCloseDropsQueueSendsOneCloseFrameAndNoCallback)
+{
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    EXPECT_EQ(s.request, request_for(s.peer.port()));
+    EXPECT_TRUE(rws_client_is_connected(s.client));
+    EXPECT_STREQ(s.client->accept_value, "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+    // Holding state_lock keeps the worker between passes, so the queued text is still there when
+    // the disconnect discards it (the lock is recursive, as the disconnect takes it too).
+    rws_mutex state_lock = s.client->state_lock;
+    rws_mutex_lock(state_lock);
+    ASSERT_TRUE(rws_client_send_text(s.client, "never sent"));
+    rws_client_disconnect(s.client);
+    rws_mutex_unlock(state_lock); // the worker still holds the client
+    int opcode = 0;
+    std::string payload;
+    bool masked = false;
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload, &masked));
+    EXPECT_EQ(opcode, RWS_OP_CLOSE);
+    EXPECT_TRUE(masked);
+    EXPECT_EQ(payload, "1"); // the first message number; no status code
+    EXPECT_TRUE(s.conn->wait_eof());
+    ASSERT_TRUE(rws_thread_wait_all(3000));
+    EXPECT_EQ(s.rec.disconnected, 0);
+}
+
+TEST_F(WsRaw, RejectedReplies)
+{
+    const std::string status = "HTTP/1.1 101 Switching Protocols\r\n";
+    const struct {
+        const char *name;
+        std::string reply;
+        std::string later; // sent 300 ms after the reply
+        bool fault;
+        int code;
+        const char *text;
+    } cases[] = {
+        {"no HTTP/", "SSH-2.0-peer\r\n\r\n", "", false, 0, ""},
+        {"status 200", "HTTP/1.1 200 OK\r\nSec-WebSocket-Accept: x\r\n\r\n", "", true, 3, "HTPP code not found or non 101"},
+        {"no accept", status + "\r\n", "", true, 3, "Accept key not found"},
+        {"lower case", status + "sec-websocket-accept: x\r\n\r\n", "", true, 3, "Accept key not found"},
+        {"empty accept", status + "Sec-WebSocket-Accept: \r\n\r\n", "", true, 3, "Accept key not found"},
+        {"split reply", status, "Sec-WebSocket-Accept: x\r\n\r\n", true, 3, "Accept key not found"},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        raw_session s(k.reply);
+        ASSERT_TRUE(s.conn);
+        if (!k.later.empty()) {
+            rws_thread_sleep(300);
+            s.conn->send(k.later);
+        }
+        ASSERT_TRUE(s.rec.wait_disconnected());
+        EXPECT_EQ(s.rec.connected, 0);
+        EXPECT_EQ(s.rec.had_fault, k.fault);
+        EXPECT_EQ(s.rec.fault_code, k.code);
+        EXPECT_EQ(s.rec.fault_text, k.text);
+        EXPECT_TRUE(s.conn->wait_eof());
+        rws_client_disconnect(s.client);
+    }
+}
+
+TEST_F(WsRaw, BytesBehindTheReplyAreDroppedAndLaterFramesDelivered)
+{
+    raw_session s(ACCEPT_REPLY + server_frame(0x81, "lost"));
+    ASSERT_TRUE(s.open);
+    s.conn->send(server_frame(0x81, "kept"));
+    ASSERT_TRUE(s.rec.wait_messages(1));
+    rws_thread_sleep(50);
+    EXPECT_EQ(s.rec.messages.size(), 1u);
+    EXPECT_EQ(s.rec.messages[0].bytes, "kept");
+    rws_client_disconnect(s.client);
+}
+
+TEST_F(WsRaw, ServerThatNeverAnswersWaitsUntilDisconnect)
+{
+    raw_session s("");
+    ASSERT_TRUE(s.conn);
+    rws_thread_sleep(300);
+    EXPECT_EQ(s.client->state.load(), RWS_ST_HANDSHAKE_WAIT);
+    rws_client_disconnect(s.client); // mid-handshake
+    EXPECT_TRUE(s.conn->wait_eof());
+    ASSERT_TRUE(rws_thread_wait_all(3000));
+    EXPECT_EQ(s.rec.connected + s.rec.disconnected, 0);
+}
+
+TEST_F(WsRaw, TcpCloseAfterHandshakeIsFault4)
+{
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    s.conn->close();
+    ASSERT_TRUE(s.rec.wait_disconnected());
+    EXPECT_EQ(s.rec.fault_code, RWS_FAULT_SOCKET_IO);
+    EXPECT_EQ(s.rec.fault_text, "Failed read/write socket");
+    rws_client_disconnect(s.client);
+}
+
+TEST_F(WsRaw, FramesSplitBunchedAndLarge)
+{
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    // 20,000 bytes in one send: the buffer grows by exactly what each read brings (8192, 8192,
+    // 3616) beyond what the handshake reply left in it.
+    std::string burst = server_frame(0x81, pattern(20000 - 4));
+    ASSERT_EQ(burst.size(), 20000u);
+    s.conn->send(burst);
+    ASSERT_TRUE(s.rec.wait_messages(1));
+    EXPECT_EQ(s.rec.messages[0].bytes, pattern(19996));
+    EXPECT_EQ(s.rec.messages[0].rx_capacity, std::strlen(ACCEPT_REPLY) + 20000u);
+    // Two frames in one read: handled in two passes.
+    s.conn->send(server_frame(0x81, "one") + server_frame(0x81, "two"));
+    ASSERT_TRUE(s.rec.wait_messages(3));
+    EXPECT_EQ(s.rec.messages[1].bytes, "one");
+    EXPECT_EQ(s.rec.messages[2].bytes, "two");
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(s.rec.messages[2].at - s.rec.messages[1].at).count(), 4);
+    // Three bytes at a time.
+    std::string slow = server_frame(0x81, pattern(300));
+    for (size_t i = 0; i < slow.size(); i += 3) {
+        s.conn->send(slow.substr(i, 3));
+        rws_thread_sleep(1);
+    }
+    ASSERT_TRUE(s.rec.wait_messages(4));
+    EXPECT_EQ(s.rec.messages[3].bytes, pattern(300));
+    rws_client_disconnect(s.client);
+}
+
+TEST_F(WsRaw, FrameSizeLimit)
+{
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    // A frame declared one byte over the limit is refused as soon as its header is in.
+    std::string header = server_frame(0x82, std::string(RWS_MAX_FRAME_SIZE - 9, 'z')).substr(0, 10);
+    s.conn->send(header);
+    ASSERT_TRUE(s.rec.wait_disconnected());
+    EXPECT_EQ(s.rec.fault_code, RWS_FAULT_TOO_LARGE);
+    EXPECT_EQ(s.rec.fault_text, "Frame or message larger than 16 MiB");
+    int opcode = 0;
+    std::string payload;
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload)); // the client said goodbye
+    EXPECT_EQ(opcode, RWS_OP_CLOSE);
+    rws_client_disconnect(s.client);
+}
+
+TEST_F(WsRaw, PingsBothWays)
+{
+    steady::time_point start = steady::now();
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    s.conn->send(server_frame(0x89, "hi"));
+    int opcode = 0;
+    std::string payload;
+    bool masked = false;
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload, &masked));
+    EXPECT_EQ(opcode, RWS_OP_PONG);
+    EXPECT_TRUE(masked);
+    EXPECT_EQ(payload, "hi");
+    // The client's first ping comes on the 400th pass of 5 ms, about 2 s after the worker started.
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload, &masked, 6000));
+    EXPECT_EQ(opcode, RWS_OP_PING);
+    EXPECT_EQ(payload, "1");
+    EXPECT_GE(ms_since(start), 1900);
+    rws_client_disconnect(s.client);
+}
+
+TEST_F(WsRaw, CloseFrameFromServerThenApplicationCloses)
+{
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    s.conn->send(server_frame(0x88, std::string("\x03\xe8", 2)));
+    int opcode = 0;
+    std::string payload;
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload));
+    steady::time_point answered = steady::now();
+    EXPECT_EQ(opcode, RWS_OP_CLOSE);
+    ASSERT_TRUE(s.rec.wait_disconnected());
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(s.rec.disconnected_at - answered).count(), 150);
+    EXPECT_EQ(s.rec.fault_code, RWS_FAULT_PEER_CLOSED);
+    EXPECT_EQ(s.rec.fault_text, "Connection was closed by endpoint");
+    EXPECT_NE(s.rec.callback_thread, std::this_thread::get_id());
+    ASSERT_TRUE(rws_thread_wait_all(3000));
+    EXPECT_EQ(rws_live_clients(), 1); // the worker has ended; the client waits for the application
+    EXPECT_EQ(rws_fault_code(rws_client_get_error(s.client)), RWS_FAULT_PEER_CLOSED);
+    rws_client_disconnect(s.client); // as the driver does when its wait ends
+    EXPECT_EQ(rws_live_clients(), 0);
+}
+
+TEST_F(WsRaw, ApplicationClosesAtTheInstantTheServerCloses)
+{
+    for (int delay = 0; delay <= 8; delay++) {
+        SCOPED_TRACE(delay);
+        raw_session s;
+        ASSERT_TRUE(s.open);
+        s.conn->send(server_frame(0x88, ""));
+        rws_thread_sleep(delay);
+        rws_client_disconnect(s.client);
+        ASSERT_TRUE(rws_thread_wait_all(3000));
+        EXPECT_LE(s.rec.disconnected, 1);
+        EXPECT_EQ(rws_live_clients(), 0);
+    }
+}
+
+TEST_F(WsRaw, PartialSendsAreCompleted)
+{
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    std::string big = pattern(12 * 1024 * 1024); // more than the socket buffers hold
+    ASSERT_TRUE(rws_client_send_text(s.client, big.c_str()));
+    rws_thread_sleep(500); // the client is now waiting for room
+    int opcode = 0;
+    std::string payload;
+    ASSERT_TRUE(s.conn->read_frame(&opcode, &payload, nullptr, 10000));
+    EXPECT_EQ(opcode, RWS_OP_TEXT);
+    EXPECT_TRUE(payload == big);
+    rws_client_disconnect(s.client);
+}
+
+TEST_F(WsRaw, StalledSendEndsWithFault4)
+{
+    rws_send_wait_ms = 300;
+    raw_session s;
+    ASSERT_TRUE(s.open);
+    std::string big = pattern(32 * 1024 * 1024); // more than the socket buffers hold; the peer never reads
+    ASSERT_TRUE(rws_client_send_text(s.client, big.c_str()));
+    steady::time_point start = steady::now();
+    ASSERT_TRUE(s.rec.wait_disconnected(10000));
+    EXPECT_LT(ms_since(start), 3000); // one stall of 300 ms, then the close step's 200 ms
+    EXPECT_EQ(s.rec.fault_code, RWS_FAULT_SOCKET_IO);
+    EXPECT_EQ(s.rec.fault_text, "Failed read/write socket");
+    rws_client_disconnect(s.client);
+}
+
+// Writing to a connection the peer has closed fails the send; no signal ends the process.
+TEST_F(WsRaw, SendToClosedPeerFailsWithoutSignal)
+{
+    raw_peer peer;
+    socket_t s = connect_loopback(peer.port());
+    ASSERT_NE(s, NO_SOCKET);
+    peer.accept()->close();
+    rws_client *c = rws_client_create();
+    c->socket = s;
+    ASSERT_EQ(socket_startup(), 0); // rws_close_socket ends one start of the socket service
+    bool sent = true;
+    for (int i = 0; i < 50 && sent; i++) {
+        sent = rws_send_bytes(c, "abc", 3);
+        rws_thread_sleep(10);
+    }
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(rws_fault_code(rws_client_get_error(c)), RWS_FAULT_SOCKET_IO);
+    std::string text = rws_fault_text(rws_client_get_error(c));
+    EXPECT_TRUE(text == system_error_text(SOCK_ERR_PIPE) || text == system_error_text(SOCK_ERR_RESET)) << text;
+    EXPECT_EQ(c->socket, NO_SOCKET);
+    rws_client_disconnect(c);
+}
+
+TEST_F(WsRaw, ConnectFailures)
+{
+    // A refused port: four passes 200 ms apart, then fault 5.
+    int closed_port;
+    {
+        raw_peer gone;
+        closed_port = gone.port();
+    }
+    recorder refused;
+    steady::time_point start = steady::now();
+    rws_client *refused_client = start_client(refused, closed_port);
+    ASSERT_TRUE(refused.wait_disconnected());
+    EXPECT_GE(ms_since(start), 750);
+    EXPECT_EQ(refused.fault_code, RWS_FAULT_CONNECT);
+    EXPECT_EQ(refused.fault_text, "Failed connect to host");
+    rws_client_disconnect(refused_client);
+
+    // A listener whose queue is full answers no SYN: each connect ends at the time limit.
+    rws_connect_wait_ms = 200;
+    raw_peer silent(0);
+    std::vector<socket_t> fillers;
+    for (int i = 0; i < 3; i++)
+        fillers.push_back(connect_loopback(silent.port(), true));
+    rws_thread_sleep(100);
+    recorder timed_out;
+    start = steady::now();
+    rws_client *timed_out_client = start_client(timed_out, silent.port());
+    ASSERT_TRUE(timed_out.wait_disconnected());
+    EXPECT_GE(ms_since(start), 4 * 200);
+    EXPECT_LT(ms_since(start), 4000);
+    EXPECT_EQ(timed_out.fault_code, RWS_FAULT_CONNECT);
+    EXPECT_EQ(timed_out.fault_text, "Failed connect to host");
+    rws_client_disconnect(timed_out_client);
+
+    // Closing while connecting ends the worker at once, silently.
+    rws_connect_wait_ms = 3000;
+    recorder closing;
+    rws_client *c = start_client(closing, silent.port());
+    rws_thread_sleep(300);
+    start = steady::now();
+    rws_client_disconnect(c);
+    EXPECT_LT(ms_since(start), 500);
+    ASSERT_TRUE(rws_thread_wait_all(3000));
+    EXPECT_EQ(closing.connected + closing.disconnected, 0);
+    for (socket_t f : fillers)
+        socket_close(f);
+}
