@@ -61,7 +61,7 @@ int discover_device_link(char host[32], char device[32])
 {
     if (find_host_address(host) != 0) {
         DEBUG_LOG("get self ip fail!\n");
-        report_outcome(OUTCOME_NO_CAMERA_ADDRESS);
+        raise_outcome(OUTCOME_NO_CAMERA_ADDRESS);
         cleanup_workstation();
         return -4;
     }
@@ -85,7 +85,7 @@ int fetch_device_info(const char *device)
     if (download_device_info(device, INFO_FETCH_LIMIT_MS) == 0)
         return 1;
     DEBUG_LOG("device unconnect! plz connect to usb or wifi!\n");
-    report_outcome(OUTCOME_NO_DEVICE_INFO);
+    raise_outcome(OUTCOME_NO_DEVICE_INFO);
     cleanup_workstation();
     return 0;
 }

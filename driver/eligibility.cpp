@@ -6,6 +6,7 @@
 #include "commands.h"
 
 #include <cstring>
+#include <initializer_list>
 
 char g_device_model[128];
 unsigned char g_device_model_found;
@@ -53,7 +54,7 @@ version_threshold threshold_for(const char *model)
 // Refuses the camera: raises the outcome, cleans up, and returns code.
 int refuse(int outcome, int code)
 {
-    report_outcome(outcome);
+    raise_outcome(outcome);
     cleanup_workstation();
     return code;
 }

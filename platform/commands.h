@@ -46,8 +46,8 @@
     "ip -4 -o addr show | grep -F ' inet 192.168.88.' | sed 's|.* inet \\([0-9.]*\\)/.*|    IPv4 address: \\1|'"
 #define CMD_FIND_WIFI_ADDRESS                                                                           \
     "ip -4 -o addr show | grep -F ' inet 10.0.0.' | sed 's|.* inet \\([0-9.]*\\)/.*|    IPv4 address: \\1|'"
-#define CMD_WLAN_ADD_PROFILE_FMT "nmcli connection load \"/var/lib/%s_facup/test.nmconnection\""
-#define CMD_WLAN_CONNECT_FMT "nmcli connection up %s"
+#define CMD_WLAN_ADD_PROFILE_FMT "nmcli con load \"/var/lib/%s_facup/test.nmconnection\""
+#define CMD_WLAN_CONNECT_FMT "nmcli con up %s"
 // Linux has no single firewall switch: these commands run and do nothing.
 #define CMD_FIREWALL_OFF ": firewall off"
 #define CMD_FIREWALL_ON ": firewall on"

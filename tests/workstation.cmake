@@ -26,12 +26,12 @@ facup_private_root_test(driver_tests SOURCES unit/driver_test.cpp unit/eligibili
 
 # The real tool, end to end, in a sandbox of its own.
 add_test(NAME e2e_guard_and_working_directories
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox none ${CMAKE_CURRENT_SOURCE_DIR}/e2e/workstation.sh
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox usb ${CMAKE_CURRENT_SOURCE_DIR}/e2e/workstation.sh
           ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-workstation $<TARGET_FILE:Shttpd>)
 set_tests_properties(e2e_guard_and_working_directories PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 
 add_test(NAME e2e_startup_warning
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox none ${CMAKE_CURRENT_SOURCE_DIR}/e2e/interactive.sh
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox usb ${CMAKE_CURRENT_SOURCE_DIR}/e2e/interactive.sh
           ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-interactive
           ${CMAKE_SOURCE_DIR}/test-artifacts/${FACUP_TARGET})
 set_tests_properties(e2e_startup_warning PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

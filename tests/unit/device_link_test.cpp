@@ -128,8 +128,9 @@ TEST_F(device_link_test, WifiRejoinRunsOnlySafeProfileNames)
     for (const auto &c : cases) {
         recording_commands::install();
         std::remove(profile.c_str());
-        if (c.content != nullptr)
+        if (c.content != nullptr) {
             ASSERT_TRUE(test_files::write_file(profile, c.content));
+        }
         reconnect_wifi();
         ASSERT_GE(recording_commands::calls.size(), 1u);
         EXPECT_EQ(recording_commands::calls[0].command, add);

@@ -95,7 +95,7 @@ TEST_F(eligibility_test, Decisions)
         {"camera one*ver:1.3", 0, 0},                              // no second "." : no test
         {"camera one*ver:x.y.z", -3, OUTCOME_NO_FITS_DATABASE},   // parts without digits are 0
         {"*QUORVANE_CAM418*ver:1.0.0", -3, OUTCOME_NO_FITS_DATABASE},  // "*" first: no model
-        {"127.0.0.1 box*ver:1.0.18", -3, OUTCOME_NO_FITS_DATABASE},    // any other model: last row
+        {"127.0.0.1 box*ver:1.0.18", -2, OUTCOME_MODEL_INVALID},       // any other model is refused
     };
     for (const auto &c : cases) {
         ASSERT_EQ(parse(c.content), 0) << c.content;
