@@ -35,3 +35,13 @@ add_test(NAME e2e_startup_warning
           ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-interactive
           ${CMAKE_SOURCE_DIR}/test-artifacts/${FACUP_TARGET})
 set_tests_properties(e2e_startup_warning PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+foreach(link usb wifi both none)
+  add_test(NAME e2e_link_${link}
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox ${link} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/link.sh
+            ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-link-${link} ${link})
+  set_tests_properties(e2e_link_${link} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+endforeach()
+
+facup_unit_test(staging_tests SOURCES unit/staging_test.cpp LIBS workstation md5 firmware_resource)
+target_compile_definitions(staging_tests PRIVATE FIRMWARE_IMAGE_FILE="${FACUP_FIRMWARE_IMAGE_FILE}")
