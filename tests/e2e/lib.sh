@@ -20,8 +20,15 @@ e2e_init() {
     # The prefix is copied from the template and its wineserver starts here, in this namespace.
     "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
     E2E_ROOT=$WINEPREFIX/drive_c/quorvane_facup
+    # The prefix's netsh records what it is asked to do.
+    E2E_COMMAND_LOG=$E2E_SCRATCH/netsh.log
+    FACUP_NETSH_LOG=$(winepath -w "$E2E_COMMAND_LOG" 2>/dev/null)
+    export FACUP_NETSH_LOG
   else
     E2E_ROOT=/var/lib/quorvane_facup
+    # nmcli is never the real one here: a recording stand-in comes first on the path.
+    E2E_COMMAND_LOG=$E2E_SCRATCH/nmcli.log
+    export FACUP_NMCLI_LOG=$E2E_COMMAND_LOG PATH=$e2e_repo/tests/e2e/bin:$PATH
   fi
 }
 
@@ -101,6 +108,15 @@ run_tool() {
     (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@")
   else
     (cd "$dir" && "$E2E_TOOL" "$@")
+  fi
+}
+
+# servers_running: the tool's file servers still running (their process lines), if any.
+servers_running() {
+  if [ "$E2E_TARGET" = windows ]; then
+    "$e2e_repo/scripts/wine-run" tasklist 2>/dev/null | grep -i -E 'shttpd|node\.exe' || true
+  else
+    pgrep -a -f '^/var/lib/quorvane_facup/units/' || true
   fi
 }
 

@@ -205,6 +205,9 @@ function startWs(done) {
       });
       ws.on('ping', (payload) => log('ws_ping', { payload: payload.toString() }));
       ws.on('close', (code) => log('ws_closed', { code }));
+      // The tool's close frame carries a message number where a status code belongs; the ws
+      // package calls that malformed. A camera takes it as a close.
+      ws.on('error', (e) => log('ws_error', { error: String(e.code || e) }));
     });
   });
   wsHttpServer.listen(config.ws_port, '0.0.0.0', done);
