@@ -101,6 +101,8 @@ bool recover_over_wifi(upgrade_run *run)
     bool fetched = false;
     for (int attempt = 1; attempt <= RECOVERY_ATTEMPTS; attempt++) {
         sleep_ms(2000);
+        // Only a file this download writes may confirm the upgrade, never the copy of the first read.
+        std::remove(".deviceRelateInfo.txt");
         if (download_device_info(run->device_address, RECOVERY_FETCH_LIMIT_MS) == 0) {
             sleep_ms(5000);
             fetched = true;

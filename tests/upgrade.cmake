@@ -11,3 +11,11 @@ foreach(link usb wifi)
             ${CMAKE_CURRENT_BINARY_DIR}/e2e-upgrade-${link} ${link} ${FACUP_FIRMWARE_IMAGE_FILE})
   set_tests_properties(e2e_upgrade_${link} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
 endforeach()
+
+if(CMAKE_CROSSCOMPILING)
+  add_test(NAME e2e_success_box
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox usb ${CMAKE_CURRENT_SOURCE_DIR}/e2e/success_box.sh
+            ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-success-box
+            ${CMAKE_SOURCE_DIR}/test-artifacts/${FACUP_TARGET})
+  set_tests_properties(e2e_success_box PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+endif()

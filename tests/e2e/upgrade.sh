@@ -103,7 +103,7 @@ else
   run wifi-recovered
   check "failure, then the camera shows 2.0.16: result" "$result" ok0
   check "Wi-Fi rejoined with the profile name" "$(grep -c -E 'connect CameraAP|con up CameraAP' "$E2E_COMMAND_LOG")" 3
-  check "the information file asked again until it answered" "$(camera_saw http_reset | wc -l)" 2
+  check "the information file asked again until it answered" "$(camera_saw http_away | wc -l)" 2
   start_camera '"answer":"fail"'
   run wifi-still-old
   check "failure, then the camera shows its old version: result" "$result" err0
