@@ -6,7 +6,9 @@ start_camera
 
 echo "---- the tool's console ($(basename "$E2E_TOOL") -s) ----"
 started=$SECONDS
-run_tool "$E2E_SCRATCH/run" -s 2>&1 | tr '\r' '\n' | grep -v '^\[.\]$' | grep -v '^$'
+# The Windows tool writes its texts in GBK; the terminal shows UTF-8.
+to_terminal() { if [ "$E2E_TARGET" = windows ]; then iconv -f GBK -t UTF-8//IGNORE; else cat; fi; }
+run_tool "$E2E_SCRATCH/run" -s 2>&1 | to_terminal | tr '\r' '\n' | grep -a -v -e '^\[.\]$' -e '^$'
 rc=${PIPESTATUS[0]}
 echo "---- result ----"
 echo "exit code:            $rc (after $((SECONDS - started)) s)"

@@ -105,7 +105,22 @@ run_tool() {
   shift
   mkdir -p "$dir"
   if [ "$E2E_TARGET" = windows ]; then
-    (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@")
+    # Under load, Wine's command interpreter now and then fails to find a program on its path
+    # ("Can't recognize 'findstr ...'"): a fault of the test machine, not of the tool. Such a run
+    # is run once more.
+    local out rc
+    out=$(mktemp "$E2E_SCRATCH/.run_tool.XXXXXX")
+    (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
+    rc=$?
+    if grep -a -q "Can't recognize '" "$out"; then
+      echo "run_tool: Wine's command interpreter missed a program; running again" >&2
+      rm -f "$dir/flashret.txt"
+      (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
+      rc=$?
+    fi
+    cat "$out"
+    rm -f "$out"
+    return $rc
   else
     (cd "$dir" && "$E2E_TOOL" "$@")
   fi
