@@ -1,7 +1,8 @@
 // The WebSocket client's receive path fed arbitrary server bytes in arbitrary splits: the receive
 // buffer, the complete-frame test, frame parsing, control frames, message assembly and delivery,
 // exactly as the worker runs them (append what a read brought, handle one frame, deliver), checked
-// against a plain model of the frame rules that reads the whole stream at once.
+// against a plain model of the frame rules that reads the whole stream at once. The same bytes then
+// go out as the payload of a built frame, which must parse back to them.
 //
 // Input: one byte that picks the splits, then the server's bytes. 0 feeds them in one piece, 1 one
 // byte at a time, any other value n in pieces of 1 to n bytes drawn from a generator seeded by n.
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -108,6 +110,29 @@ void check(bool ok, const char *what)
     }
 }
 
+// The stream's bytes as the payload of an outgoing frame, masked and not: the built frame is
+// complete on its own, and parsing it gives the payload back.
+void round_trip(int opcode, const uint8_t *payload, size_t n)
+{
+    for (bool masked : {false, true}) {
+        rws_packet *p = rws_packet_new();
+        p->opcode = opcode;
+        p->is_masked = masked;
+        rws_packet_build(p, payload, (uint32_t)n);
+        check(p->size == p->header_size + n && rws_packet_wire_size(p->data, p->size) == p->size &&
+                  rws_packet_wire_size(p->data, p->size - 1) == 0,
+              "built frame is not exactly one complete frame");
+        rws_packet *back = rws_packet_parse(p->data, p->size);
+        check(back != nullptr && back->opcode == opcode && back->is_final && back->is_masked == masked,
+              "built frame parses to another header");
+        if (opcode != RWS_OP_CLOSE && opcode != RWS_OP_PONG)
+            check(back->size == n && (n == 0 || std::memcmp(back->data, payload, n) == 0),
+                  "built frame parses to another payload");
+        rws_packet_free(back);
+        rws_packet_free(p);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -156,5 +181,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(pongs == e.pongs, "queued pongs differ from the model");
 
     rws_client_disconnect(c);
+    round_trip(split & 0x0f, stream, n);
     return 0;
 }
