@@ -17,14 +17,6 @@ const char BANNER[] = "Tester Upgrader v1.0.3\r";
 const int SPINNER_LAST_STEP = 10000;
 
 // Stages whose work joins the tool later pass until then.
-int pending_discover_device_link(char *, char *) { return 0; }
-int pending_fetch_device_info(const char *) { return 1; }
-int pending_parse_device_info(unsigned char *, char *, char *) { return 0; }
-int pending_check() { return 0; }
-int pending_version_check(const char *) { return 0; }
-void pending_purge() {}
-int pending_stage_firmware(char *, char *) { return 0; }
-int pending_start_file_server() { return 0; }
 int pending_channel_step(upgrade_run *) { return 0; }
 int pending_await_reply(upgrade_run *) { return ENDING_FULL; }
 
@@ -34,18 +26,18 @@ void spinner_body(void *) { spinner_thread(); }
 
 upgrade_stages g_stages = {
     acquire_instance_guard,
-    pending_discover_device_link,
+    discover_device_link,
     show_startup_warning,
-    pending_fetch_device_info,
-    pending_parse_device_info,
-    pending_check,
-    pending_version_check,
-    pending_version_check,
+    fetch_device_info,
+    parse_device_info,
+    check_device_model,
+    check_same_version,
+    check_fits_database,
     prepare_workstation,
-    pending_purge,
-    pending_stage_firmware,
+    purge_staged_images,
+    stage_firmware,
     firewall_off,
-    pending_start_file_server,
+    start_file_server,
     pending_channel_step,
     pending_channel_step,
     start_spinner,

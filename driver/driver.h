@@ -102,6 +102,59 @@ int spinner_thread();
 // Draws step n (clamped to 0..10,000): one "#" per ten steps and the turning character.
 void spinner_step(int n);
 
+// ---- Device link ----
+
+#define USB_CAMERA_ADDRESS "192.168.88.1"
+#define WIFI_CAMERA_ADDRESS "10.0.0.1"
+
+// This PC's address on the camera link from the first output line of the address commands, the
+// USB link first. The address ends at the first character that is neither a digit nor ".".
+// Returns 0 found, -1 none (or none that fits 32 bytes with its terminator).
+int find_host_address(char out[32]);
+
+// Fills host and device (the camera: 192.168.88.1 or 10.0.0.1). Returns 0, or -4 when no address
+// was found (outcome raised, clean-up done).
+int discover_device_link(char host[32], char device[32]);
+
+// Downloads the camera's information file into ".deviceRelateInfo.txt". The download's result:
+// 0 the exchange completed (whatever the status), else the HTTP client's code.
+int download_device_info(const char *device, int limit_ms);
+
+// Proves that the camera answers. Returns 1, or 0 when the download failed (outcome raised,
+// clean-up done).
+int fetch_device_info(const char *device);
+
+// Rejoins the camera's Wi-Fi: adds the profile description, then connects by the profile name read
+// from the profile name file (one trailing line end dropped). A missing or empty name, one longer
+// than 44 characters, or one holding a character the command interpreter treats specially skips
+// the connect command.
+void reconnect_wifi();
+
+// ---- Eligibility ----
+
+// The model text of the information file (shorter than 128 characters) and whether one was found.
+extern char g_device_model[128];
+extern unsigned char g_device_model_found;
+
+// Reads ".deviceRelateInfo.txt" whole (text mode) into text, terminated. Returns 0 read; 1 read as
+// nothing (text mode read fewer characters than its size, or 1,024 bytes or more: text is empty);
+// -1 missing or 10 bytes or less; -2 cannot be opened.
+int read_info_file(char text[1024]);
+
+// Copies the text after the first "*ver:" up to the end, less one trailing CR or LF, into version.
+// Returns 0, or -1 when there is no "*ver:" or the version has 64 characters or more.
+int read_version_text(const char *text, char version[64]);
+
+// Parses the information file: the version into version and previous (found set), the model into
+// g_device_model. Returns 0 (also when nothing could be parsed), -1 file missing or too small, -2
+// file cannot be opened.
+int parse_device_info(unsigned char *found, char version[64], char previous[64]);
+
+// Each refusing test raises its outcome and cleans up first.
+int check_device_model();                     // 0 accepted, -2 refused
+int check_same_version(const char *version);  // 0 differs, -2 already the target version
+int check_fits_database(const char *version); // 0 passes, -3 the database is needed and missing
+
 // ---- Logging ----
 
 // The logging hook: discards everything in the shipped tool; a build with FACUP_DEBUG_LOG writes

@@ -35,6 +35,7 @@
 // The firmware directory as listed, and one of its entries (the second "%s" is the entry name).
 #define PATH_FIRMWARE_LISTING_FMT "C://%s_facup//firmware//"
 #define PATH_FIRMWARE_ENTRY_FMT "C://%s_facup//firmware//%s"
+#define PATH_STAGED_IMAGE_FMT "C://%s_facup//firmware//%s"
 #define PATH_FITS_DATABASE_FMT "C://%s_facup//firmware//index-4110.fits"
 #define PATH_PROFILE_NAME_FMT "C:\\%s_facup\\cfg\\profile_name.cfg"
 
@@ -45,8 +46,8 @@
     "ip -4 -o addr show | grep -F ' inet 192.168.88.' | sed 's|.* inet \\([0-9.]*\\)/.*|    IPv4 address: \\1|'"
 #define CMD_FIND_WIFI_ADDRESS                                                                           \
     "ip -4 -o addr show | grep -F ' inet 10.0.0.' | sed 's|.* inet \\([0-9.]*\\)/.*|    IPv4 address: \\1|'"
-#define CMD_WLAN_ADD_PROFILE_FMT "nmcli connection load \"/var/lib/%s_facup/test.nmconnection\""
-#define CMD_WLAN_CONNECT_FMT "nmcli connection up %s"
+#define CMD_WLAN_ADD_PROFILE_FMT "nmcli con load \"/var/lib/%s_facup/test.nmconnection\""
+#define CMD_WLAN_CONNECT_FMT "nmcli con up %s"
 // Linux has no single firewall switch: these commands run and do nothing.
 #define CMD_FIREWALL_OFF ": firewall off"
 #define CMD_FIREWALL_ON ": firewall on"
@@ -68,6 +69,7 @@
 #define PATH_HTTPD_JS_FMT "/var/lib/%s_facup/units/httpd.js"
 #define PATH_FIRMWARE_LISTING_FMT "/var/lib/%s_facup/firmware/"
 #define PATH_FIRMWARE_ENTRY_FMT "/var/lib/%s_facup/firmware/%s"
+#define PATH_STAGED_IMAGE_FMT "/var/lib/%s_facup/firmware/%s"
 #define PATH_FITS_DATABASE_FMT "/var/lib/%s_facup/firmware/index-4110.fits"
 #define PATH_PROFILE_NAME_FMT "/var/lib/%s_facup/cfg/profile_name.cfg"
 

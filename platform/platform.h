@@ -29,6 +29,23 @@ int platform_make_executable(const char *path);
 // directory cannot be opened (nothing is visited then).
 int platform_list_directory(const char *dir, void (*visit)(const char *name, void *context), void *context);
 
+// Writes the whole buffer to a new file at path, replacing any file there (CreateFileA with
+// CREATE_ALWAYS and one WriteFile; open, write and close on POSIX). Returns 0 when every byte was
+// written and the file closed, -1 otherwise.
+int platform_write_new_file(const char *path, const void *bytes, uint32_t size);
+
+// ---- The executable's own resources ----
+
+// Error codes of platform_resource, as the system reports them.
+const int RESOURCE_NAME_NOT_FOUND = 1813;  // ERROR_RESOURCE_NAME_NOT_FOUND
+const int RESOURCE_TYPE_NOT_FOUND = 1814;  // ERROR_RESOURCE_TYPE_NOT_FOUND
+
+// The bytes of the executable's own resource of type RCDATA with this id (FindResourceA,
+// LoadResource, LockResource, SizeofResource). Returns 0, or the system's error code when there is
+// no such resource. POSIX: resource 101 is the image the build links in (assets/firmware_image.S);
+// a program built without it has none.
+int platform_resource(int id, const void **bytes, uint32_t *size);
+
 // ---- Console and user interface ----
 
 // Message box styles (the MessageBoxA flag values) and answers.

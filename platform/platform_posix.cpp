@@ -25,6 +25,43 @@ int platform_mkdir(const char *path) { return mkdir(path, 0755); }
 
 int platform_make_executable(const char *path) { return chmod(path, 0755); }
 
+int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    const char *p = static_cast<const char *>(bytes);
+    uint32_t done = 0;
+    while (done < size) {
+        ssize_t n = write(fd, p + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += (uint32_t)n;
+    }
+    return close(fd) == 0 && done == size ? 0 : -1;
+}
+
+// ---- The executable's own resources: images the build links in ----
+
+// Defined by the firmware image object when the program links it; null otherwise.
+extern "C" {
+extern const unsigned char facup_resource_101_start[] __attribute__((weak));
+extern const unsigned char facup_resource_101_end[] __attribute__((weak));
+}
+
+int platform_resource(int id, const void **bytes, uint32_t *size)
+{
+    if (id != 101)
+        return RESOURCE_NAME_NOT_FOUND;
+    if (facup_resource_101_start == nullptr || facup_resource_101_end == nullptr)
+        return RESOURCE_TYPE_NOT_FOUND;
+    *bytes = facup_resource_101_start;
+    *size = (uint32_t)(facup_resource_101_end - facup_resource_101_start);
+    return 0;
+}
+
 // ---- Console and user interface ----
 
 int platform_message_box(unsigned style, const char *caption, const char *text)

@@ -16,6 +16,30 @@ int platform_mkdir(const char *path) { return _mkdir(path); }
 
 int platform_make_executable(const char *) { return 0; }
 
+int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, bytes, size, &written, nullptr);
+    ok = CloseHandle(file) && ok;
+    return ok && written == size ? 0 : -1;
+}
+
+// ---- The executable's own resources ----
+
+int platform_resource(int id, const void **bytes, uint32_t *size)
+{
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10));  // RT_RCDATA
+    if (found == nullptr)
+        return (int)GetLastError();
+    HGLOBAL loaded = LoadResource(nullptr, found);
+    *bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    *size = SizeofResource(nullptr, found);
+    return *bytes != nullptr ? 0 : (int)GetLastError();
+}
+
 // ---- Console and user interface ----
 
 int platform_message_box(unsigned style, const char *caption, const char *text)

@@ -21,16 +21,27 @@ target_include_directories(recording_commands PUBLIC support)
 target_link_libraries(recording_commands PUBLIC workstation)
 
 facup_private_root_test(workstation_tests SOURCES unit/workstation_test.cpp LIBS workstation recording_commands)
-facup_private_root_test(driver_tests SOURCES unit/driver_test.cpp LIBS driver_core recording_commands)
+facup_private_root_test(driver_tests SOURCES unit/driver_test.cpp unit/eligibility_test.cpp unit/device_link_test.cpp
+  LIBS driver_core recording_commands)
 
 # The real tool, end to end, in a sandbox of its own.
 add_test(NAME e2e_guard_and_working_directories
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox none ${CMAKE_CURRENT_SOURCE_DIR}/e2e/workstation.sh
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox usb ${CMAKE_CURRENT_SOURCE_DIR}/e2e/workstation.sh
           ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-workstation $<TARGET_FILE:Shttpd>)
 set_tests_properties(e2e_guard_and_working_directories PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 
 add_test(NAME e2e_startup_warning
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox none ${CMAKE_CURRENT_SOURCE_DIR}/e2e/interactive.sh
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox usb ${CMAKE_CURRENT_SOURCE_DIR}/e2e/interactive.sh
           ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-interactive
           ${CMAKE_SOURCE_DIR}/test-artifacts/${FACUP_TARGET})
 set_tests_properties(e2e_startup_warning PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+foreach(link usb wifi both none)
+  add_test(NAME e2e_link_${link}
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox ${link} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/link.sh
+            ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-link-${link} ${link})
+  set_tests_properties(e2e_link_${link} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+endforeach()
+
+facup_unit_test(staging_tests SOURCES unit/staging_test.cpp LIBS workstation md5 firmware_resource)
+target_compile_definitions(staging_tests PRIVATE FIRMWARE_IMAGE_FILE="${FACUP_FIRMWARE_IMAGE_FILE}")

@@ -10,7 +10,8 @@ shared_flag g_upgrade_quit{0};
 const char *const g_brand_word = FACUP_BRAND_WORD;
 platform_mutex *g_instance_mutex = nullptr;
 
-command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, platform_spawn_piped};
+command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, platform_spawn_piped,
+                                 platform_thread_start};
 
 bool format_text(char *out, size_t size, const char *format, ...)
 {
@@ -99,8 +100,10 @@ void remove_firmware_entry(const char *name, void *)
 void cleanup_workstation()
 {
     set_flag(g_upgrade_quit, 1);
+    stop_server_launches();
     run_command_quiet(CMD_KILL_SHTTPD);
     run_command_quiet(CMD_KILL_NODE);
+    await_node_launcher();
     firewall_on();
 
     char listing[COMMAND_LINE_SIZE];

@@ -47,6 +47,7 @@ struct command_hooks {
     int (*close)(FILE *stream);
     int (*system)(const char *command);
     int (*spawn)(const char *dir, char *command_line);
+    unsigned long (*start_thread)(void (*body)(void *), void *argument);
 };
 extern command_hooks g_command_hooks;
 
@@ -89,8 +90,26 @@ int prepare_workstation();
 
 // ---- Embedded assets and staging ----
 
+// The firmware release the tool carries, and the first part of the staged image's name.
+#define TARGET_FIRMWARE_VERSION "2.0.16"
+#define FIRMWARE_IMAGE_PREFIX "KTR_418s_1126"
+
 // Full path of the staged firmware image; deleted at the end of a completed run.
 extern char g_staged_image_path[255];
+
+// Writes the embedded firmware image (resource RCDATA 101) to path. Returns 0 when the file holds
+// every byte; -1 the resource is missing (the reason printed on the console); -2 path is null; -3
+// the file could not be written completely (nothing is left at path).
+int extract_firmware_resource(const char *path);
+
+// Deletes every file of the firmware directory whose name holds ".img"; other files and
+// directories stay. Nothing happens when the directory cannot be listed.
+void purge_staged_images();
+
+// Fills name with the staged image's name and path with its full path (255 bytes each, copied to
+// g_staged_image_path) and writes the image there. Returns 0, or -3 when it could not be staged
+// (outcome raised, clean-up done).
+int stage_firmware(char name[255], char path[255]);
 
 // Writes the embedded file-server program to path, every byte checked. Returns 0, or -2 when path is
 // null or the file cannot be written completely (a partial file is removed).
@@ -98,3 +117,28 @@ int write_utility_file(const char *path);
 
 // The same for the one-byte stub firmware array; not used by the run.
 int write_firmware_buffer_file(const char *path);
+
+// ---- The local file server ----
+
+// Starts the file server on port 8234 over the firmware directory on a detached launcher thread:
+// Shttpd when its program is larger than 1,024 bytes, else node with httpd.js when that script is,
+// else none. Waits a second after starting a launcher. Returns 0, or -3 when the launcher thread
+// cannot be created (outcome raised, clean-up done).
+int start_file_server();
+
+// Create the launcher threads; each returns the new thread's identifier, or 0.
+unsigned long start_shttpd_launcher();
+unsigned long start_node_launcher();
+
+// The launcher threads' bodies: stop any server left over, then start one (Shttpd after a second,
+// spawned; node through the command interpreter, blocking until the server ends). Return 0.
+int shttpd_launcher();
+int node_launcher();
+
+// Kills the image's servers ("node.exe" or "Shttpd.exe") when the process list shows one.
+void kill_if_listed(const char *image);
+
+// For the clean-up: no launch may start a server after this; and a node launcher already past that
+// point is waited for, killing its server until its command has returned.
+void stop_server_launches();
+void await_node_launcher();

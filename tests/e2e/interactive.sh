@@ -8,6 +8,7 @@ mkdir -p "$artefacts"
 
 if [ "$1" = linux ]; then
   e2e_init "$1" "$2" "$3"
+  start_camera
   # answer_on_terminal <answer>: runs the tool on a pseudo-terminal, answers the warning with the
   # given line once it asks, and prints the exit code.
   answer_on_terminal() {
@@ -25,6 +26,7 @@ if [ "$1" = linux ]; then
 fi
 
 e2e_init "$1" "$2" "$3" display
+start_camera
 mkdir -p "$(root_path firmware)" && echo keep >"$(root_path firmware/keep.txt)"
 
 # box_run <name> <key>: starts the tool, waits for its box, keeps a screenshot and the window's

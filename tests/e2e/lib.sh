@@ -33,7 +33,33 @@ start_display() {
   export DISPLAY=:$(cat "$E2E_SCRATCH/display")
 }
 
+# start_camera [JSON members...]: starts the simulated camera in the camera's namespace with the
+# given settings (for example '"version":"2.0.16"'); its log is $E2E_CAMERA_LOG. One camera at a
+# time: a second start stops the first.
+start_camera() {
+  stop_camera
+  local config=$E2E_SCRATCH/camera.json members
+  members=$(IFS=,; echo "$*")
+  E2E_CAMERA_LOG=$E2E_SCRATCH/camera.log
+  rm -f "$E2E_SCRATCH/camera.ready"
+  printf '{"log":"%s","ready":"%s"%s}\n' "$E2E_CAMERA_LOG" "$E2E_SCRATCH/camera.ready" "${members:+,$members}" >"$config"
+  ip netns exec "$E2E_CAM" node "$e2e_repo/tools/camera_sim/camera_sim.js" "$config" >>"$E2E_SCRATCH/camera.out" 2>&1 &
+  E2E_CAMERA=$!
+  wait_for 20 test -f "$E2E_SCRATCH/camera.ready" || { echo "the simulated camera did not start"; exit 1; }
+}
+
+stop_camera() {
+  [ -z "${E2E_CAMERA:-}" ] && return 0
+  kill "$E2E_CAMERA" 2>/dev/null
+  wait "$E2E_CAMERA" 2>/dev/null
+  E2E_CAMERA=
+}
+
+# camera_saw <event>: the camera log's lines of that event.
+camera_saw() { grep "\"event\":\"$1\"" "$E2E_CAMERA_LOG" 2>/dev/null; }
+
 e2e_stop() {
+  stop_camera
   if [ "${E2E_TARGET:-}" = windows ]; then
     wineserver -k 2>/dev/null || true
   fi

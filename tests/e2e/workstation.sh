@@ -3,6 +3,7 @@
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
 program_size=$(stat -c %s "$4")
+start_camera  # an eligible camera on the USB link
 program=$(root_path units/Shttpd)
 [ "$E2E_TARGET" = windows ] && program=$(root_path units/Shttpd.exe)
 

@@ -54,7 +54,7 @@ void install()
     calls.clear();
     outputs.clear();
     unstartable.clear();
-    g_command_hooks = {record_open, record_close, record_system, record_spawn};
+    g_command_hooks = {record_open, record_close, record_system, record_spawn, PLATFORM_HOOKS.start_thread};
 }
 
 void restore() { g_command_hooks = PLATFORM_HOOKS; }

@@ -3,11 +3,15 @@
 #include "commands.h"
 #include "utility_asset.h"
 #include "recording_commands.h"
+#include "socket.h"
 #include "test_files.h"
 #include "workstation.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <filesystem>
 #ifndef _WIN32
@@ -234,6 +238,116 @@ TEST_F(workstation_test, GuardThatCannotBeCreated)
     EXPECT_EQ(g_instance_mutex, nullptr);
     EXPECT_TRUE(flag_is_set(g_upgrade_quit));
     EXPECT_EQ(commands(), (std::vector<std::string>{CMD_KILL_SHTTPD, CMD_KILL_NODE, CMD_FIREWALL_ON}));
+    EXPECT_TRUE(raised.empty());
+}
+#endif
+
+TEST_F(workstation_test, PurgeKeepsAllButImages)
+{
+    make_directories();
+    for (const char *name : {"KTR_418s_1126_fac_up_2.0.16.img", "old.img", "a.img.bak", "A.IMG", "notes.txt"})
+        ASSERT_TRUE(test_files::write_file(firmware + "/" + name, "x"));
+    fs::create_directories(firmware + "/dir.img");
+    purge_staged_images();
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(firmware))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"A.IMG", "dir.img", "notes.txt"}));
+}
+
+// This test program carries no firmware image: staging fails as the tool does without one.
+TEST_F(workstation_test, StagingWithoutTheImage)
+{
+    make_directories();
+    EXPECT_EQ(extract_firmware_resource(nullptr), -2);
+    char name[255], path[255];
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(stage_firmware(name, path), -3);
+    std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(console.substr(0, 29), "[ERROR] FindResource failed: ");
+    EXPECT_STREQ(name, "KTR_418s_1126_fac_up_2.0.16.img");
+    char expected[255];
+    format_text(expected, sizeof expected, PATH_STAGED_IMAGE_FMT, g_brand_word, name);
+    EXPECT_STREQ(path, expected);
+    EXPECT_STREQ(g_staged_image_path, path);
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_FIRMWARE_NOT_STAGED});
+    EXPECT_EQ(commands().size(), 3u);  // the clean-up ran
+}
+
+#ifndef _WIN32
+namespace {
+
+// GET of path from the file server on this host's port 8234: the body, or "" when nothing answers
+// within the attempts (100 ms apart).
+std::string fetch_from_file_server(const std::string &path, int attempts = 100)
+{
+    for (int attempt = 0; attempt < attempts; attempt++) {
+        socket_t s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(8234);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(s, (sockaddr *)&addr, sizeof addr) == 0) {
+            std::string request = "GET " + path + " HTTP/1.0\r\n\r\n", reply;
+            send(s, request.data(), request.size(), 0);
+            char chunk[65536];
+            for (ssize_t n; (n = recv(s, chunk, sizeof chunk, 0)) > 0;)
+                reply.append(chunk, (size_t)n);
+            socket_close(s);
+            size_t body = reply.find("\r\n\r\n");
+            return body == std::string::npos ? "" : reply.substr(body + 4);
+        }
+        socket_close(s);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return "";
+}
+
+std::string first_line_of(const char *command)
+{
+    char line[COMMAND_LINE_SIZE];
+    line[0] = '\0';
+    run_command_first_line(command, line);
+    return line;
+}
+
+} // namespace
+
+// The tool's own Shttpd over the firmware directory: an old one is stopped first, the new one
+// serves the staged image, and the clean-up leaves none running.
+TEST_F(workstation_test, FileServerLaunchAndCleanup)
+{
+    recording_commands::restore();  // real commands: the test runs in a PID namespace of its own
+    ASSERT_EQ(prepare_workstation(), 0);
+    std::string image = std::string(1 << 20, 'i') + "end";
+    ASSERT_TRUE(test_files::write_file(firmware + "/KTR_418s_1126_fac_up_2.0.16.img", image));
+
+    char old_server[COMMAND_LINE_SIZE];
+    format_text(old_server, sizeof old_server, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
+    ASSERT_EQ(platform_spawn_piped(nullptr, old_server), 0);
+    std::string old_pid = first_line_of(CMD_LIST_SHTTPD);
+    ASSERT_GT(old_pid.size(), 1u);
+
+    ASSERT_EQ(start_file_server(), 0);
+    EXPECT_EQ(fetch_from_file_server("/KTR_418s_1126_fac_up_2.0.16.img"), image);
+    std::string new_pid = first_line_of(CMD_LIST_SHTTPD);
+    EXPECT_GT(new_pid.size(), 1u);
+    EXPECT_NE(new_pid, old_pid);
+
+    cleanup_workstation();
+    EXPECT_EQ(first_line_of(CMD_LIST_SHTTPD), "");
+    EXPECT_EQ(fetch_from_file_server("/", 1), "");
+}
+
+// Without a usable server program nothing starts and the run goes on.
+TEST_F(workstation_test, NoServerProgram)
+{
+    recording_commands::restore();
+    make_directories();
+    ASSERT_TRUE(test_files::write_file(program, std::string(1024, 's')));
+    EXPECT_EQ(start_file_server(), 0);
+    EXPECT_EQ(first_line_of(CMD_LIST_SHTTPD), "");
     EXPECT_TRUE(raised.empty());
 }
 #endif

@@ -1,0 +1,116 @@
+// The camera's link: this PC's address on the USB link (192.168.88.x) or the camera's Wi-Fi
+// (10.0.0.x), the camera's information file as proof that it answers, and the Wi-Fi rejoin.
+#include "driver.h"
+
+#include "commands.h"
+#include "http.h"
+
+#include <cstring>
+
+namespace {
+
+const int INFO_FETCH_LIMIT_MS = 2000;
+const size_t PROFILE_NAME_MAX = 44;  // what the 64-byte connect command holds after its words
+
+// Looks for prefix in the first output line of command and copies the address that starts there,
+// up to the first character that is neither a digit nor ".", into out. False when there is none
+// or it does not fit.
+bool address_from(const char *command, const char *prefix, char out[32])
+{
+    char line[COMMAND_LINE_SIZE];
+    line[0] = '\0';
+    run_command_first_line(command, line);
+    const char *start = std::strstr(line, prefix);
+    if (start == nullptr)
+        return false;
+    size_t len = std::strspn(start, "0123456789.");
+    if (len >= 32)
+        return false;
+    std::memcpy(out, start, len);
+    out[len] = '\0';
+    return true;
+}
+
+// A profile name is run as part of a command line: refuse anything the command interpreter would
+// treat specially, so that no text from the file can ever run as a command.
+bool safe_profile_name(const char *name)
+{
+    size_t len = std::strlen(name);
+    if (len == 0 || len > PROFILE_NAME_MAX)
+        return false;
+    for (const char *p = name; *p != '\0'; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c < 0x20 || c == 0x7f || std::strchr("&|<>^%\"()", c) != nullptr)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int find_host_address(char out[32])
+{
+    if (address_from(CMD_FIND_USB_ADDRESS, "192.168.88.", out))
+        return 0;
+    if (address_from(CMD_FIND_WIFI_ADDRESS, "10.0.0.", out))
+        return 0;
+    return -1;
+}
+
+int discover_device_link(char host[32], char device[32])
+{
+    if (find_host_address(host) != 0) {
+        DEBUG_LOG("get self ip fail!\n");
+        raise_outcome(OUTCOME_NO_CAMERA_ADDRESS);
+        cleanup_workstation();
+        return -4;
+    }
+    DEBUG_LOG("get self ip: %s.\n", host);
+    if (std::strstr(host, "192.168.88.") != nullptr)
+        std::strcpy(device, USB_CAMERA_ADDRESS);
+    else if (std::strstr(host, "10.0.0.") != nullptr)
+        std::strcpy(device, WIFI_CAMERA_ADDRESS);
+    return 0;
+}
+
+int download_device_info(const char *device, int limit_ms)
+{
+    char url[128];
+    format_text(url, sizeof url, "http://%s/deviceRelateInfo.txt", device);
+    return http_download_file(url, ".deviceRelateInfo.txt", limit_ms);
+}
+
+int fetch_device_info(const char *device)
+{
+    if (download_device_info(device, INFO_FETCH_LIMIT_MS) == 0)
+        return 1;
+    DEBUG_LOG("device unconnect! plz connect to usb or wifi!\n");
+    raise_outcome(OUTCOME_NO_DEVICE_INFO);
+    cleanup_workstation();
+    return 0;
+}
+
+void reconnect_wifi()
+{
+    char path[COMMAND_LINE_SIZE];
+    format_text(path, sizeof path, PATH_PROFILE_NAME_FMT, g_brand_word);
+    char name[65] = {0};
+    if (FILE *file = std::fopen(path, "r")) {
+        size_t got = std::fread(name, 1, 64, file);
+        std::fclose(file);
+        name[got] = '\0';
+    }
+    size_t len = std::strlen(name);
+    if (len > 0 && name[len - 1] == '\n')
+        name[--len] = '\0';
+    if (len > 0 && name[len - 1] == '\r')
+        name[--len] = '\0';
+
+    char command[COMMAND_LINE_SIZE];
+    format_text(command, sizeof command, CMD_WLAN_ADD_PROFILE_FMT, g_brand_word);
+    run_command_console(command);
+
+    char connect[64];
+    if (safe_profile_name(name) && format_text(connect, sizeof connect, CMD_WLAN_CONNECT_FMT, name))
+        run_command_quiet(connect);
+}

@@ -1,0 +1,89 @@
+# Link discovery, the information-file fetch and the eligibility refusals, with the real tool and
+# the simulated camera.
+# usage (inside sandbox): link.sh <linux|windows> <tool> <scratch dir> <link: usb|wifi|both|none>
+. "$(dirname "$0")/lib.sh"
+e2e_init "$1" "$2" "$3"
+link=$4
+
+# run <name> [tool arguments]: one silent run in a directory of its own; sets rc and result.
+run() {
+  local dir=$E2E_SCRATCH/$1
+  rm -rf "$dir"
+  run_tool "$dir" -s >"$dir.out" 2>&1
+  rc=$?
+  result=$(cat "$dir/flashret.txt" 2>/dev/null)
+}
+
+# The Host header of the camera's latest information-file request: the address the tool chose.
+asked_host() { camera_saw http_get | tail -n 1 | sed 's/.*"host":"\([^"]*\)".*/\1/'; }
+
+case $link in
+  none)
+    run no-link
+    check "no address on either link: exit code" $rc "$(exit_code -2)"
+    check "no address on either link: result" "$result" err-4
+    e2e_finish
+    exit
+    ;;
+  wifi)
+    start_camera
+    run wifi
+    check "Wi-Fi link: exit code" $rc 0
+    check "Wi-Fi link: the camera asked at 10.0.0.1" "$(asked_host)" 10.0.0.1
+    e2e_finish
+    exit
+    ;;
+  both)
+    start_camera
+    run both
+    check "both links: exit code" $rc 0
+    check "both links: the USB link wins" "$(asked_host)" 192.168.88.1
+    e2e_finish
+    exit
+    ;;
+esac
+
+echo "== the information file =="
+start_camera
+run present
+check "200: the camera is present (exit code)" $rc 0
+check "200: asked at 192.168.88.1" "$(asked_host)" 192.168.88.1
+check "200: the information file is cleaned up" "$(ls "$E2E_SCRATCH/present")" ""
+start_camera '"http":"404"'
+run not-found
+# Present all the same (any completed exchange is an answer); with no file to parse, the run then
+# ends silently.
+check "404: present, then no information file (exit code)" $rc "$(exit_code -4)"
+check "404: no result" "$result" ""
+start_camera '"http":"off"'
+started=$SECONDS
+run silent
+check "nothing listening: exit code" $rc "$(exit_code -3)"
+check "nothing listening: result" "$result" err0
+check "nothing listening: within the 2 s limit (and start-up)" "$([ $((SECONDS - started)) -le 8 ] && echo yes)" yes
+
+echo "== eligibility =="
+# eligibility <name> <expected exit code> <expected result> <camera settings...>
+eligibility() {
+  local name=$1 code=$2 expected=$3
+  shift 3
+  start_camera "$@"
+  run "$name"
+  check "$name: exit code" $rc "$(exit_code "$code")"
+  check "$name: result" "$result" "$expected"
+}
+eligibility accepted-model 0 "" '"model":"QUORVANE_CAM418S","version":"2.0.15"'
+eligibility first-burn -5 err-2 '"model":"QUORVANE_CAM418","version":"2.0.15"'
+eligibility invalid-model -5 err-2 '"model":"QUORVANE_CAM_419","version":"2.0.15"'
+eligibility same-version -6 err-2 '"version":"2.0.16"'
+eligibility same-version-lf -6 err-2 '"info_body":"QUORVANE_CAM418S*ver:2.0.16\n"'
+eligibility no-model-old-version -7 err-3 '"info_body":"camera*ver:1.3.66"'
+eligibility no-model-newer-version 0 "" '"info_body":"camera*ver:1.3.67"'
+eligibility ten-bytes -4 "" '"info_body":"0123456789"'
+mkdir -p "$(root_path firmware)"
+head -c 1024 /dev/zero >"$(root_path firmware/index-4110.fits)"
+eligibility no-model-old-version-with-database 0 "" '"info_body":"camera*ver:1.3.66"'
+check "the clean-up removed the database with the firmware directory's files" \
+  "$(ls "$(root_path firmware)")" ""
+
+e2e_finish

@@ -1,0 +1,150 @@
+// Link discovery from the address commands' first lines, and the Wi-Fi rejoin's commands.
+#include "commands.h"
+#include "driver.h"
+#include "recording_commands.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using recording_commands::commands;
+using recording_commands::outputs;
+
+namespace {
+
+std::vector<int> raised;
+void record_outcome(int outcome) { raised.push_back(outcome); }
+
+struct device_link_test : ::testing::Test {
+    char host[32] = {0}, device[32] = {0};
+    std::string profile;
+
+    void SetUp() override
+    {
+        recording_commands::install();
+        raised.clear();
+        set_outcome_reporter(record_outcome);
+        set_flag(g_silent_mode, 1);
+        char path[COMMAND_LINE_SIZE], root[COMMAND_LINE_SIZE];
+        format_text(path, sizeof path, PATH_PROFILE_NAME_FMT, g_brand_word);
+        format_text(root, sizeof root, PATH_WORKING_ROOT_FMT, g_brand_word);
+        profile = path;
+        fs::create_directories(fs::path(profile).parent_path());
+        std::remove(path);
+    }
+    void TearDown() override
+    {
+        recording_commands::restore();
+        set_outcome_reporter(nullptr);
+        set_flag(g_silent_mode, 0);
+    }
+};
+
+} // namespace
+
+TEST_F(device_link_test, AddressDiscovery)
+{
+    const struct {
+        const char *usb_line, *wifi_line;
+        int result;
+        const char *host, *device;
+        size_t commands_run;
+    } cases[] = {
+        {"    IPv4 address. . . . . . . . . . . : 192.168.88.2\r\n", "", 0, "192.168.88.2", "192.168.88.1", 1},
+        {"    IPv4 address. . . : 192.168.88.2\r\n", "    IPv4 address. . . : 10.0.0.2\r\n", 0, "192.168.88.2",
+         "192.168.88.1", 1},
+        {"", "    IPv4 address. . . : 10.0.0.7\r\n", 0, "10.0.0.7", "10.0.0.1", 2},
+        {"    IPv4 address. . . : 192.168.88.20(Preferred) \r\n", "", 0, "192.168.88.20", "192.168.88.1", 1},
+        {"", "", -4, "", "", 2},
+        {"\n", "\n", -4, "", "", 2},
+    };
+    for (const auto &c : cases) {
+        recording_commands::install();
+        outputs[CMD_FIND_USB_ADDRESS] = c.usb_line;
+        outputs[CMD_FIND_WIFI_ADDRESS] = c.wifi_line;
+        host[0] = device[0] = '\0';
+        raised.clear();
+        EXPECT_EQ(discover_device_link(host, device), c.result) << c.usb_line << c.wifi_line;
+        EXPECT_STREQ(host, c.host);
+        EXPECT_STREQ(device, c.device);
+        ASSERT_GE(commands().size(), c.commands_run);
+        EXPECT_EQ(commands()[0], CMD_FIND_USB_ADDRESS);
+        if (c.result != 0) {
+            EXPECT_EQ(raised, std::vector<int>{OUTCOME_NO_CAMERA_ADDRESS});
+            EXPECT_EQ(commands().back(), CMD_FIREWALL_ON);  // cleaned up
+        } else {
+            EXPECT_EQ(commands().size(), c.commands_run);
+        }
+    }
+}
+
+// The address must fit 32 bytes with its terminator; a longer one counts as none.
+TEST_F(device_link_test, AddressLengthLimit)
+{
+    std::string fits = "192.168.88." + std::string(20, '2'), too_long = fits + "2";
+    outputs[CMD_FIND_USB_ADDRESS] = "    IPv4 address: " + fits + "\r\n";
+    EXPECT_EQ(find_host_address(host), 0);
+    EXPECT_EQ(std::string(host), fits);
+
+    outputs[CMD_FIND_USB_ADDRESS] = "    IPv4 address: " + too_long + "\r\n";
+    outputs[CMD_FIND_WIFI_ADDRESS] = "    IPv4 address: 10.0.0.3\r\n";
+    EXPECT_EQ(find_host_address(host), 0);
+    EXPECT_STREQ(host, "10.0.0.3");
+    outputs[CMD_FIND_WIFI_ADDRESS] = "";
+    EXPECT_EQ(find_host_address(host), -1);
+}
+
+TEST_F(device_link_test, WifiRejoinRunsOnlySafeProfileNames)
+{
+    char add[COMMAND_LINE_SIZE];
+    format_text(add, sizeof add, CMD_WLAN_ADD_PROFILE_FMT, g_brand_word);
+    std::string prefix = std::string(CMD_WLAN_CONNECT_FMT).substr(0, std::string(CMD_WLAN_CONNECT_FMT).size() - 2);
+    std::string longest(44, 'n');
+    const struct {
+        const char *content;  // null: no profile file
+        std::string connect;  // "": the connect command is skipped
+    } cases[] = {
+        {"CameraAP\n", prefix + "CameraAP"},
+        {"CameraAP\r\n", prefix + "CameraAP"},
+        {"CameraAP", prefix + "CameraAP"},
+        {"Camera AP-5_x.y", prefix + "Camera AP-5_x.y"},
+        {nullptr, ""},
+        {"", ""},
+        {"\n", ""},
+        {"a&calc", ""},
+        {"a|b", ""},
+        {"a>b", ""},
+        {"a^b", ""},
+        {"%PATH%", ""},
+        {"\"quoted\"", ""},
+        {"(x)", ""},
+        {"two\nlines", ""},
+        {"tab\there", ""},
+    };
+    for (const auto &c : cases) {
+        recording_commands::install();
+        std::remove(profile.c_str());
+        if (c.content != nullptr) {
+            ASSERT_TRUE(test_files::write_file(profile, c.content));
+        }
+        reconnect_wifi();
+        ASSERT_GE(recording_commands::calls.size(), 1u);
+        EXPECT_EQ(recording_commands::calls[0].command, add);
+        EXPECT_EQ(recording_commands::calls[0].mode, "w");
+        std::vector<std::string> expected = {add};
+        if (!c.connect.empty())
+            expected.push_back(c.connect);
+        EXPECT_EQ(commands(), expected) << (c.content ? c.content : "(no file)");
+    }
+
+    for (const auto &name : {longest, longest + "n"}) {
+        recording_commands::install();
+        ASSERT_TRUE(test_files::write_file(profile, name));
+        reconnect_wifi();
+        EXPECT_EQ(commands().size(), name.size() == 44 ? 2u : 1u);
+    }
+}

@@ -1,0 +1,221 @@
+#!/usr/bin/env node
+// A simulated camera for the tool's end-to-end tests.
+//
+// It serves its information file ("/deviceRelateInfo.txt": the model, "*ver:" and the version) over
+// HTTP, takes the WebSocket command channel on port 9999 path "/", and on "pc_firmware_up" downloads
+// the image from the command's "url", checks its MD5 and gzip header and answers as a camera does.
+// Fault switches cover every road of the tool. Everything it receives is logged as JSON lines.
+//
+// usage: node camera_sim.js <config.json>
+// The config (all optional):
+//   model, version       the camera's model and firmware version ("QUORVANE_CAM418S", "2.0.15")
+//   info_body            the information file's exact text instead of model and version
+//   http                 "on" | "off" (nothing listens) | "404"
+//   ws                   "on" | "off" (refused) | "silent" (no handshake reply) | "no_accept"
+//                        (a 101 reply without Sec-WebSocket-Accept)
+//   auth_texts           texts holding "auth" sent before the answer
+//   noise_texts          texts holding neither "ok" nor "fail" sent before the answer
+//   reply_delay_ms       wait before answering
+//   answer               "auto" (judge the download) | "ok" | "fail" | "latest" | "none"
+//   close_after_command  close the WebSocket right after the command arrives, without answering
+//   version_after        the version the information file shows after the answer
+//                        (default: "nver" after ok, unchanged otherwise)
+//   wifi_down_fetches    after the answer, this many information-file fetches are reset, as
+//                        while the access point is away
+//   reboot_ms            after ok, both servers are away this long, as while the camera reboots
+//   http_port, ws_port   ports (80, 9999)
+//   log                  JSON-lines log path (standard output when absent)
+//   ready                a file written once both servers listen
+'use strict';
+
+const crypto = require('crypto');
+const fs = require('fs');
+const http = require('http');
+const { WebSocketServer } = require('ws');
+
+const config = Object.assign(
+  {
+    model: 'QUORVANE_CAM418S',
+    version: '2.0.15',
+    info_body: null,
+    http: 'on',
+    ws: 'on',
+    auth_texts: 0,
+    noise_texts: 0,
+    reply_delay_ms: 0,
+    answer: 'auto',
+    close_after_command: false,
+    version_after: null,
+    wifi_down_fetches: 0,
+    reboot_ms: 0,
+    http_port: 80,
+    ws_port: 9999,
+    log: null,
+    ready: null,
+  },
+  process.argv[2] ? JSON.parse(fs.readFileSync(process.argv[2], 'utf8')) : {},
+);
+
+let version = config.version;
+let infoBody = config.info_body;
+let downFetches = 0;
+let httpServer = null;
+let wsHttpServer = null;
+
+function log(event, fields) {
+  const line = JSON.stringify(Object.assign({ time: Date.now(), event }, fields || {})) + '\n';
+  if (config.log) fs.appendFileSync(config.log, line);
+  else process.stdout.write(line);
+}
+
+function infoText() {
+  return infoBody !== null ? infoBody : `${config.model}*ver:${version}`;
+}
+
+// ---- HTTP: the information file ----
+
+function startHttp(done) {
+  if (config.http === 'off') return done();
+  httpServer = http.createServer((req, res) => {
+    log('http_get', { path: req.url, host: req.headers.host || '', user_agent: req.headers['user-agent'] || '' });
+    if (config.http === '404' || req.url !== '/deviceRelateInfo.txt') {
+      res.writeHead(404, { 'Content-Type': 'text/html' });
+      res.end('<html><body>404 Not Found</body></html>');
+      return;
+    }
+    const body = infoText();
+    res.writeHead(200, { 'Content-Type': 'text/plain', 'Content-Length': Buffer.byteLength(body) });
+    res.end(body);
+  });
+  // While the access point is away, connections are reset: the tool's download fails.
+  httpServer.on('connection', (socket) => {
+    if (downFetches > 0) {
+      downFetches--;
+      log('http_reset', { left: downFetches });
+      socket.resetAndDestroy();
+    }
+  });
+  httpServer.listen(config.http_port, '0.0.0.0', done);
+}
+
+// ---- The upgrade: download, check, answer ----
+
+function download(url) {
+  return new Promise((resolve) => {
+    const hash = crypto.createHash('md5');
+    let bytes = 0;
+    let head = Buffer.alloc(0);
+    const req = http.get(url, (res) => {
+      res.on('data', (chunk) => {
+        if (head.length < 3) head = Buffer.concat([head, chunk.subarray(0, 3 - head.length)]);
+        hash.update(chunk);
+        bytes += chunk.length;
+      });
+      res.on('end', () =>
+        resolve({ status: res.statusCode, bytes, md5: hash.digest('hex'), gzip: head.equals(Buffer.from([0x1f, 0x8b, 0x08])) }),
+      );
+      res.on('error', (e) => resolve({ error: String(e) }));
+    });
+    req.setTimeout(60000, () => req.destroy(new Error('download timed out')));
+    req.on('error', (e) => resolve({ error: String(e) }));
+  });
+}
+
+const REPLY_OK = '{"cmd":"pc_firmware_up","res":"ok"}';
+const REPLY_LATEST = '{"cmd":"pc_firmware_up","res":"fail","code":"8"}';
+const REPLY_FAIL = '{"cmd":"pc_firmware_up","res":"fail","code":"3"}';
+
+async function judge(command) {
+  if (config.answer === 'ok') return 'ok';
+  if (config.answer === 'fail') return 'fail';
+  if (config.answer === 'latest') return 'latest';
+  if (version === command.nver) return 'latest';
+  const got = await download(command.url);
+  log('download', Object.assign({ url: command.url }, got));
+  if (got.error || got.status !== 200 || got.md5 !== command.md5 || !got.gzip) return 'fail';
+  return 'ok';
+}
+
+function send(ws, text) {
+  log('ws_send', { text });
+  ws.send(text);
+}
+
+async function upgrade(ws, command) {
+  const verdict = await judge(command);
+  for (let i = 0; i < config.auth_texts; i++) send(ws, `{"cmd":"auth","token":"t${i}"}`);
+  for (let i = 0; i < config.noise_texts; i++) send(ws, `{"cmd":"progress","pct":"${(i + 1) * 10}"}`);
+  if (config.reply_delay_ms > 0) await new Promise((r) => setTimeout(r, config.reply_delay_ms));
+  if (config.answer === 'none') return log('no_answer');
+  send(ws, verdict === 'ok' ? REPLY_OK : verdict === 'latest' ? REPLY_LATEST : REPLY_FAIL);
+
+  const before = version;
+  if (config.version_after !== null) version = config.version_after;
+  else if (verdict === 'ok') version = command.nver;
+  if (version !== before) infoBody = null; // the file now tells the new version
+  downFetches = config.wifi_down_fetches;
+  if (verdict === 'ok' && config.reboot_ms > 0) reboot();
+}
+
+function reboot() {
+  log('reboot', { ms: config.reboot_ms });
+  const stopping = [httpServer, wsHttpServer].filter(Boolean);
+  for (const s of stopping) {
+    s.close();
+    if (s.closeAllConnections) s.closeAllConnections();
+  }
+  setTimeout(() => startServers(() => log('rebooted')), config.reboot_ms);
+}
+
+// ---- WebSocket: the command channel ----
+
+function startWs(done) {
+  if (config.ws === 'off') return done();
+  const wss = new WebSocketServer({ noServer: true });
+  wsHttpServer = http.createServer((req, res) => {
+    res.writeHead(426);
+    res.end();
+  });
+  wsHttpServer.on('upgrade', (req, socket, head) => {
+    log('ws_handshake', { path: req.url, headers: req.headers });
+    if (config.ws === 'silent') return; // keep the connection, never answer
+    if (config.ws === 'no_accept') {
+      socket.end('HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n');
+      return;
+    }
+    wss.handleUpgrade(req, socket, head, (ws) => {
+      log('ws_connected');
+      ws.on('message', (data, isBinary) => {
+        const text = data.toString();
+        log('ws_text', { text, binary: isBinary });
+        let command = null;
+        try {
+          command = JSON.parse(text);
+        } catch (e) {
+          return;
+        }
+        if (!command || command.cmd !== 'pc_firmware_up') return;
+        log('command', command);
+        if (config.close_after_command) {
+          log('ws_close');
+          ws.close();
+          return;
+        }
+        upgrade(ws, command).catch((e) => log('error', { error: String(e) }));
+      });
+      ws.on('ping', (payload) => log('ws_ping', { payload: payload.toString() }));
+      ws.on('close', (code) => log('ws_closed', { code }));
+    });
+  });
+  wsHttpServer.listen(config.ws_port, '0.0.0.0', done);
+}
+
+function startServers(done) {
+  startHttp(() => startWs(done));
+}
+
+startServers(() => {
+  log('listening', { http: config.http, ws: config.ws, version });
+  if (config.ready) fs.writeFileSync(config.ready, 'ready\n');
+});
+process.on('SIGTERM', () => process.exit(0));

@@ -1,0 +1,115 @@
+// The local HTTP file server: started on a detached launcher thread over the firmware directory,
+// stopped by the clean-up, which also makes sure that no launch still pending can start a server
+// after it.
+#include "workstation.h"
+
+#include "commands.h"
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// A usable server program is larger than this.
+const uint32_t SERVER_PROGRAM_MIN = 1024;
+
+std::mutex g_launch_lock;
+bool g_launches_stopped = false;           // the clean-up ran: no server may start any more
+shared_flag g_node_launcher_running{0};    // a node launcher waits in its command
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void shttpd_body(void *) { shttpd_launcher(); }
+void node_body(void *) { node_launcher(); }
+
+} // namespace
+
+void kill_if_listed(const char *image)
+{
+    bool node = std::strcmp(image, "node.exe") == 0;
+    char line[COMMAND_LINE_SIZE];
+    line[0] = '\0';
+    run_command_first_line(node ? CMD_LIST_NODE : CMD_LIST_SHTTPD, line);
+    if (std::strlen(line) > 1)
+        run_command_quiet(node ? CMD_KILL_NODE : CMD_KILL_SHTTPD);
+}
+
+int shttpd_launcher()
+{
+    kill_if_listed("node.exe");
+    kill_if_listed("Shttpd.exe");
+    sleep_ms(1000);
+    char command[COMMAND_LINE_SIZE];
+    format_text(command, sizeof command, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
+    // Under the lock the clean-up either comes first (no server starts) or finds the server
+    // already started and kills it.
+    std::lock_guard<std::mutex> lock(g_launch_lock);
+    if (!g_launches_stopped)
+        spawn_with_pipe(nullptr, command);
+    return 0;
+}
+
+int node_launcher()
+{
+    kill_if_listed("node.exe");
+    kill_if_listed("Shttpd.exe");
+    char command[COMMAND_LINE_SIZE];
+    format_text(command, sizeof command, CMD_NODE_FMT, g_brand_word, g_brand_word, g_brand_word);
+    {
+        std::lock_guard<std::mutex> lock(g_launch_lock);
+        if (g_launches_stopped)
+            return 0;
+        set_flag(g_node_launcher_running, 1);
+    }
+    g_command_hooks.system(command);  // blocks while the server runs
+    set_flag(g_node_launcher_running, 0);
+    return 0;
+}
+
+unsigned long start_shttpd_launcher() { return g_command_hooks.start_thread(shttpd_body, nullptr); }
+
+unsigned long start_node_launcher() { return g_command_hooks.start_thread(node_body, nullptr); }
+
+int start_file_server()
+{
+    char shttpd[COMMAND_LINE_SIZE], script[COMMAND_LINE_SIZE];
+    format_text(shttpd, sizeof shttpd, PATH_SHTTPD_FMT, g_brand_word);
+    format_text(script, sizeof script, PATH_HTTPD_JS_FMT, g_brand_word);
+    int failure;
+    if (file_size_of(shttpd) > SERVER_PROGRAM_MIN) {
+        if (start_shttpd_launcher() != 0) {
+            sleep_ms(1000);
+            return 0;
+        }
+        failure = OUTCOME_SHTTPD_LAUNCH_FAILED;
+    } else if (file_size_of(script) > SERVER_PROGRAM_MIN) {
+        if (start_node_launcher() != 0) {
+            sleep_ms(1000);
+            return 0;
+        }
+        failure = OUTCOME_NODE_LAUNCH_FAILED;
+    } else {
+        return 0;  // no usable server: the camera's download fails later and says so
+    }
+    raise_outcome(failure);
+    cleanup_workstation();
+    return -3;
+}
+
+void stop_server_launches()
+{
+    std::lock_guard<std::mutex> lock(g_launch_lock);
+    g_launches_stopped = true;
+}
+
+void await_node_launcher()
+{
+    // The node launcher may have passed its check just before the clean-up and start the server
+    // after the first kill: kill again until its command has returned (bounded: about 5 s).
+    for (int i = 0; i < 50 && flag_is_set(g_node_launcher_running); i++) {
+        sleep_ms(100);
+        run_command_quiet(CMD_KILL_NODE);
+    }
+}

@@ -1,0 +1,102 @@
+// The embedded assets written out, and the firmware directory kept free of stale images.
+#include "workstation.h"
+
+#include "commands.h"
+#include "embedded_assets.h"
+#include "utility_asset.h"
+
+#include <cstring>
+
+char g_staged_image_path[255];
+
+namespace {
+
+const int FIRMWARE_RESOURCE_ID = 101;
+
+// Writes len bytes to path ("wb+"), checking the write and the close; a partial file is removed so
+// that no later run mistakes it for a complete one.
+int write_buffer_file(const char *path, const uint8_t *bytes, uint64_t len)
+{
+    if (path == nullptr)
+        return -2;
+    FILE *file = std::fopen(path, "wb+");
+    if (file == nullptr)
+        return -2;
+    bool ok = std::fwrite(bytes, 1, (size_t)len, file) == len;
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) {
+        std::remove(path);
+        return -2;
+    }
+    return 0;
+}
+
+// Deletes an image file of the firmware directory: any entry but a directory whose name holds
+// ".img" (case-sensitive, anywhere in the name).
+void purge_entry(const char *name, void *listing)
+{
+    char path[COMMAND_LINE_SIZE];
+    if (!format_text(path, sizeof path, "%s/%s", static_cast<const char *>(listing), name))
+        return;
+    if (!platform_is_directory(path) && std::strstr(name, ".img") != nullptr)
+        std::remove(path);
+}
+
+} // namespace
+
+int write_utility_file(const char *path)
+{
+    int rc = write_buffer_file(path, g_utility_buffer, g_utility_buffer_len);
+    if (rc == 0)
+        platform_make_executable(path);
+    return rc;
+}
+
+int write_firmware_buffer_file(const char *path)
+{
+    return write_buffer_file(path, g_firmware_buffer, g_firmware_buffer_len);
+}
+
+int extract_firmware_resource(const char *path)
+{
+    if (path == nullptr)
+        return -2;
+    const void *bytes = nullptr;
+    uint32_t size = 0;
+    int error = platform_resource(FIRMWARE_RESOURCE_ID, &bytes, &size);
+    if (error != 0) {
+        std::printf("[ERROR] FindResource failed: ");
+        if (error == RESOURCE_NAME_NOT_FOUND)
+            std::puts("Resource not found (ERROR_RESOURCE_NAME_NOT_FOUND)");
+        else if (error == RESOURCE_TYPE_NOT_FOUND)
+            std::puts("Resource type not found (ERROR_RESOURCE_TYPE_NOT_FOUND)");
+        else
+            std::printf("Code %d\n", error);
+        return -1;
+    }
+    // A staged file that is missing or short would only be noticed by the camera: check it here.
+    if (platform_write_new_file(path, bytes, size) != 0 || file_size_of(path) != size) {
+        std::remove(path);
+        return -3;
+    }
+    return 0;
+}
+
+void purge_staged_images()
+{
+    char listing[COMMAND_LINE_SIZE];
+    format_text(listing, sizeof listing, PATH_FIRMWARE_LISTING_FMT, g_brand_word);
+    platform_list_directory(listing, purge_entry, listing);
+}
+
+int stage_firmware(char name[255], char path[255])
+{
+    format_text(name, 255, "%s_fac_up_%s.img", FIRMWARE_IMAGE_PREFIX, TARGET_FIRMWARE_VERSION);
+    format_text(path, 255, PATH_STAGED_IMAGE_FMT, g_brand_word, name);
+    std::memcpy(g_staged_image_path, path, sizeof g_staged_image_path);
+    if (extract_firmware_resource(path) == 0)
+        return 0;
+    raise_outcome(OUTCOME_FIRMWARE_NOT_STAGED);
+    cleanup_workstation();
+    return -3;
+}
