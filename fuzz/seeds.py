@@ -166,12 +166,27 @@ def asset_header_seeds():
     return seeds
 
 
+def device_info_seeds():
+    files = [
+        b"QUORVANE_CAM418S*ver:2.0.15", b"QUORVANE_CAM418S\n*ver:2.0.15\n", b"QUORVANE_CAM418*ver:2.0.15",
+        b"QUORVANE_CAM_419*ver:2.0.15", b"ZEPHLAR_CAM419*ver:2.0.15", b"QUORVANE_CAM418S*ver:2.0.16\n",
+        b"QUORVANE_CAM418S*ver:2.0.16\r\n", b"camera one*ver:1.3.66", b"camera one*ver:1.3",
+        b"*QUORVANE_CAM418*ver:1.0.0", b"127.0.0.1 box*ver:1.0.18", b"0123456789", b"0123456789a",
+        b"QUORVANE_CAM418S*ver:" + b"9" * 63, b"QUORVANE_CAM418S*ver:" + b"9" * 64,
+        b"Q" * 127 + b"*QUORVANE_CAM*ver:1.0.0", b"Q" * 128 + b"*QUORVANE_CAM*ver:1.0.0",
+        b"QUORVANE_CAM418S*ver:2.0.15\n" + b"#" * (1023 - 28), b"QUORVANE_CAM418S*ver:2.0.15\n" + b"#" * (1024 - 28),
+        b"QUORVANE_CAM418S\x00*ver:2.0.15", b"QUORVANE_CAM418S*ver:2.0.15\x1a more",
+    ]
+    return {f"file-{i:02d}": f for i, f in enumerate(files)}
+
+
 TARGETS = {
     "fuzz_ws_frames": ws_frames_seeds,
     "fuzz_ws_handshake": ws_handshake_seeds,
     "fuzz_http_response": http_response_seeds,
     "fuzz_shttpd_request": shttpd_request_seeds,
     "fuzz_asset_header": asset_header_seeds,
+    "fuzz_device_info": device_info_seeds,
 }
 
 # Inputs of faults the fuzzers found, per target, replayed with the seeds.
