@@ -3,9 +3,10 @@
 // I/O). Checked: splits change nothing, the request line is what the bytes say, and a served file
 // name is the root followed by a path that cannot leave it.
 //
-// Input: one byte that picks the splits (0 all at once, 1 byte by byte, n > 1 pieces of 1 to n
-// bytes from a generator seeded by n), then the bytes the client sends before it stops sending.
+// Input: one byte that picks the splits (splits.h), then the bytes the client sends before it stops
+// sending.
 #include "file_server.h"
+#include "splits.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -29,23 +30,15 @@ struct reader {
     const uint8_t *bytes;
     size_t size;
     size_t pos = 0;
-    unsigned split;
-    uint32_t seed;
-    reader(const uint8_t *b, size_t n, unsigned s) : bytes(b), size(n), split(s), seed(s * 2654435761u + 1) {}
+    piece_sizes pieces;
+    reader(const uint8_t *b, size_t n, unsigned split) : bytes(b), size(n), pieces(split) {}
 
     // Feeds pieces until the head reaches until or the bytes run out (the client stopped sending:
     // after the request line that completes the head, as the server takes it).
     void run(request_head *head, head_state until)
     {
         while (head->state < until && pos < size) {
-            size_t piece = size - pos;
-            if (split == 1) {
-                piece = 1;
-            } else if (split > 1) {
-                seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
-                size_t want = 1 + seed % split;
-                piece = want < piece ? want : piece;
-            }
+            size_t piece = pieces.next(size - pos);
             // A piece the head does not take whole waits for the next step, as in the server.
             size_t used = request_head_feed(head, (const char *)bytes + pos, piece);
             check(used <= piece, "head took more than it was given");

@@ -4,9 +4,9 @@
 // against a plain model of the frame rules that reads the whole stream at once. The same bytes then
 // go out as the payload of a built frame, which must parse back to them.
 //
-// Input: one byte that picks the splits, then the server's bytes. 0 feeds them in one piece, 1 one
-// byte at a time, any other value n in pieces of 1 to n bytes drawn from a generator seeded by n.
+// Input: one byte that picks the splits (splits.h), then the server's bytes.
 #include "rws_private.h"
+#include "splits.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -152,17 +152,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // As the worker does: each read appends what arrived, then frames are handled one per pass
     // and finished messages delivered, while the connection stays idle.
-    uint32_t seed = split * 2654435761u + 1;
+    piece_sizes pieces(split);
     size_t pos = 0;
     while (pos < n && c->state == RWS_ST_IDLE) {
-        size_t piece = n - pos;
-        if (split == 1) {
-            piece = 1;
-        } else if (split > 1) {
-            seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
-            size_t want = 1 + seed % split;
-            piece = want < piece ? want : piece;
-        }
+        size_t piece = pieces.next(n - pos);
         rws_rx_append(c, stream + pos, (uint32_t)piece);
         pos += piece;
         while (c->state == RWS_ST_IDLE && rws_handle_frame(c))
