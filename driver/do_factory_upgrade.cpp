@@ -16,9 +16,6 @@ namespace {
 const char BANNER[] = "Tester Upgrader v1.0.3\r";
 const int SPINNER_LAST_STEP = 10000;
 
-// Stages whose work joins the tool later pass until then.
-int pending_channel_step(upgrade_run *) { return 0; }
-int pending_await_reply(upgrade_run *) { return ENDING_FULL; }
 
 void spinner_body(void *) { spinner_thread(); }
 
@@ -38,10 +35,10 @@ upgrade_stages g_stages = {
     stage_firmware,
     firewall_off,
     start_file_server,
-    pending_channel_step,
-    pending_channel_step,
+    open_command_channel,
+    send_upgrade_command,
     start_spinner,
-    pending_await_reply,
+    await_reply,
 };
 
 void init_ui_language()

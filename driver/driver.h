@@ -155,6 +155,38 @@ int check_device_model();                     // 0 accepted, -2 refused
 int check_same_version(const char *version);  // 0 differs, -2 already the target version
 int check_fits_database(const char *version); // 0 passes, -3 the database is needed and missing
 
+// ---- The exchange with the camera ----
+
+// The camera's latest text (NUL-terminated; a longer one is cut to fit) and its length. Written by
+// the channel's worker while g_ws_reply_ready is clear, read by the driver while it is set.
+extern char g_ws_reply[8192];
+extern int32_t g_ws_reply_len;
+
+// How long the driver waits for a deciding answer after the send: 600 seconds. (Test programs
+// shorten it; the tool never changes it.)
+extern int g_reply_limit_seconds;
+
+// The channel's callbacks, run on its worker thread.
+struct rws_client;
+void on_ws_text(rws_client *client, const char *text, uint32_t length);
+void on_ws_binary(rws_client *client, const char *data, uint32_t length);
+void on_ws_connected(rws_client *client);
+void on_ws_disconnected(rws_client *client);
+
+// Opens the command channel to the camera's port 9999 and waits for it: four one-second waits, then
+// a second attempt (the first closed) with four more. Returns 0 connected; -5 the first open
+// failed, -6 the second open failed, -7 no connection (outcome raised, clean-up done).
+int open_command_channel(upgrade_run *run);
+
+// Computes the staged image's MD5, builds the image URL and the "pc_firmware_up" command and queues
+// it. Returns 0, or -6 when it cannot be queued (channel closed, outcome raised, clean-up done).
+int send_upgrade_command(upgrade_run *run);
+
+// Waits for the camera's answer (no longer than g_reply_limit_seconds from the send), closes the
+// channel, rejoins the Wi-Fi and asks the camera again when the answer over Wi-Fi is not success,
+// and raises the final outcome. Returns the upgrade_ending.
+int await_reply(upgrade_run *run);
+
 // ---- Logging ----
 
 // The logging hook: discards everything in the shipped tool; a build with FACUP_DEBUG_LOG writes

@@ -22,6 +22,7 @@ target_link_libraries(recording_commands PUBLIC workstation)
 
 facup_private_root_test(workstation_tests SOURCES unit/workstation_test.cpp LIBS workstation recording_commands)
 facup_private_root_test(driver_tests SOURCES unit/driver_test.cpp unit/eligibility_test.cpp unit/device_link_test.cpp
+  unit/command_exchange_test.cpp
   LIBS driver_core recording_commands)
 
 # The real tool, end to end, in a sandbox of its own.

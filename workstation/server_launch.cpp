@@ -4,6 +4,7 @@
 #include "workstation.h"
 
 #include "commands.h"
+#include "socket.h"
 
 #include <chrono>
 #include <cstring>
@@ -20,6 +21,38 @@ bool g_launches_stopped = false;           // the clean-up ran: no server may st
 shared_flag g_node_launcher_running{0};    // a node launcher waits in its command
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The file server's port, and how long the start waits for it to listen after its first second.
+const int FILE_SERVER_PORT = 8234;
+const int LISTEN_WAIT_MS = 10000;
+
+// True when something on this PC accepts a TCP connection on the port.
+bool port_accepts(int port)
+{
+    socket_t s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == NO_SOCKET)
+        return false;
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons((unsigned short)port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool accepted = connect(s, (sockaddr *)&addr, sizeof addr) == 0;
+    socket_close(s);
+    return accepted;
+}
+
+// The launcher starts the server a second or more after it was created (it first stops any server
+// left over): wait, within a limit, until the server listens, so that the camera is never told to
+// fetch the image before it can. A server that never listens is left for the camera's download to
+// report, as before.
+void wait_until_listening()
+{
+    socket_startup();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LISTEN_WAIT_MS);
+    while (!port_accepts(FILE_SERVER_PORT) && std::chrono::steady_clock::now() < deadline)
+        sleep_ms(100);
+    socket_cleanup();
+}
 
 void shttpd_body(void *) { shttpd_launcher(); }
 void node_body(void *) { node_launcher(); }
@@ -81,12 +114,14 @@ int start_file_server()
     if (file_size_of(shttpd) > SERVER_PROGRAM_MIN) {
         if (start_shttpd_launcher() != 0) {
             sleep_ms(1000);
+            wait_until_listening();
             return 0;
         }
         failure = OUTCOME_SHTTPD_LAUNCH_FAILED;
     } else if (file_size_of(script) > SERVER_PROGRAM_MIN) {
         if (start_node_launcher() != 0) {
             sleep_ms(1000);
+            wait_until_listening();
             return 0;
         }
         failure = OUTCOME_NODE_LAUNCH_FAILED;

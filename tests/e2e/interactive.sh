@@ -30,7 +30,8 @@ start_camera
 mkdir -p "$(root_path firmware)" && echo keep >"$(root_path firmware/keep.txt)"
 
 # box_run <name> <key>: starts the tool, waits for its box, keeps a screenshot and the window's
-# title, presses the key and returns the tool's exit code.
+# title, presses the key, answers any later box (the run's outcome) with OK, and returns the tool's
+# exit code.
 box_run() {
   run_tool "$E2E_SCRATCH/$1" >"$E2E_SCRATCH/$1.out" 2>&1 &
   local tool=$! wid
@@ -42,6 +43,12 @@ box_run() {
   import -window root "$artefacts/startup-warning-$1.png"
   xdotool getwindowname "$wid" >"$E2E_SCRATCH/$1.title"
   press "$wid" "$2"
+  local deadline=$((SECONDS + 120)) next
+  while kill -0 $tool 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+    next=$(xdotool search --onlyvisible --class facup.exe 2>/dev/null | grep -v "^$wid\$" | head -n 1)
+    [ -n "$next" ] && press "$next" Return
+    sleep 0.5
+  done
   wait $tool
 }
 

@@ -20,8 +20,15 @@ e2e_init() {
     # The prefix is copied from the template and its wineserver starts here, in this namespace.
     "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
     E2E_ROOT=$WINEPREFIX/drive_c/quorvane_facup
+    # The prefix's netsh records what it is asked to do.
+    E2E_COMMAND_LOG=$E2E_SCRATCH/netsh.log
+    FACUP_NETSH_LOG=$(winepath -w "$E2E_COMMAND_LOG" 2>/dev/null)
+    export FACUP_NETSH_LOG
   else
     E2E_ROOT=/var/lib/quorvane_facup
+    # nmcli is never the real one here: a recording stand-in comes first on the path.
+    E2E_COMMAND_LOG=$E2E_SCRATCH/nmcli.log
+    export FACUP_NMCLI_LOG=$E2E_COMMAND_LOG PATH=$e2e_repo/tests/e2e/bin:$PATH
   fi
 }
 
@@ -98,9 +105,33 @@ run_tool() {
   shift
   mkdir -p "$dir"
   if [ "$E2E_TARGET" = windows ]; then
-    (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@")
+    # Under load, Wine's command interpreter now and then fails to find a program on its path
+    # ("Can't recognize 'findstr ...'"): a fault of the test machine, not of the tool. Such a run
+    # is run once more.
+    local out rc
+    out=$(mktemp "$E2E_SCRATCH/.run_tool.XXXXXX")
+    (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
+    rc=$?
+    if grep -a -q "Can't recognize '" "$out"; then
+      echo "run_tool: Wine's command interpreter missed a program; running again" >&2
+      rm -f "$dir/flashret.txt"
+      (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
+      rc=$?
+    fi
+    cat "$out"
+    rm -f "$out"
+    return $rc
   else
     (cd "$dir" && "$E2E_TOOL" "$@")
+  fi
+}
+
+# servers_running: the tool's file servers still running (their process lines), if any.
+servers_running() {
+  if [ "$E2E_TARGET" = windows ]; then
+    "$e2e_repo/scripts/wine-run" tasklist 2>/dev/null | grep -i -E 'shttpd|node\.exe' || true
+  else
+    pgrep -a -f '^/var/lib/quorvane_facup/units/' || true
   fi
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""pty_answer.py <answer> <program> [args...]: runs the program on a pseudo-terminal, waits until it
-asks for an answer (its prompt ends in "] "), types the answer and Enter, lets it finish within 60 s,
-and prints its exit code (as the shell shows it)."""
+"""pty_answer.py <answer> <program> [args...]: runs the program on a pseudo-terminal, types the answer
+and Enter at each prompt it shows (a message box: the prompt ends in "] "), lets it finish within
+120 s, and prints its exit code (as the shell shows it)."""
 import os
 import pty
 import select
@@ -15,8 +15,8 @@ def main():
     if pid == 0:
         os.execv(argv[0], argv)
     seen = b""
-    answered = False
-    deadline = time.time() + 60
+    answered = 0
+    deadline = time.time() + 120
     while time.time() < deadline:
         ready, _, _ = select.select([fd], [], [], 0.2)
         if ready:
@@ -27,9 +27,9 @@ def main():
             if not chunk:
                 break
             seen += chunk
-            if not answered and seen.rstrip().endswith(b"]"):
+            if seen.count(b"[OK: Enter") > answered and seen.rstrip().endswith(b"]"):
                 os.write(fd, answer.encode() + b"\n")
-                answered = True
+                answered += 1
     else:
         os.kill(pid, 9)
     _, status = os.waitpid(pid, 0)

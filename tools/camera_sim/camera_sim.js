@@ -20,8 +20,8 @@
 //   close_after_command  close the WebSocket right after the command arrives, without answering
 //   version_after        the version the information file shows after the answer
 //                        (default: "nver" after ok, unchanged otherwise)
-//   wifi_down_fetches    after the answer, this many information-file fetches are reset, as
-//                        while the access point is away
+//   wifi_down_fetches    after the answer, this many information-file fetches get no answer,
+//                        as while the access point is away
 //   reboot_ms            after ok, both servers are away this long, as while the camera reboots
 //   http_port, ws_port   ports (80, 9999)
 //   log                  JSON-lines log path (standard output when absent)
@@ -77,6 +77,14 @@ function infoText() {
 function startHttp(done) {
   if (config.http === 'off') return done();
   httpServer = http.createServer((req, res) => {
+    // While the access point is away, a fetch gets no answer: the tool's download runs out of
+    // time, and the connection is dropped later.
+    if (downFetches > 0) {
+      downFetches--;
+      log('http_away', { left: downFetches });
+      setTimeout(() => req.socket.destroy(), 10000);
+      return;
+    }
     log('http_get', { path: req.url, host: req.headers.host || '', user_agent: req.headers['user-agent'] || '' });
     if (config.http === '404' || req.url !== '/deviceRelateInfo.txt') {
       res.writeHead(404, { 'Content-Type': 'text/html' });
@@ -86,14 +94,6 @@ function startHttp(done) {
     const body = infoText();
     res.writeHead(200, { 'Content-Type': 'text/plain', 'Content-Length': Buffer.byteLength(body) });
     res.end(body);
-  });
-  // While the access point is away, connections are reset: the tool's download fails.
-  httpServer.on('connection', (socket) => {
-    if (downFetches > 0) {
-      downFetches--;
-      log('http_reset', { left: downFetches });
-      socket.resetAndDestroy();
-    }
   });
   httpServer.listen(config.http_port, '0.0.0.0', done);
 }
@@ -205,6 +205,9 @@ function startWs(done) {
       });
       ws.on('ping', (payload) => log('ws_ping', { payload: payload.toString() }));
       ws.on('close', (code) => log('ws_closed', { code }));
+      // The tool's close frame carries a message number where a status code belongs; the ws
+      // package calls that malformed. A camera takes it as a close.
+      ws.on('error', (e) => log('ws_error', { error: String(e.code || e) }));
     });
   });
   wsHttpServer.listen(config.ws_port, '0.0.0.0', done);

@@ -1,0 +1,115 @@
+# Whole upgrades of the simulated camera with the real tool: every answer the camera can give, the
+# faults of its command channel, and the Wi-Fi recovery. Each run must leave nothing behind.
+# usage (inside sandbox): upgrade.sh <linux|windows> <tool> <tool with a short reply limit>
+#                                    <scratch dir> <link: usb|wifi> <firmware image>
+. "$(dirname "$0")/lib.sh"
+e2e_init "$1" "$2" "$4"
+short_limit_tool=$3
+link=$5
+image_md5=$(md5sum "$6" | cut -d' ' -f1)
+image_size=$(stat -c %s "$6")
+host=192.168.88.2
+[ "$link" = wifi ] && host=10.0.0.2
+image_name=KTR_418s_1126_fac_up_2.0.16.img
+export FACUP_TEST_REPLY_LIMIT=3
+
+# run <name> [short]: one silent run; sets rc, result and took (seconds). "short" runs the tool
+# built with a 3-second reply limit.
+run() {
+  local dir=$E2E_SCRATCH/$1 tool=$E2E_TOOL started=$SECONDS
+  [ "${2:-}" = short ] && E2E_TOOL=$short_limit_tool
+  rm -rf "$dir"
+  : >"$E2E_COMMAND_LOG"
+  run_tool "$dir" -s >"$dir.out" 2>&1
+  rc=$?
+  E2E_TOOL=$tool
+  took=$((SECONDS - started))
+  result=$(cat "$dir/flashret.txt" 2>/dev/null)
+  # Nothing may be left behind: no server, no staged file, no information file.
+  check "$1: no file server left running" "$(servers_running)" ""
+  check "$1: firmware directory empty" "$(ls "$(root_path firmware)")" ""
+  check "$1: only the result file left in the working directory" "$(ls "$dir")" "$(test -n "$result" && echo flashret.txt)"
+}
+
+# camera_field <event> <member>: a member of the camera's latest log line of that event.
+camera_field() {
+  python3 -c '
+import json, sys
+value = ""
+for line in open(sys.argv[1]):
+    entry = json.loads(line)
+    if entry.get("event") == sys.argv[2]:
+        value = entry.get(sys.argv[3], "")
+print(value)' "$E2E_CAMERA_LOG" "$1" "$2"
+}
+
+# firewall_order: the firewall commands the run gave, in order (Windows records them; Linux has
+# none to record).
+firewall_order() { grep -o 'state o[nf]*' "$E2E_COMMAND_LOG" 2>/dev/null | tr '\n' ' '; }
+
+if [ "$link" = usb ]; then
+  echo "== success =="
+  start_camera
+  run success
+  check "success: exit code" $rc 0
+  check "success: result" "$result" ok0
+  expected="{\"cmd\":\"pc_firmware_up\", \"dev\":\"1\", \"bin\":\"fac_firmware.bin\", \"nver\":\"2.0.16\", \"md5\":\"$image_md5\", \"url\":\"http://$host:8234/$image_name\"}"
+  check "success: the camera got the exact command" "$(camera_field ws_text text)" "$expected"
+  check "success: the camera downloaded the image whole" "$(camera_field download bytes)" "$image_size"
+  check "success: the downloaded image's MD5" "$(camera_field download md5)" "$image_md5"
+  check "success: the handshake asked for port 9999 at the camera" "$(camera_field ws_handshake path)" /
+  [ "$E2E_TARGET" = windows ] && check "success: firewall off, then on again" "$(firewall_order)" "state off state on "
+  check "success: no Wi-Fi command" "$(grep -c -E 'wlan|con ' "$E2E_COMMAND_LOG")" 0
+
+  echo "== answers =="
+  start_camera '"info_body":"QUORVANE_CAM418S"' '"version":"2.0.16"'
+  run already-latest
+  check "already latest: exit code" $rc 0
+  check "already latest: result" "$result" err-11
+  start_camera '"answer":"fail"'
+  run failure
+  check "failure: exit code" $rc 0
+  check "failure: result" "$result" err0
+  check "failure over USB: no Wi-Fi command" "$(grep -c -E 'wlan|con ' "$E2E_COMMAND_LOG")" 0
+  start_camera '"auth_texts":3'
+  run auth-before-ok
+  check "auth texts before ok: result" "$result" ok0
+  start_camera '"noise_texts":3' '"reply_delay_ms":2000'
+  run noise-then-late-ok
+  check "texts with neither word, then a late ok: result" "$result" ok0
+
+  echo "== silence =="
+  start_camera '"answer":"none"'
+  run no-answer short
+  check "no answer: exit code" $rc 0
+  check "no answer: result" "$result" err0
+  start_camera '"close_after_command":true'
+  run closed-after-command short
+  check "closed after the command: result (noticed by the time limit)" "$result" err0
+  start_camera '"ws":"off"'
+  run no-websocket
+  check "no WebSocket: exit code" $rc "$(exit_code -7)"
+  check "no WebSocket: result" "$result" err-5
+  check "no WebSocket: two attempts of four one-second waits" "$([ $took -ge 8 ] && echo yes)" yes
+  start_camera '"ws":"no_accept"'
+  run no-accept-header
+  check "a handshake without the accept header: exit code" $rc "$(exit_code -7)"
+  check "a handshake without the accept header: result" "$result" err-5
+else
+  echo "== Wi-Fi recovery =="
+  mkdir -p "$(root_path cfg)"
+  printf 'CameraAP\r\n' >"$(root_path cfg/profile_name.cfg)"
+  start_camera '"answer":"fail"' '"version_after":"2.0.16"' '"wifi_down_fetches":2'
+  run wifi-recovered
+  check "failure, then the camera shows 2.0.16: result" "$result" ok0
+  check "Wi-Fi rejoined with the profile name" "$(grep -c -E 'connect CameraAP|con up CameraAP' "$E2E_COMMAND_LOG")" 3
+  check "the information file asked again until it answered" "$(camera_saw http_away | wc -l)" 2
+  start_camera '"answer":"fail"'
+  run wifi-still-old
+  check "failure, then the camera shows its old version: result" "$result" err0
+  start_camera '"info_body":"QUORVANE_CAM418S"' '"answer":"fail"' '"version_after":"2.0.15"'
+  run wifi-no-first-version
+  check "no version at first, an old one after: a failure all the same" "$result" err0
+fi
+
+e2e_finish
