@@ -18,3 +18,20 @@ if(FACUP_SANITIZE)
   add_compile_options(${_facup_san_flags} -fno-omit-frame-pointer -g)
   add_link_options(${_facup_san_flags})
 endif()
+
+# Fuzzing build, in a build tree of its own with clang:
+#   cmake -B build-fuzz -DFACUP_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+# Every target gets libFuzzer's coverage instrumentation together with AddressSanitizer and
+# UndefinedBehaviorSanitizer; the targets of fuzz/ link libFuzzer's own main.
+option(FACUP_FUZZ "Build the libFuzzer targets of fuzz/ (clang only)" OFF)
+if(FACUP_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR CMAKE_CROSSCOMPILING)
+    message(FATAL_ERROR "FACUP_FUZZ needs the native clang (-DCMAKE_CXX_COMPILER=clang++)")
+  endif()
+  if(FACUP_SANITIZE)
+    message(FATAL_ERROR "FACUP_FUZZ brings its own sanitizers; leave FACUP_SANITIZE empty")
+  endif()
+  set(_facup_fuzz_flags -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
+  add_compile_options(${_facup_fuzz_flags} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=address,undefined)
+endif()

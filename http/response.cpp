@@ -184,7 +184,9 @@ int receive_response(http_client *client, http_parser *parser, const http_parser
                 size_t parsed = http_parser_execute(parser, settings, buffer, (size_t)received);
                 if (client->flags & HTTP_FLAG_REDIRECT)
                     return HTTP_OK;
-                if (parsed != (size_t)received)
+                // A callback that refuses the last bytes of a buffer (a failed write, a progress
+                // abort) stops the parser without shortening its count: its error state tells.
+                if (parsed != (size_t)received || HTTP_PARSER_ERRNO(parser) != HPE_OK)
                     return set_result(client, HTTP_ERR_RESPONSE);
             }
         }

@@ -1,7 +1,7 @@
 # WebSocket client: unit tests without a network, scripted raw peers on loopback, the ws package's
 # server (a Node.js peer on an ephemeral loopback port, started once per ctest run as a fixture),
 # and the unresolvable host inside a network namespace that has only loopback. Every test carries
-# the label "websocket"; tests/websocket_sanitizers.sh runs them under ASan and TSan.
+# the label "websocket"; scripts/sanitize runs them under ASan and TSan.
 add_library(ws_test_support STATIC integration/ws_test_support.cpp)
 target_link_libraries(ws_test_support PUBLIC websocket GTest::gtest)
 facup_warnings(ws_test_support)

@@ -203,3 +203,9 @@ void rws_worker_main(void *client);
 bool rws_send_bytes(rws_client *c, const void *data, size_t size);
 bool rws_read_socket(rws_client *c);
 void rws_close_socket(rws_client *c);
+// The receive path without the socket, for the worker and for feeding bytes in tests: appends count
+// bytes (no more than RWS_MAX_FRAME_SIZE - rx_length) to rx_buffer, growing it as needed; handles
+// the first complete frame of rx_buffer, if any, and takes it out (true), or ends the connection
+// when the frame there declares more than the limit (false, as when no frame is complete yet).
+void rws_rx_append(rws_client *c, const void *bytes, uint32_t count);
+bool rws_handle_frame(rws_client *c);

@@ -228,17 +228,7 @@ void read_and_process(rws_client *c)
         c->state = RWS_ST_DROPPED;
         return;
     }
-    uint64_t size = rws_packet_wire_size(c->rx_buffer, c->rx_length);
-    if (size == 0) {
-        // Refused as soon as its header is in, rather than buffering up to the limit first.
-        if (rws_packet_over_limit(c->rx_buffer, c->rx_length)) {
-            rws_fault_set(c, RWS_FAULT_TOO_LARGE, RWS_TEXT_TOO_LARGE);
-            c->state = RWS_ST_DROPPED;
-        }
-        return;
-    }
-    rws_dispatch(c, rws_packet_parse(c->rx_buffer, size));
-    consume(c, (uint32_t)size);
+    rws_handle_frame(c);
 }
 
 // The idle pass: a ping every RWS_PING_PASSES passes, the queue, then the socket.
@@ -299,6 +289,32 @@ void unlocked_work(rws_client *c)
 }
 
 } // namespace
+
+bool rws_handle_frame(rws_client *c)
+{
+    uint64_t size = rws_packet_wire_size(c->rx_buffer, c->rx_length);
+    if (size == 0) {
+        // Refused as soon as its header is in, rather than buffering up to the limit first.
+        if (rws_packet_over_limit(c->rx_buffer, c->rx_length)) {
+            rws_fault_set(c, RWS_FAULT_TOO_LARGE, RWS_TEXT_TOO_LARGE);
+            c->state = RWS_ST_DROPPED;
+        }
+        return false;
+    }
+    rws_dispatch(c, rws_packet_parse(c->rx_buffer, size));
+    consume(c, (uint32_t)size);
+    return true;
+}
+
+void rws_rx_append(rws_client *c, const void *bytes, uint32_t count)
+{
+    if (c->rx_capacity - c->rx_length < count) {
+        uint64_t grown = (uint64_t)c->rx_capacity + count;
+        grow_rx_buffer(c, grown < RWS_MAX_FRAME_SIZE ? (uint32_t)grown : RWS_MAX_FRAME_SIZE);
+    }
+    std::memcpy(c->rx_buffer + c->rx_length, bytes, count);
+    c->rx_length += count;
+}
 
 void rws_worker_main(void *client)
 {
@@ -377,12 +393,7 @@ bool rws_read_socket(rws_client *c)
             rws_close_socket(c);
             return false;
         }
-        if (c->rx_capacity - c->rx_length < (uint32_t)n) {
-            uint64_t grown = (uint64_t)c->rx_capacity + (uint32_t)n;
-            grow_rx_buffer(c, grown < RWS_MAX_FRAME_SIZE ? (uint32_t)grown : RWS_MAX_FRAME_SIZE);
-        }
-        std::memcpy(c->rx_buffer + c->rx_length, chunk, (size_t)n);
-        c->rx_length += (uint32_t)n;
+        rws_rx_append(c, chunk, (uint32_t)n);
     }
 }
 
