@@ -48,7 +48,7 @@ start_camera() {
   local config=$E2E_SCRATCH/camera.json members
   members=$(IFS=,; echo "$*")
   E2E_CAMERA_LOG=$E2E_SCRATCH/camera.log
-  rm -f "$E2E_SCRATCH/camera.ready"
+  rm -f "$E2E_SCRATCH/camera.ready" "$E2E_CAMERA_LOG"
   printf '{"log":"%s","ready":"%s"%s}\n' "$E2E_CAMERA_LOG" "$E2E_SCRATCH/camera.ready" "${members:+,$members}" >"$config"
   ip netns exec "$E2E_CAM" node "$e2e_repo/tools/camera_sim/camera_sim.js" "$config" >>"$E2E_SCRATCH/camera.out" 2>&1 &
   E2E_CAMERA=$!
@@ -60,6 +60,27 @@ stop_camera() {
   kill "$E2E_CAMERA" 2>/dev/null
   wait "$E2E_CAMERA" 2>/dev/null
   E2E_CAMERA=
+}
+
+# relink_usb: joins this PC to the camera again with a new veth pair on the USB addresses (after a
+# scenario took the link away).
+relink_usb() {
+  local pc=relink$$p cam=relink$$c
+  ip link add "$pc" type veth peer name "$cam"
+  ip link set "$cam" netns "$E2E_CAM"
+  ip addr add 192.168.88.2/24 dev "$pc"
+  ip -n "$E2E_CAM" addr add 192.168.88.1/24 dev "$cam"
+  ip link set "$pc" up
+  ip -n "$E2E_CAM" link set "$cam" up
+}
+
+# throttle_link <rate>: limits what this PC sends to the camera (for example 40mbit), so that the
+# image download takes seconds and a test can break something during it.
+throttle_link() {
+  local veth
+  for veth in $(ip -o link show type veth | sed -n 's/^[0-9]*: \([^@:]*\).*/\1/p'); do
+    tc qdisc replace dev "$veth" root tbf rate "$1" burst 64kb latency 2s
+  done
 }
 
 # camera_saw <event>: the camera log's lines of that event.

@@ -106,6 +106,7 @@ function download(url) {
     let bytes = 0;
     let head = Buffer.alloc(0);
     const req = http.get(url, (res) => {
+      log('download_started', { status: res.statusCode });
       res.on('data', (chunk) => {
         if (head.length < 3) head = Buffer.concat([head, chunk.subarray(0, 3 - head.length)]);
         hash.update(chunk);
@@ -117,6 +118,7 @@ function download(url) {
       res.on('error', (e) => resolve({ error: String(e) }));
     });
     req.setTimeout(60000, () => req.destroy(new Error('download timed out')));
+    req.on('close', () => resolve({ error: 'connection closed', bytes }));
     req.on('error', (e) => resolve({ error: String(e) }));
   });
 }
