@@ -4,7 +4,7 @@
 # Sourced by scripts/bench with $bin and $out set; needs root.
 
 echo "== one whole upgrade, seconds (goal: under 0.5 s of overhead beyond the prescribed waits) =="
-times=$(tests/e2e/sandbox usb bench/upgrade_scenario.sh "$bin/facup" "$out/upgrade" 5) || {
+times=$(tests/e2e/sandbox usb bench/support/upgrade_scenario.sh "$bin/facup" "$out/upgrade" 5) || {
   echo "upgrade benchmark: could not run (needs root and network namespaces)"
   return 0
 }

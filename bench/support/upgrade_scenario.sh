@@ -1,7 +1,7 @@
 # Runs inside tests/e2e/sandbox for bench/upgrade.sh: a warm-up upgrade (it makes the working
 # directories), then timed successful upgrades of the simulated camera. Prints each wall time.
 # usage: upgrade_scenario.sh <tool> <scratch dir> <runs>
-. "$(dirname "$0")/../tests/e2e/lib.sh"
+. "$(dirname "$0")/../../tests/e2e/lib.sh"
 e2e_init linux "$1" "$2"
 start_camera '"version_after":"2.0.15"'
 run_tool "$E2E_SCRATCH/warm-up" -s >/dev/null 2>&1
