@@ -3,6 +3,7 @@
 // until the connection fails, the server closes it or the application does.
 #include "platform.h"
 #include "rws_private.h"
+#include "socket_wait.h"
 
 #include <chrono>
 #include <cstdio>
@@ -28,29 +29,12 @@ int wait_writable(socket_t s, int ms)
 {
     steady::time_point deadline = steady::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        fd_set writable, failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(s, &writable);
-        FD_SET(s, &failed);
-        int left = ms_until(deadline);
-        timeval limit{left / 1000, (left % 1000) * 1000};
-        int n = select((int)s + 1, nullptr, &writable, &failed, &limit);
+        int n = socket_select(s, SOCKET_WAIT_WRITE | SOCKET_WAIT_EXCEPT, ms_until(deadline));
         if (n >= 0)
             return n > 0 ? 1 : 0;
         if (socket_last_error() != SOCK_ERR_INTERRUPTED)
             return -1;
     }
-}
-
-// The socket's pending error (SO_ERROR), or 0 when there is none or it cannot be read.
-int pending_error(socket_t s)
-{
-    int error = 0;
-    socklen_value size = sizeof error;
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, (char *)&error, &size) != 0)
-        return 0;
-    return error > 0 ? error : 0;
 }
 
 bool is_hard_send_failure(int code)
@@ -100,9 +84,7 @@ socket_t connect_one(rws_client *c, const addrinfo *a)
             int slice = ms_until(deadline);
             ready = wait_writable(s, slice < 50 ? slice : 50);
         }
-        int error = 0;
-        socklen_value size = sizeof error;
-        ok = ok && ready == 1 && getsockopt(s, SOL_SOCKET, SO_ERROR, (char *)&error, &size) == 0 && error == 0;
+        ok = ok && ready == 1 && socket_pending_error(s) == 0;
     }
     if (!ok) {
         socket_close(s);
@@ -355,7 +337,7 @@ bool rws_send_bytes(rws_client *c, const void *data, size_t size)
             continue;
         }
         int code = socket_last_error();
-        int pending = pending_error(c->socket);
+        int pending = socket_pending_error(c->socket);
         if (pending > 0)
             code = pending;
         if (is_hard_send_failure(code)) {
