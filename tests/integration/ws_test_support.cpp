@@ -1,5 +1,7 @@
 #include "ws_test_support.h"
 
+#include "socket_wait.h"
+
 #include <cstring>
 
 namespace ws_test {
@@ -121,11 +123,7 @@ bool raw_conn::send(const std::string &bytes)
 
 bool raw_conn::fill(int ms)
 {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s_, &readable);
-    timeval limit{ms / 1000, (ms % 1000) * 1000};
-    if (select((int)s_ + 1, &readable, nullptr, nullptr, &limit) <= 0)
+    if (socket_select(s_, SOCKET_WAIT_READ, ms) <= 0)
         return false;
     char chunk[65536];
     int n = (int)recv(s_, chunk, sizeof chunk, 0);
@@ -196,11 +194,7 @@ bool raw_conn::wait_eof(int ms)
 {
     steady::time_point start = steady::now();
     while (ms_since(start) <= ms) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(s_, &readable);
-        timeval limit{0, 50000};
-        if (select((int)s_ + 1, &readable, nullptr, nullptr, &limit) > 0) {
+        if (socket_select(s_, SOCKET_WAIT_READ, 50) > 0) {
             char chunk[4096];
             if (recv(s_, chunk, sizeof chunk, 0) <= 0)
                 return true;
@@ -224,11 +218,7 @@ raw_peer::~raw_peer() { socket_close(listener_); }
 
 std::unique_ptr<raw_conn> raw_peer::accept(int ms)
 {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(listener_, &readable);
-    timeval limit{ms / 1000, (ms % 1000) * 1000};
-    if (select((int)listener_ + 1, &readable, nullptr, nullptr, &limit) <= 0)
+    if (socket_select(listener_, SOCKET_WAIT_READ, ms) <= 0)
         return nullptr;
     socket_t s = ::accept(listener_, nullptr, nullptr);
     if (s == NO_SOCKET)

@@ -72,7 +72,6 @@ public:
     ~raw_conn();
     raw_conn(const raw_conn &) = delete;
     raw_conn &operator=(const raw_conn &) = delete;
-    socket_t socket() const { return s_; }
     bool send(const std::string &bytes);
     // Reads until the buffered bytes hold the end of an HTTP head; returns the head.
     std::string read_request(int ms = 3000);
@@ -94,7 +93,6 @@ public:
     explicit raw_peer(int backlog = 4);
     ~raw_peer();
     int port() const { return port_; }
-    socket_t listener() const { return listener_; }
     // The next connection within ms, or null.
     std::unique_ptr<raw_conn> accept(int ms = 5000);
 
