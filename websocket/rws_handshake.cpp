@@ -10,19 +10,15 @@ size_t rws_handshake_compose(const rws_client *c, char *out, size_t capacity)
     const char *path = c->path ? c->path : "";
     const char *host = c->host ? c->host : "";
     const char *scheme = c->scheme ? c->scheme : "";
-    int n;
-    if (c->port == 80)
-        n = std::snprintf(out, capacity,
-                          "GET %s HTTP/%s\r\nHost: %s\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nOrigin: %s://%s\r\n"
-                          "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Protocol: chat, superchat\r\n"
-                          "Sec-WebSocket-Version: 13\r\n\r\n",
-                          path, "1.1", host, scheme, host, RWS_HANDSHAKE_KEY);
-    else
-        n = std::snprintf(out, capacity,
-                          "GET %s HTTP/%s\r\nHost: %s:%i\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    // The Host line names the port unless it is 80; the Origin line never does.
+    char port_suffix[16] = "";
+    if (c->port != 80)
+        std::snprintf(port_suffix, sizeof port_suffix, ":%i", (int)c->port);
+    int n = std::snprintf(out, capacity,
+                          "GET %s HTTP/%s\r\nHost: %s%s\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                           "Origin: %s://%s\r\nSec-WebSocket-Key: %s\r\nSec-WebSocket-Protocol: chat, superchat\r\n"
                           "Sec-WebSocket-Version: 13\r\n\r\n",
-                          path, "1.1", host, (int)c->port, scheme, host, RWS_HANDSHAKE_KEY);
+                          path, "1.1", host, port_suffix, scheme, host, RWS_HANDSHAKE_KEY);
     return n < 0 ? capacity : (size_t)n;
 }
 
