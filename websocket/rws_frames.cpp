@@ -58,6 +58,15 @@ void rws_packet_build(rws_packet *p, const void *payload, uint32_t length)
     p->is_final = true;
 }
 
+rws_packet *rws_packet_masked(int opcode, const void *payload, uint32_t length)
+{
+    rws_packet *p = rws_packet_new();
+    p->opcode = opcode;
+    p->is_masked = true;
+    rws_packet_build(p, payload, length);
+    return p;
+}
+
 // Header size and payload length of the frame at the start of the buffer; false until the whole
 // header has arrived. Lengths in the 127 form are read from bytes 6 to 9 only.
 static bool read_header(const uint8_t *buffer, uint64_t length, uint32_t *header_size, uint64_t *payload)
@@ -163,11 +172,7 @@ rws_packet *rws_make_control(rws_client *c, int opcode)
 {
     char number[16];
     int length = std::snprintf(number, sizeof number, "%u", rws_next_message_id(c));
-    rws_packet *p = rws_packet_new();
-    p->opcode = opcode;
-    p->is_masked = true;
-    rws_packet_build(p, number, (uint32_t)length);
-    return p;
+    return rws_packet_masked(opcode, number, (uint32_t)length);
 }
 
 void rws_queue_packet(rws_client *c, rws_packet *p)
@@ -220,14 +225,9 @@ void rws_dispatch(rws_client *c, rws_packet *frame)
         rws_fault_set(c, RWS_FAULT_PEER_CLOSED, RWS_TEXT_PEER_CLOSED);
         c->state = RWS_ST_DROPPED;
         break;
-    case RWS_OP_PING: {
-        rws_packet *pong = rws_packet_new();
-        pong->opcode = RWS_OP_PONG;
-        pong->is_masked = true;
-        rws_packet_build(pong, frame->data, frame->size);
-        rws_queue_packet(c, pong);
+    case RWS_OP_PING:
+        rws_queue_packet(c, rws_packet_masked(RWS_OP_PONG, frame->data, frame->size));
         break;
-    }
     default:
         break;
     }

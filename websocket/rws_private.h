@@ -169,6 +169,9 @@ void rws_list_free_packets(rws_list **list);    // every packet, then every node
 // ---- frames (rws_frames) ------------------------------------------------------------------------
 rws_packet *rws_packet_new();
 void rws_packet_build(rws_packet *p, const void *payload, uint32_t length);
+// A new final, masked frame of the opcode holding the payload, ready to send: the form of every
+// frame the client sends.
+rws_packet *rws_packet_masked(int opcode, const void *payload, uint32_t length);
 uint64_t rws_packet_wire_size(const uint8_t *buffer, uint64_t length);
 // The declared total size (header and payload) of the frame at the start of the buffer, once its
 // header has arrived; false before.

@@ -200,13 +200,8 @@ bool rws_client_send_text(rws_client *client, const char *text)
     rws_mutex_lock(client->queue_lock);
     size_t length = text ? std::strlen(text) : 0;
     bool queued = length > 0 && length <= UINT32_MAX; // frames carry 32-bit lengths
-    if (queued) {
-        rws_packet *p = rws_packet_new();
-        p->opcode = RWS_OP_TEXT;
-        p->is_masked = true;
-        rws_packet_build(p, text, (uint32_t)length);
-        rws_list_append(&client->tx_queue, p);
-    }
+    if (queued)
+        rws_list_append(&client->tx_queue, rws_packet_masked(RWS_OP_TEXT, text, (uint32_t)length));
     rws_mutex_unlock(client->queue_lock);
     return queued;
 }
