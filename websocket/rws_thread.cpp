@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <new>
 #include <system_error>
 #include <thread>
 
