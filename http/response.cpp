@@ -389,7 +389,7 @@ char *http_client_get(http_client *client, const char *url, uint32_t method)
         return nullptr;
     client->flags &= (uint8_t)~HTTP_FLAG_FILE;
     client->method = method;
-    set_result(client, http_client_request(client, url, nullptr, 0, nullptr, 0));
+    http_client_request(client, url, nullptr, 0, nullptr, 0); // stores its code as the last result
     return client->memory_body;
 }
 
@@ -405,7 +405,7 @@ int http_client_download(http_client *client, const char *url, const char *local
         if (!client->download_path)
             return set_result(client, HTTP_ERR_LOCAL_PATH);
     }
-    return http_client_request(client, url, nullptr, 0, nullptr, 0) == HTTP_OK ? (int)HTTP_OK : (int)client->last_result;
+    return http_client_request(client, url, nullptr, 0, nullptr, 0);
 }
 
 int http_client_request(http_client *client, const char *url, const char *form_body, int32_t body_length,
