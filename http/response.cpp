@@ -56,6 +56,26 @@ bool close_file(http_client *client)
     return ok;
 }
 
+// Frees the header captures; their lengths and capacities go back to 0.
+void free_captures(http_client *client)
+{
+    free_text(&client->header_name);
+    free_text(&client->header_value);
+    client->name_length = client->value_length = 0;
+    client->name_capacity = client->value_capacity = 0;
+}
+
+// Releases what an exchange holds: the memory body, the header captures, the file, TLS and the
+// socket (TLS first: its closing alert needs the socket still open).
+void release_exchange(http_client *client)
+{
+    free_text(&client->memory_body);
+    free_captures(client);
+    close_file(client);
+    http_client_tls_release(client);
+    http_client_close_socket(client);
+}
+
 // --- Parser callbacks --------------------------------------------------------------------------
 
 int on_status(http_parser *parser, const char *, size_t)
@@ -94,10 +114,7 @@ int on_headers_complete(http_parser *parser)
     client->status = (int16_t)parser->status_code;
     if (http_client_header_done(client) != 0)
         return -1;
-    free_text(&client->header_name);
-    free_text(&client->header_value);
-    client->name_length = client->value_length = 0;
-    client->name_capacity = client->value_capacity = 0;
+    free_captures(client);
     client->header_stage = HTTP_STAGE_COMPLETE;
     return 0;
 }
@@ -201,18 +218,10 @@ int receive_response(http_client *client, http_parser *parser, const http_parser
 // download path remain.
 void reset_for_exchange(http_client *client)
 {
-    free_text(&client->memory_body);
-    free_text(&client->header_name);
-    free_text(&client->header_value);
-    close_file(client);
-    // TLS first: its closing alert needs the socket still open.
-    http_client_tls_release(client);
-    http_client_close_socket(client);
+    release_exchange(client);
     client->flags &= (uint8_t) ~(HTTP_FLAG_REDIRECT | HTTP_FLAG_TRAILERS);
     client->body_bytes = client->body_capacity = 0;
     client->content_length = 0;
-    client->name_length = client->value_length = 0;
-    client->name_capacity = client->value_capacity = 0;
     client->header_stage = HTTP_STAGE_NONE;
     client->status = 0;
     client->last_result = 0;
@@ -331,14 +340,9 @@ void http_client_free(http_client *client)
 {
     if (!client)
         return;
-    free_text(&client->memory_body);
-    free_text(&client->header_name);
-    free_text(&client->header_value);
+    release_exchange(client);
     free_text(&client->location);
     free_text(&client->download_path);
-    http_client_tls_release(client);
-    http_client_close_socket(client);
-    close_file(client);
     std::free(client);
 }
 
@@ -385,7 +389,7 @@ char *http_client_get(http_client *client, const char *url, uint32_t method)
         return nullptr;
     client->flags &= (uint8_t)~HTTP_FLAG_FILE;
     client->method = method;
-    set_result(client, http_client_request(client, url, nullptr, 0, nullptr, 0));
+    http_client_request(client, url, nullptr, 0, nullptr, 0); // stores its code as the last result
     return client->memory_body;
 }
 
@@ -401,7 +405,7 @@ int http_client_download(http_client *client, const char *url, const char *local
         if (!client->download_path)
             return set_result(client, HTTP_ERR_LOCAL_PATH);
     }
-    return http_client_request(client, url, nullptr, 0, nullptr, 0) == HTTP_OK ? (int)HTTP_OK : (int)client->last_result;
+    return http_client_request(client, url, nullptr, 0, nullptr, 0);
 }
 
 int http_client_request(http_client *client, const char *url, const char *form_body, int32_t body_length,

@@ -239,4 +239,6 @@ finally:
 if failures:
     print(f"{len(failures)} failed: {', '.join(failures)}")
     sys.exit(1)
+# The scratch directory holds four copies of the 15 MB file: kept only when something failed.
+shutil.rmtree(scratch, ignore_errors=True)
 print("all passed")
