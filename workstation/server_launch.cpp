@@ -110,23 +110,21 @@ int start_file_server()
     char shttpd[COMMAND_LINE_SIZE], script[COMMAND_LINE_SIZE];
     format_text(shttpd, sizeof shttpd, PATH_SHTTPD_FMT, g_brand_word);
     format_text(script, sizeof script, PATH_HTTPD_JS_FMT, g_brand_word);
+    unsigned long (*start_launcher)();
     int failure;
     if (file_size_of(shttpd) > SERVER_PROGRAM_MIN) {
-        if (start_shttpd_launcher() != 0) {
-            sleep_ms(1000);
-            wait_until_listening();
-            return 0;
-        }
+        start_launcher = start_shttpd_launcher;
         failure = OUTCOME_SHTTPD_LAUNCH_FAILED;
     } else if (file_size_of(script) > SERVER_PROGRAM_MIN) {
-        if (start_node_launcher() != 0) {
-            sleep_ms(1000);
-            wait_until_listening();
-            return 0;
-        }
+        start_launcher = start_node_launcher;
         failure = OUTCOME_NODE_LAUNCH_FAILED;
     } else {
         return 0;  // no usable server: the camera's download fails later and says so
+    }
+    if (start_launcher() != 0) {
+        sleep_ms(1000);
+        wait_until_listening();
+        return 0;
     }
     raise_outcome(failure);
     cleanup_workstation();

@@ -74,8 +74,9 @@ int extract_firmware_resource(const char *path)
             std::printf("Code %d\n", error);
         return -1;
     }
-    // A staged file that is missing or short would only be noticed by the camera: check it here.
-    if (platform_write_new_file(path, bytes, size) != 0 || file_size_of(path) != size) {
+    // A staged file that is missing or short would only be noticed by the camera: the write
+    // reports any byte it did not write, and a partial file is removed.
+    if (platform_write_new_file(path, bytes, size) != 0) {
         std::remove(path);
         return -3;
     }
