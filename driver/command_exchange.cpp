@@ -52,9 +52,7 @@ bool wait_for_connection()
 int channel_failure(const char *log_text, int exit_code)
 {
     DEBUG_LOG("%s", log_text);
-    raise_outcome(OUTCOME_CANNOT_CONNECT);
-    cleanup_workstation();
-    return exit_code;
+    return stop_run(OUTCOME_CANNOT_CONNECT, exit_code);
 }
 
 // Takes the camera's latest text into reply: copied while the ready flag still holds it back
@@ -210,9 +208,7 @@ int send_upgrade_command(upgrade_run *run)
         return 0;
     DEBUG_LOG("send upgrade ws cli to device fail!\n");
     device_channel_close();
-    raise_outcome(OUTCOME_SEND_FAILED);
-    cleanup_workstation();
-    return -6;
+    return stop_run(OUTCOME_SEND_FAILED, -6);
 }
 
 int await_reply(upgrade_run *run)

@@ -61,9 +61,7 @@ int discover_device_link(char host[32], char device[32])
 {
     if (find_host_address(host) != 0) {
         DEBUG_LOG("get self ip fail!\n");
-        raise_outcome(OUTCOME_NO_CAMERA_ADDRESS);
-        cleanup_workstation();
-        return -4;
+        return stop_run(OUTCOME_NO_CAMERA_ADDRESS, -4);
     }
     DEBUG_LOG("get self ip: %s.\n", host);
     if (std::strstr(host, "192.168.88.") != nullptr)
@@ -85,9 +83,7 @@ int fetch_device_info(const char *device)
     if (download_device_info(device, INFO_FETCH_LIMIT_MS) == 0)
         return 1;
     DEBUG_LOG("device unconnect! plz connect to usb or wifi!\n");
-    raise_outcome(OUTCOME_NO_DEVICE_INFO);
-    cleanup_workstation();
-    return 0;
+    return stop_run(OUTCOME_NO_DEVICE_INFO, 0);
 }
 
 void reconnect_wifi()

@@ -27,6 +27,10 @@ const outcome *outcome_entry(int id);
 // Raises one outcome: its result code in silent mode, else its message box in the UI language.
 void report_outcome(int id);
 
+// Ends a run that cannot go on: raises the outcome, cleans the workstation up, and returns code
+// (the stage's own return code).
+int stop_run(int outcome, int code);
+
 // Replaces the content of "flashret.txt" in the current directory with code (no line end).
 // A file that cannot be opened is skipped.
 void write_result_code(const char *code);

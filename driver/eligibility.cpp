@@ -51,14 +51,6 @@ version_threshold threshold_for(const char *model)
     return {true, 1, 3, 66};
 }
 
-// Refuses the camera: raises the outcome, cleans up, and returns code.
-int refuse(int outcome, int code)
-{
-    raise_outcome(outcome);
-    cleanup_workstation();
-    return code;
-}
-
 } // namespace
 
 int read_version_text(const char *text, char version[64])
@@ -130,8 +122,8 @@ int check_device_model()
     if (!g_device_model_found || std::strlen(g_device_model) < 2 || std::strstr(g_device_model, "QUORVANE_CAM418S"))
         return 0;
     if (std::strstr(g_device_model, "QUORVANE_CAM418") || std::strstr(g_device_model, "QUORVANE_CAM_418"))
-        return refuse(OUTCOME_FIRST_BURN_MODEL, -2);
-    return refuse(OUTCOME_MODEL_INVALID, -2);
+        return stop_run(OUTCOME_FIRST_BURN_MODEL, -2);
+    return stop_run(OUTCOME_MODEL_INVALID, -2);
 }
 
 int check_same_version(const char *version)
@@ -139,7 +131,7 @@ int check_same_version(const char *version)
     if (std::strcmp(version, TARGET_FIRMWARE_VERSION) != 0)
         return 0;
     DEBUG_LOG("already newest version!\n");
-    return refuse(OUTCOME_SAME_VERSION, -2);
+    return stop_run(OUTCOME_SAME_VERSION, -2);
 }
 
 int check_fits_database(const char *version)
@@ -163,5 +155,5 @@ int check_fits_database(const char *version)
     format_text(path, sizeof path, PATH_FITS_DATABASE_FMT, g_brand_word);
     if (file_size_of(path) >= FITS_DATABASE_MIN)
         return 0;
-    return refuse(OUTCOME_NO_FITS_DATABASE, -3);
+    return stop_run(OUTCOME_NO_FITS_DATABASE, -3);
 }

@@ -134,6 +134,13 @@ void report_outcome(int id)
     g_message_box(entry->style, ui_caption(), text);
 }
 
+int stop_run(int outcome, int code)
+{
+    raise_outcome(outcome);
+    cleanup_workstation();
+    return code;
+}
+
 void show_startup_warning()
 {
     if (flag_is_set(g_silent_mode))

@@ -13,12 +13,10 @@ export FACUP_TEST_REPLY_LIMIT=5
 run() {
   local tool=$E2E_TOOL
   run_dir=$E2E_SCRATCH/$1
-  [ "${2:-}" = short ] && E2E_TOOL=$short_limit_tool
+  [ "${2:-}" = short ] && tool=$short_limit_tool
   rm -rf "$run_dir"
-  mkdir -p "$run_dir"
-  run_tool "$run_dir" -s >"$run_dir.out" 2>&1 &
+  E2E_TOOL=$tool run_tool "$run_dir" -s >"$run_dir.out" 2>&1 &
   run_pid=$!
-  E2E_TOOL=$tool
   [ "${3:-}" = background ] || finish_run "$1"
 }
 
@@ -26,9 +24,14 @@ finish_run() {
   wait $run_pid
   rc=$?
   result=$(cat "$run_dir/flashret.txt" 2>/dev/null)
-  check "$1: no file server left running" "$(servers_running)" ""
-  check "$1: firmware directory empty" "$(ls "$(root_path firmware)" 2>/dev/null)" ""
+  check_nothing_left "$1"
   check "$1: no information file left" "$(ls -A "$run_dir" | grep -c deviceRelateInfo)" 0
+}
+
+# in_download: returns half a second after the camera started downloading the image.
+in_download() {
+  wait_for 60 sh -c "grep -q download_started '$E2E_CAMERA_LOG'" || echo "the download never started"
+  sleep 0.5
 }
 
 # kill_file_server: stops the tool's running file server, as a crash would.
@@ -44,9 +47,8 @@ echo "== the camera vanishes during the download (the link goes down) =="
 start_camera
 throttle_link 40mbit  # the image takes about 3 s
 run vanished short background
-wait_for 60 sh -c "grep -q download_started '$E2E_CAMERA_LOG'" || echo "the download never started"
-sleep 0.5
-ip -o link show type veth | sed -n 's/^[0-9]*: \([^@:]*\).*/\1/p' | while read -r veth; do ip link del "$veth"; done
+in_download
+for veth in $(pc_links); do ip link del "$veth"; done
 finish_run vanished
 check "vanished: exit code" $rc 0
 check "vanished: result (no answer, noticed by the time limit)" "$result" err0
@@ -59,8 +61,7 @@ throttle_link 40mbit
 echo "== the file server is killed during the download =="
 start_camera
 run server-killed short background
-wait_for 60 sh -c "grep -q download_started '$E2E_CAMERA_LOG'" || echo "the download never started"
-sleep 0.5
+in_download
 kill_file_server
 finish_run server-killed
 check "server killed: exit code" $rc 0

@@ -78,10 +78,13 @@ relink_usb() {
 # image download takes seconds and a test can break something during it.
 throttle_link() {
   local veth
-  for veth in $(ip -o link show type veth | sed -n 's/^[0-9]*: \([^@:]*\).*/\1/p'); do
+  for veth in $(pc_links); do
     tc qdisc replace dev "$veth" root tbf rate "$1" burst 64kb latency 2s
   done
 }
+
+# pc_links: this PC's ends of its links to the camera (the veth devices in its namespace).
+pc_links() { ip -o link show type veth | sed -n 's/^[0-9]*: \([^@:]*\).*/\1/p'; }
 
 # camera_saw <event>: the camera log's lines of that event.
 camera_saw() { grep "\"event\":\"$1\"" "$E2E_CAMERA_LOG" 2>/dev/null; }
@@ -102,11 +105,12 @@ restart_wine() {
   env "$@" "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
 }
 
-# wait_for_box <seconds>: prints the X window id of the tool's message box once it shows.
+# wait_for_box <seconds> [window]: prints the X window id of the tool's message box once it shows;
+# with a window, of a box other than that one.
 wait_for_box() {
   local deadline=$((SECONDS + $1)) wid
   while [ $SECONDS -lt $deadline ]; do
-    wid=$(xdotool search --onlyvisible --class facup.exe 2>/dev/null | head -n 1)
+    wid=$(xdotool search --onlyvisible --class facup.exe 2>/dev/null | grep -v -x "${2:-}" | head -n 1)
     [ -n "$wid" ] && { echo "$wid"; return 0; }
     sleep 0.2
   done
@@ -154,6 +158,23 @@ servers_running() {
   else
     pgrep -a -f '^/var/lib/quorvane_facup/units/' || true
   fi
+}
+
+# run_silent <name> [tool]: one silent run (-s) of the tool, or of the given build of it, in a
+# fresh working directory $E2E_SCRATCH/<name> (its output in <name>.out); sets rc and result (the
+# content of flashret.txt).
+run_silent() {
+  local dir=$E2E_SCRATCH/$1
+  rm -rf "$dir"
+  E2E_TOOL=${2:-$E2E_TOOL} run_tool "$dir" -s >"$dir.out" 2>&1
+  rc=$?
+  result=$(cat "$dir/flashret.txt" 2>/dev/null)
+}
+
+# check_nothing_left <name>: the run left no file server running and no staged file.
+check_nothing_left() {
+  check "$1: no file server left running" "$(servers_running)" ""
+  check "$1: firmware directory empty" "$(ls "$(root_path firmware)" 2>/dev/null)" ""
 }
 
 # exit_code <n>: how the shell shows the process exit code n.

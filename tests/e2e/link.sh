@@ -5,21 +5,12 @@
 e2e_init "$1" "$2" "$3"
 link=$4
 
-# run <name> [tool arguments]: one silent run in a directory of its own; sets rc and result.
-run() {
-  local dir=$E2E_SCRATCH/$1
-  rm -rf "$dir"
-  run_tool "$dir" -s >"$dir.out" 2>&1
-  rc=$?
-  result=$(cat "$dir/flashret.txt" 2>/dev/null)
-}
-
 # The Host header of the camera's latest information-file request: the address the tool chose.
 asked_host() { camera_saw http_get | tail -n 1 | sed 's/.*"host":"\([^"]*\)".*/\1/'; }
 
 case $link in
   none)
-    run no-link
+    run_silent no-link
     check "no address on either link: exit code" $rc "$(exit_code -2)"
     check "no address on either link: result" "$result" err-4
     e2e_finish
@@ -27,7 +18,7 @@ case $link in
     ;;
   wifi)
     start_camera
-    run wifi
+    run_silent wifi
     check "Wi-Fi link: exit code" $rc 0
     check "Wi-Fi link: the camera asked at 10.0.0.1" "$(asked_host)" 10.0.0.1
     e2e_finish
@@ -35,7 +26,7 @@ case $link in
     ;;
   both)
     start_camera
-    run both
+    run_silent both
     check "both links: exit code" $rc 0
     check "both links: the USB link wins" "$(asked_host)" 192.168.88.1
     e2e_finish
@@ -45,19 +36,19 @@ esac
 
 echo "== the information file =="
 start_camera
-run present
+run_silent present
 check "200: the camera is present (exit code)" $rc 0
 check "200: asked at 192.168.88.1" "$(asked_host)" 192.168.88.1
 check "200: the information file is cleaned up" "$(ls -A "$E2E_SCRATCH/present" | grep -c deviceRelateInfo)" 0
 start_camera '"http":"404"'
-run not-found
+run_silent not-found
 # Present all the same (any completed exchange is an answer); with no file to parse, the run then
 # ends silently.
 check "404: present, then no information file (exit code)" $rc "$(exit_code -4)"
 check "404: no result" "$result" ""
 start_camera '"http":"off"'
 started=$SECONDS
-run silent
+run_silent silent
 check "nothing listening: exit code" $rc "$(exit_code -3)"
 check "nothing listening: result" "$result" err0
 check "nothing listening: within the 2 s limit (and start-up)" "$([ $((SECONDS - started)) -le 8 ] && echo yes)" yes
@@ -68,7 +59,7 @@ eligibility() {
   local name=$1 code=$2 expected=$3
   shift 3
   start_camera "$@"
-  run "$name"
+  run_silent "$name"
   check "$name: exit code" $rc "$(exit_code "$code")"
   check "$name: result" "$result" "$expected"
 }

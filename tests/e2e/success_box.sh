@@ -12,9 +12,8 @@ tool=$!
 if wid=$(wait_for_box 60); then
   press "$wid" Return
   # The next box is the outcome: it appears once the camera has answered.
-  if wait_for 90 sh -c "test \"\$(xdotool search --onlyvisible --class facup.exe 2>/dev/null | head -n 1)\" != '$wid' -a -n \"\$(xdotool search --onlyvisible --class facup.exe 2>/dev/null)\""; then
+  if box=$(wait_for_box 90 "$wid"); then
     sleep 0.5
-    box=$(wait_for_box 5)
     import -window root "$artefacts/success-box.png"
     check "the outcome box appears while the file server still runs (clean-up after the box)" \
       "$(test -n "$(servers_running)" && echo yes)" yes

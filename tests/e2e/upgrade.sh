@@ -16,19 +16,14 @@ export FACUP_TEST_REPLY_LIMIT=3
 # run <name> [short]: one silent run; sets rc, result and took (seconds). "short" runs the tool
 # built with a 3-second reply limit.
 run() {
-  local dir=$E2E_SCRATCH/$1 tool=$E2E_TOOL started=$SECONDS
-  [ "${2:-}" = short ] && E2E_TOOL=$short_limit_tool
-  rm -rf "$dir"
+  local started=$SECONDS tool=$E2E_TOOL
+  [ "${2:-}" = short ] && tool=$short_limit_tool
   : >"$E2E_COMMAND_LOG"
-  run_tool "$dir" -s >"$dir.out" 2>&1
-  rc=$?
-  E2E_TOOL=$tool
+  run_silent "$1" "$tool"
   took=$((SECONDS - started))
-  result=$(cat "$dir/flashret.txt" 2>/dev/null)
   # Nothing may be left behind: no server, no staged file, no information file.
-  check "$1: no file server left running" "$(servers_running)" ""
-  check "$1: firmware directory empty" "$(ls "$(root_path firmware)")" ""
-  check "$1: only the result file left in the working directory" "$(ls "$dir")" "$(test -n "$result" && echo flashret.txt)"
+  check_nothing_left "$1"
+  check "$1: only the result file left in the working directory" "$(ls "$E2E_SCRATCH/$1")" "$(test -n "$result" && echo flashret.txt)"
 }
 
 # camera_field <event> <member>: a member of the camera's latest log line of that event.

@@ -29,9 +29,8 @@ struct device_link_test : ::testing::Test {
         raised.clear();
         set_outcome_reporter(record_outcome);
         set_flag(g_silent_mode, 1);
-        char path[COMMAND_LINE_SIZE], root[COMMAND_LINE_SIZE];
+        char path[COMMAND_LINE_SIZE];
         format_text(path, sizeof path, PATH_PROFILE_NAME_FMT, g_brand_word);
-        format_text(root, sizeof root, PATH_WORKING_ROOT_FMT, g_brand_word);
         profile = path;
         fs::create_directories(fs::path(profile).parent_path());
         std::remove(path);
