@@ -5,6 +5,7 @@
 // Input: one byte picking the variant (value mod 3: firmware, utility, stub), the model text up to
 // the first line feed, the version text up to the next one, then the asset's bytes.
 #include "asset_header.h"
+#include "check.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -19,14 +20,6 @@
 namespace {
 
 std::string asset_path, header_path;
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "asset_header: %s\n", what);
-        std::abort();
-    }
-}
 
 std::string read_all(const std::string &path)
 {

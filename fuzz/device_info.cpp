@@ -2,6 +2,7 @@
 // takes must be the ones the file's text holds, within their buffers, and nothing else is read.
 // The file is written as ".deviceRelateInfo.txt" in a scratch directory, the current one while the
 // parse runs (libFuzzer's own paths stay relative to the directory it was started in).
+#include "check.h"
 #include "driver.h"
 
 #include <cstdint>
@@ -19,14 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path scratch;
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "device_info: %s\n", what);
-        std::abort();
-    }
-}
 
 // The version the file names: after the first "*ver:" up to its end less one CR or LF, when that
 // is shorter than 64 characters. The text ends at its first NUL.

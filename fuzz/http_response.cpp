@@ -7,6 +7,7 @@
 // http_client_get into memory, 2 a download whose progress callback aborts at the chunk given by
 // bits 5-7 (0: never), 3 a POST with a form body and an extra header into memory); bits 2-4 the
 // receive call that fails as a reset would (0: none).
+#include "check.h"
 #include "http_client_internal.h"
 #include "memory_transport.h"
 
@@ -31,14 +32,6 @@ const char EXTRA[] = "X-Extra: yes\r\n";
 std::string output_path;
 int abort_at_chunk = 0;
 int chunks_seen = 0;
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "http_response: %s\n", what);
-        std::abort();
-    }
-}
 
 std::vector<std::string> split_responses(const uint8_t *data, size_t size)
 {

@@ -5,6 +5,7 @@
 //
 // Input: one byte that picks the splits (splits.h), then the bytes the client sends before it stops
 // sending.
+#include "check.h"
 #include "file_server.h"
 #include "splits.h"
 
@@ -17,14 +18,6 @@
 namespace {
 
 const char ROOT[] = "/srv/fw";
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "shttpd_request: %s\n", what);
-        std::abort();
-    }
-}
 
 struct reader {
     const uint8_t *bytes;

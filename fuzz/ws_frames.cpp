@@ -5,6 +5,7 @@
 // go out as the payload of a built frame, which must parse back to them.
 //
 // Input: one byte that picks the splits (splits.h), then the server's bytes.
+#include "check.h"
 #include "rws_private.h"
 #include "splits.h"
 
@@ -100,14 +101,6 @@ std::string pong_payload(const rws_packet *p)
     for (size_t i = 0; i < out.size(); i++)
         out[i] = (char)(out[i] ^ p->data[p->header_size - 4 + i % 4]);
     return out;
-}
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "ws_frames: %s\n", what);
-        std::abort();
-    }
 }
 
 // The stream's bytes as the payload of an outgoing frame, masked and not: the built frame is

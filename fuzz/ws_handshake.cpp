@@ -1,6 +1,7 @@
 // The judgement of the server's reply to the opening handshake, on arbitrary replies: the verdict
 // and the accept value must follow the reply's own text, and nothing may be read outside it (the
 // reply is copied into a block of exactly its size, which carries no terminator).
+#include "check.h"
 #include "rws_private.h"
 
 #include <cstdint>
@@ -8,18 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-namespace {
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "ws_handshake: %s\n", what);
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
