@@ -1,14 +1,66 @@
 // The judgement of the server's reply to the opening handshake, on arbitrary replies: the verdict
 // and the accept value must follow the reply's own text, and nothing may be read outside it (the
-// reply is copied into a block of exactly its size, which carries no terminator).
+// reply is copied into a block of exactly its size, which carries no terminator). Then the sorting
+// of the bytes behind the reply, arriving in pieces: only what follows the header's empty line may
+// stay, and only when its first byte begins a frame.
 #include "check.h"
 #include "rws_private.h"
+#include "splits.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+
+namespace {
+
+bool model_starts_frame(uint8_t b)
+{
+    int op = b & 0x0f;
+    bool fin = (b & 0x80) != 0;
+    return (b & 0x70) == 0 && (op <= 2 || (fin && op >= 8 && op <= 10));
+}
+
+// What stays in the receive buffer once the reply has arrived in pieces.
+std::string model_behind_reply(const std::string &reply, const std::vector<size_t> &piece_ends)
+{
+    size_t lf_lf = reply.find("\n\n"), lf_cr_lf = reply.find("\n\r\n");
+    size_t end = std::min(lf_lf == std::string::npos ? lf_lf : lf_lf + 2,
+                          lf_cr_lf == std::string::npos ? lf_cr_lf : lf_cr_lf + 3);
+    if (end >= reply.size())
+        return "";
+    size_t first_piece_end = 0;
+    for (size_t e : piece_ends)
+        if (e > end) {
+            first_piece_end = e;
+            break;
+        }
+    return model_starts_frame((uint8_t)reply[end]) ? reply.substr(end) : reply.substr(first_piece_end);
+}
+
+void check_bytes_behind_reply(const std::string &reply)
+{
+    rws_client *c = rws_client_create();
+    c->reply_scan = RWS_REPLY_IN_LINE;
+    piece_sizes pieces(reply.empty() ? 0 : (uint8_t)reply.back() % 9);
+    std::vector<size_t> piece_ends;
+    for (size_t pos = 0; pos < reply.size();) {
+        size_t n = pieces.next(reply.size() - pos);
+        rws_rx_append(c, reply.data() + pos, (uint32_t)n);
+        rws_handshake_skip_reply(c);
+        pos += n;
+        piece_ends.push_back(pos);
+    }
+    std::string kept = c->rx_length > 0 ? std::string((const char *)c->rx_buffer, c->rx_length) : "";
+    check(kept == model_behind_reply(reply, piece_ends),
+          "the bytes kept behind the reply differ from the model");
+    rws_client_disconnect(c);
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -55,5 +107,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     rws_release(accept);
     std::free(exact);
+    check_bytes_behind_reply(reply);
     return 0;
 }

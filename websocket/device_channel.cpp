@@ -27,6 +27,8 @@ int device_channel_open(const char *address, int port, rws_on_client on_disconne
 
 int device_channel_send(const char *text) { return rws_client_send_text(g_ws_client, text) ? 0 : -1; }
 
+const rws_client *device_channel_client() { return g_ws_client; }
+
 int device_channel_close()
 {
     rws_client_disconnect(g_ws_client);

@@ -16,5 +16,9 @@ int device_channel_open(const char *address, int port, rws_on_client on_disconne
 // Queues one text message for the camera. 0 when queued, -1 for an empty text or no channel.
 int device_channel_send(const char *text);
 
+// The channel's current client (null when none is open), to tell its callbacks from those of an
+// earlier one.
+const rws_client *device_channel_client();
+
 // Closes the channel and gives its client up (a close frame when open, no callback). Always 0.
 int device_channel_close();

@@ -58,7 +58,7 @@ void rws_client_set_on_binary(rws_client *client, rws_on_data callback);
 bool rws_client_connect(rws_client *client);
 
 // Queues the text as one masked text frame; it goes out once the connection is open. False for an
-// empty or missing text. (false)
+// empty or missing text, or one so long (near 4 GiB) that its frame size would not fit 32 bits. (false)
 bool rws_client_send_text(rws_client *client, const char *text);
 
 // True from a successful handshake until the socket is closed. (false)
@@ -69,6 +69,10 @@ bool rws_client_is_connected(rws_client *client);
 rws_fault *rws_client_get_error(rws_client *client);
 int rws_fault_code(const rws_fault *fault);         // rws_fault_kind value (0)
 const char *rws_fault_text(const rws_fault *fault); // (null)
+
+// Diagnostic lines of every client (bytes it drops, for one) go to the hook, on the worker thread;
+// none is set at start, and then nothing is written anywhere.
+void rws_set_log(void (*hook)(const char *line));
 
 // Disconnects and gives the client up: queued frames are dropped; an open connection gets one close
 // frame; no callback follows. The client is released once its worker has also ended, so callbacks

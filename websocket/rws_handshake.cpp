@@ -86,14 +86,67 @@ void rws_handshake_send_step(rws_client *c)
     c->state = RWS_ST_DROPPED;
 }
 
+bool rws_starts_frame(uint8_t first)
+{
+    int opcode = first & 0x0f;
+    if ((first & 0x70) != 0)
+        return false;
+    if (opcode == RWS_OP_CONTINUATION || opcode == RWS_OP_TEXT || opcode == RWS_OP_BINARY)
+        return true;
+    // Control frames are never fragmented: without FIN, a stray line feed (0x0a) would pass as a pong.
+    return (first & 0x80) != 0 && (opcode == RWS_OP_CLOSE || opcode == RWS_OP_PING || opcode == RWS_OP_PONG);
+}
+
+// Scans for the empty line that ends the reply's header from the state *scan (RWS_REPLY_IN_LINE to
+// RWS_REPLY_LINE_START_CR); lines end with LF, a CR before it is allowed. The offset just past that
+// line, or -1 when the bytes end before it (*scan then holds where the next read goes on).
+static long reply_header_end(const uint8_t *bytes, size_t length, int8_t *scan)
+{
+    for (size_t i = 0; i < length; i++) {
+        uint8_t b = bytes[i];
+        if (b == '\n') {
+            if (*scan != RWS_REPLY_IN_LINE)
+                return (long)(i + 1);
+            *scan = RWS_REPLY_LINE_START;
+        } else {
+            *scan = (b == '\r' && *scan == RWS_REPLY_LINE_START) ? RWS_REPLY_LINE_START_CR : RWS_REPLY_IN_LINE;
+        }
+    }
+    return -1;
+}
+
+void rws_handshake_skip_reply(rws_client *c)
+{
+    if (c->reply_scan == RWS_REPLY_DONE || c->rx_length == 0)
+        return;
+    if (c->reply_scan != RWS_REPLY_ENDED) {
+        long end = reply_header_end(c->rx_buffer, c->rx_length, &c->reply_scan);
+        if (end < 0) {
+            c->rx_length = 0;
+            return;
+        }
+        c->reply_scan = RWS_REPLY_ENDED;
+        rws_rx_consume(c, (uint32_t)end);
+        if (c->rx_length == 0)
+            return;
+    }
+    // The first bytes after the header, in whichever read they come.
+    c->reply_scan = RWS_REPLY_DONE;
+    if (!rws_starts_frame(c->rx_buffer[0])) {
+        rws_log("dropped %u bytes after the handshake reply: not a frame\n", (unsigned)c->rx_length);
+        c->rx_length = 0;
+    }
+}
+
 void rws_handshake_wait_step(rws_client *c)
 {
-    if (!rws_read_socket(c)) {
-        c->state = RWS_ST_DROPPED;
+    // A peer may answer and end the connection in one go: what arrived is judged all the same.
+    bool ended = !rws_read_socket(c);
+    if (c->rx_length == 0) {
+        if (ended)
+            c->state = RWS_ST_DROPPED;
         return;
     }
-    if (c->rx_length == 0)
-        return;
     // Only the first read that brings data is judged.
     rws_fault_clear(c);
     char *accept = nullptr;
@@ -101,8 +154,12 @@ void rws_handshake_wait_step(rws_client *c)
     rws_release_text(&c->accept_value);
     c->accept_value = accept;
     if (verdict == RWS_REPLY_ACCEPTED) {
-        c->rx_length = 0;
-        c->connected = true;
+        // Frames the server sent right behind its reply stay for the frame passes.
+        c->reply_scan = RWS_REPLY_IN_LINE;
+        rws_handshake_skip_reply(c);
+        if (ended)
+            rws_fault_set(c, RWS_FAULT_SOCKET_IO, RWS_TEXT_SOCKET_IO);
+        c->connected = !ended;
         c->state = RWS_ST_OPENED;
         return;
     }
@@ -110,6 +167,7 @@ void rws_handshake_wait_step(rws_client *c)
         rws_fault_set(c, RWS_FAULT_HANDSHAKE_REPLY, RWS_TEXT_BAD_STATUS);
     else if (verdict == RWS_REPLY_NO_ACCEPT)
         rws_fault_set(c, RWS_FAULT_HANDSHAKE_REPLY, RWS_TEXT_NO_ACCEPT);
+    c->rx_length = 0;
     rws_close_socket(c);
     c->state = RWS_ST_DROPPED;
 }

@@ -1,7 +1,9 @@
-// Memory, text and list helpers of the WebSocket client. Running out of memory is not recovered
-// from: it stops the process with a failed-assertion diagnostic.
+// Memory, text, list and diagnostic helpers of the WebSocket client. Running out of memory is not
+// recovered from: it stops the process with a failed-assertion diagnostic.
 #include "rws_private.h"
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,25 @@ void rws_assert_failed(const char *what, const char *file, int line)
     std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", what, file, line);
     std::fflush(stderr);
     std::abort();
+}
+
+namespace {
+std::atomic<void (*)(const char *)> log_hook{nullptr};
+}
+
+void rws_set_log(void (*hook)(const char *line)) { log_hook = hook; }
+
+void rws_log(const char *format, ...)
+{
+    void (*hook)(const char *) = log_hook;
+    if (hook == nullptr)
+        return;
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    hook(line);
 }
 
 void *rws_alloc(size_t size)

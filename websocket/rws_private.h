@@ -23,6 +23,15 @@ enum {
     RWS_ST_END = 9999,
 };
 
+// ---- the bytes behind the handshake reply (reply_scan) -------------------------------------------
+enum {
+    RWS_REPLY_DONE = -1,        // frames only from here on
+    RWS_REPLY_IN_LINE = 0,      // still in the reply's header: inside a line,
+    RWS_REPLY_LINE_START = 1,   // at the start of a line,
+    RWS_REPLY_LINE_START_CR = 2, // after a CR at the start of a line
+    RWS_REPLY_ENDED = 3,        // the header has ended; its first following byte decides
+};
+
 // ---- opcodes ----------------------------------------------------------------------------------------
 enum {
     RWS_OP_CONTINUATION = 0,
@@ -41,6 +50,10 @@ const int RWS_CONNECT_ATTEMPTS = 4;     // resolve attempts, and passes over the
 const uint32_t RWS_READ_CHUNK = 8192;   // bytes per recv
 const size_t RWS_REQUEST_BUFFER = 512;  // the opening request, with its terminating zero
 const char RWS_HANDSHAKE_KEY[] = "dGhlIHNhbXBsZSBub25jZQ==";
+// The longest text the client sends: its frame (payload and a header of up to 14 bytes) must fit the
+// 32-bit size of a packet.
+const uint64_t RWS_MAX_TEXT = UINT32_MAX - 14;
+inline bool rws_text_fits(uint64_t length) { return length > 0 && length <= RWS_MAX_TEXT; }
 
 // Time limits of the socket waits (milliseconds): a TCP connect to one address, and one stall of a
 // send (no byte accepted) before the connection counts as failed. Variables so tests can shorten them.
@@ -146,6 +159,8 @@ struct rws_client {
     // Set by rws_client_disconnect before it waits for state_lock, so the connect step gives up at
     // once instead of finishing its attempts.
     std::atomic<bool> closing;
+    // How far the bytes after the handshake reply have been sorted out (RWS_REPLY_*).
+    int8_t reply_scan;
 };
 
 // The command channel's current client (device_channel).
@@ -200,6 +215,12 @@ enum rws_reply_verdict { RWS_REPLY_ACCEPTED, RWS_REPLY_NO_HTTP, RWS_REPLY_BAD_ST
 rws_reply_verdict rws_handshake_judge(const uint8_t *reply, size_t length, char **accept_value);
 void rws_handshake_send_step(rws_client *c);
 void rws_handshake_wait_step(rws_client *c);
+// Takes the rest of the handshake reply's header out of the front of rx_buffer while it is still
+// arriving. What follows it stays when it begins like a server frame; anything else is dropped.
+void rws_handshake_skip_reply(rws_client *c);
+// True when the byte may begin a server frame: reserved bits clear and a data opcode, or a control
+// opcode with FIN set.
+bool rws_starts_frame(uint8_t first);
 
 // ---- worker (rws_socketpriv) --------------------------------------------------------------------------
 void rws_worker_main(void *client);
@@ -212,3 +233,13 @@ void rws_close_socket(rws_client *c);
 // when the frame there declares more than the limit (false, as when no frame is complete yet).
 void rws_rx_append(rws_client *c, const void *bytes, uint32_t count);
 bool rws_handle_frame(rws_client *c);
+// Takes count bytes (at most rx_length) out of the front of rx_buffer.
+void rws_rx_consume(rws_client *c, uint32_t count);
+
+// ---- diagnostics (rws_memory) -----------------------------------------------------------------------
+// Hands a line to the hook set with rws_set_log, if any.
+void rws_log(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;

@@ -155,6 +155,7 @@ void connect_step(rws_client *c)
         return;
     }
     c->rx_length = 0;
+    c->reply_scan = RWS_REPLY_DONE;
     c->socket = s;
     c->state = RWS_ST_HANDSHAKE_SEND;
 }
@@ -192,28 +193,24 @@ void drain_tx_queue(rws_client *c)
     rws_mutex_unlock(c->queue_lock);
 }
 
-// Takes the bytes of one handled frame out of the front of rx_buffer.
-void consume(rws_client *c, uint32_t size)
+// The connection has ended (the peer closed or reset it, or a read or send failed): every complete
+// frame that arrived before the end is handled, in order, up to a close frame, so that its message
+// is delivered before on_disconnected; an incomplete tail is dropped.
+void handle_remaining_frames(rws_client *c)
 {
-    if (size >= c->rx_length) {
-        c->rx_length = 0;
-        return;
+    rws_handshake_skip_reply(c);
+    while (rws_packet_wire_size(c->rx_buffer, c->rx_length) > 0) {
+        bool close = (c->rx_buffer[0] & 0x0f) == RWS_OP_CLOSE;
+        rws_handle_frame(c);
+        if (close)
+            break;
     }
-    std::memmove(c->rx_buffer, c->rx_buffer + size, c->rx_length - size);
-    c->rx_length -= size;
+    c->rx_length = 0;
+    c->state = RWS_ST_DROPPED;
 }
 
-// Reads the socket and handles the first complete frame, if any; one frame per pass.
-void read_and_process(rws_client *c)
-{
-    if (!rws_read_socket(c)) {
-        c->state = RWS_ST_DROPPED;
-        return;
-    }
-    rws_handle_frame(c);
-}
-
-// The idle pass: a ping every RWS_PING_PASSES passes, the queue, then the socket.
+// The idle pass: a ping every RWS_PING_PASSES passes, the queue, then the socket and the first
+// complete frame, if any (one frame per pass).
 void idle_pass(rws_client *c, int *passes)
 {
     if (*passes >= RWS_PING_PASSES) {
@@ -223,8 +220,13 @@ void idle_pass(rws_client *c, int *passes)
     }
     if (c->connected)
         drain_tx_queue(c);
-    if (c->connected && c->state == RWS_ST_IDLE)
-        read_and_process(c);
+    if (c->connected && c->state == RWS_ST_IDLE && rws_read_socket(c)) {
+        rws_handshake_skip_reply(c);
+        rws_handle_frame(c);
+        return;
+    }
+    if (c->socket == NO_SOCKET)
+        handle_remaining_frames(c);
 }
 
 // The state's work, done under state_lock.
@@ -261,6 +263,8 @@ void unlocked_work(rws_client *c)
             c->on_connected(c);
     } else if (state == RWS_ST_DROPPED) {
         if (c->state.compare_exchange_strong(state, RWS_ST_END)) {
+            if (c->rx_messages)
+                rws_deliver(c); // messages that arrived before the end come first
             close_step(c);
             if (c->on_disconnected)
                 c->on_disconnected(c);
@@ -284,8 +288,18 @@ bool rws_handle_frame(rws_client *c)
         return false;
     }
     rws_dispatch(c, rws_packet_parse(c->rx_buffer, size));
-    consume(c, (uint32_t)size);
+    rws_rx_consume(c, (uint32_t)size);
     return true;
+}
+
+void rws_rx_consume(rws_client *c, uint32_t count)
+{
+    if (count >= c->rx_length) {
+        c->rx_length = 0;
+        return;
+    }
+    std::memmove(c->rx_buffer, c->rx_buffer + count, c->rx_length - count);
+    c->rx_length -= count;
 }
 
 void rws_rx_append(rws_client *c, const void *bytes, uint32_t count)
@@ -379,9 +393,9 @@ bool rws_read_socket(rws_client *c)
     }
 }
 
+// What was received stays in rx_buffer: the frames that came before the end are still handled.
 void rws_close_socket(rws_client *c)
 {
-    c->rx_length = 0;
     if (c->socket != NO_SOCKET) {
         socket_close(c->socket);
         c->socket = NO_SOCKET;

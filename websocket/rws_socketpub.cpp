@@ -63,6 +63,7 @@ rws_client *rws_client_create()
     c->port = -1;
     c->socket = NO_SOCKET;
     c->state = RWS_ST_NEW;
+    c->reply_scan = RWS_REPLY_DONE;
     c->state_lock = rws_mutex_create();
     c->queue_lock = rws_mutex_create();
     c->holders = 1;
@@ -175,9 +176,10 @@ bool rws_client_connect(rws_client *client)
     if (client == nullptr)
         return false;
     rws_client *c = client;
-    rws_fault_clear(c);
+    // One connect per client, refused before anything a running worker uses (its fault) is touched.
     if (c->worker != nullptr || c->state != RWS_ST_NEW)
-        return false; // one connect per client
+        return false;
+    rws_fault_clear(c);
     const char *gap = configuration_gap(c);
     c->rx_length = 0;
     if (gap) {
@@ -199,7 +201,7 @@ bool rws_client_send_text(rws_client *client, const char *text)
         return false;
     rws_mutex_lock(client->queue_lock);
     size_t length = text ? std::strlen(text) : 0;
-    bool queued = length > 0 && length <= UINT32_MAX; // frames carry 32-bit lengths
+    bool queued = rws_text_fits(length);
     if (queued)
         rws_list_append(&client->tx_queue, rws_packet_masked(RWS_OP_TEXT, text, (uint32_t)length));
     rws_mutex_unlock(client->queue_lock);

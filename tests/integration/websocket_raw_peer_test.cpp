@@ -88,16 +88,70 @@ TEST_F(WsRaw, RejectedReplies)
     }
 }
 
-TEST_F(WsRaw, BytesBehindTheReplyAreDroppedAndLaterFramesDelivered)
+// What the server sends behind its reply, in the same read or split anywhere, is kept when it
+// begins a frame; anything else there is dropped, and the frames after it still arrive.
+TEST_F(WsRaw, BytesBehindTheReply)
 {
-    raw_session s(ACCEPT_REPLY + server_frame(0x81, "lost"));
-    ASSERT_TRUE(s.open);
-    s.conn->send(server_frame(0x81, "kept"));
-    ASSERT_TRUE(s.rec.wait_messages(1));
-    rws_thread_sleep(50);
-    EXPECT_EQ(s.rec.messages.size(), 1u);
-    EXPECT_EQ(s.rec.messages[0].bytes, "kept");
-    rws_client_disconnect(s.client);
+    const std::string reply = ACCEPT_REPLY, hello = server_frame(0x81, "hello");
+    const std::string head = reply.substr(0, reply.size() - 2); // the reply without its empty line
+    const struct {
+        const char *name;
+        std::vector<std::string> sends; // 50 ms apart
+    } cases[] = {
+        {"a whole frame", {reply + hello}},
+        {"a frame split after 3 bytes", {reply + hello.substr(0, 3), hello.substr(3)}},
+        {"the empty line later", {head, "\r\n" + hello}},
+        {"the empty line split", {head + "\r", "\n" + hello}},
+        {"a stray line end", {reply + "\r\n", hello}},
+        {"a stray line end in the next read", {reply, "\r\n", hello}},
+        {"a bare line feed", {reply + "\n", hello}},
+        {"a body", {reply + "not a frame", hello}},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        raw_session s(k.sends[0]);
+        ASSERT_TRUE(s.rec.wait(3000, [&] { return s.rec.connected == 1; }));
+        for (size_t i = 1; i < k.sends.size(); i++) {
+            rws_thread_sleep(50);
+            s.conn->send(k.sends[i]);
+        }
+        ASSERT_TRUE(s.rec.wait_messages(1));
+        rws_thread_sleep(50);
+        ASSERT_EQ(s.rec.messages.size(), 1u);
+        EXPECT_EQ(s.rec.messages[0].bytes, "hello");
+        rws_client_disconnect(s.client);
+    }
+}
+
+// Frames that arrive together with the end of the connection (an orderly close or a reset) are
+// delivered, in order, before on_disconnected; an incomplete last frame is dropped. Also when the
+// reply, a frame and the end come at once.
+TEST_F(WsRaw, FramesThatCameWithTheEndAreDelivered)
+{
+    for (bool reset : {false, true}) {
+        for (bool with_reply : {false, true}) {
+            SCOPED_TRACE(std::string(reset ? "reset" : "close") + (with_reply ? ", with the reply" : ""));
+            raw_session s("");
+            ASSERT_TRUE(s.conn);
+            std::string frames = server_frame(0x81, "one") + server_frame(0x81, "ok") + server_frame(0x81, "cut").substr(0, 3);
+            if (with_reply) {
+                s.conn->send(ACCEPT_REPLY + frames);
+            } else {
+                s.conn->send(ACCEPT_REPLY);
+                ASSERT_TRUE(s.rec.wait(3000, [&] { return s.rec.connected == 1; }));
+                s.conn->send(frames);
+            }
+            reset ? s.conn->reset() : s.conn->close();
+            ASSERT_TRUE(s.rec.wait_disconnected());
+            EXPECT_EQ(s.rec.connected, 1);
+            ASSERT_EQ(s.rec.messages.size(), 2u);
+            EXPECT_EQ(s.rec.messages[0].bytes, "one");
+            EXPECT_EQ(s.rec.messages[1].bytes, "ok");
+            EXPECT_LE(s.rec.messages[1].at, s.rec.disconnected_at);
+            EXPECT_EQ(s.rec.fault_code, RWS_FAULT_SOCKET_IO);
+            rws_client_disconnect(s.client);
+        }
+    }
 }
 
 TEST_F(WsRaw, ServerThatNeverAnswersWaitsUntilDisconnect)

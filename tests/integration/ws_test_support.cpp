@@ -109,6 +109,14 @@ void raw_conn::close()
     s_ = NO_SOCKET;
 }
 
+void raw_conn::reset()
+{
+    linger hard{1, 0};
+    if (s_ != NO_SOCKET)
+        setsockopt(s_, SOL_SOCKET, SO_LINGER, (const char *)&hard, sizeof hard);
+    close();
+}
+
 bool raw_conn::send(const std::string &bytes)
 {
     size_t done = 0;

@@ -80,6 +80,7 @@ public:
     // True when the client closed the connection (EOF or reset) within ms.
     bool wait_eof(int ms = 3000);
     void close();
+    void reset(); // closes with a reset (RST) instead of an orderly end
 
 private:
     bool fill(int ms); // reads what is there into buffered_, waiting up to ms for something

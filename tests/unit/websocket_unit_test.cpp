@@ -360,6 +360,16 @@ TEST(WsClient, NullArgumentsAndQueueBeforeConnect)
     EXPECT_EQ(c->tx_queue->value->data[0], 0x81);
     EXPECT_EQ(unmasked_payload(c->tx_queue->value), "abc");
     EXPECT_FALSE(rws_client_is_connected(c));
+    // A text whose frame size would pass 32 bits is refused.
+    EXPECT_TRUE(rws_text_fits(UINT32_MAX - 14));
+    EXPECT_FALSE(rws_text_fits(UINT32_MAX - 13));
+    // A second connect is refused without touching what the running worker owns: its fault.
+    c->state = RWS_ST_IDLE;
+    rws_fault_set(c, RWS_FAULT_SOCKET_IO, "kept");
+    rws_fault *fault = rws_client_get_error(c);
+    EXPECT_FALSE(rws_client_connect(c));
+    EXPECT_EQ(rws_client_get_error(c), fault);
+    EXPECT_STREQ(rws_fault_text(fault), "kept");
     rws_client_disconnect(c);
     EXPECT_EQ(rws_live_clients(), 0);
 }

@@ -23,8 +23,8 @@ const portFile = option('--port-file', null);
 const lifetime = Number(option('--lifetime', '900'));
 const records = new Map();
 
-// What the server sends on its own waits a moment after the upgrade: the client drops whatever
-// arrives in the same read as the server's reply.
+// What the server sends on its own waits a moment after the upgrade, so that the client sees the
+// connection open before the first frame whatever the timing of its reads.
 const later = (fn) => setTimeout(fn, 100);
 
 const pattern = (n, seed) => Array.from({ length: n }, (_, i) => String.fromCharCode(97 + ((i * 7 + seed) % 26))).join('');
