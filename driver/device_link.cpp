@@ -31,6 +31,17 @@ bool address_from(const char *command, const char *prefix, char out[32])
     return true;
 }
 
+// One character of a profile name, by the platform's rule: an allowed set where the platform has
+// one (the command runs through sh), else anything but controls and the refused characters.
+bool safe_profile_character(unsigned char c)
+{
+#ifdef PROFILE_NAME_ALLOWED
+    return c >= 0x80 || (c != '\0' && std::strchr(PROFILE_NAME_ALLOWED, c) != nullptr);
+#else
+    return c >= 0x20 && c != 0x7f && std::strchr(PROFILE_NAME_REFUSED, c) == nullptr;
+#endif
+}
+
 // A profile name is run as part of a command line: refuse anything the command interpreter would
 // treat specially, so that no text from the file can ever run as a command.
 bool safe_profile_name(const char *name)
@@ -38,9 +49,12 @@ bool safe_profile_name(const char *name)
     size_t len = std::strlen(name);
     if (len == 0 || len > PROFILE_NAME_MAX)
         return false;
+#ifdef PROFILE_NAME_ALLOWED
+    if (name[0] == '-')
+        return false;  // the connect program would read it as an option
+#endif
     for (const char *p = name; *p != '\0'; p++) {
-        unsigned char c = (unsigned char)*p;
-        if (c < 0x20 || c == 0x7f || std::strchr("&|<>^%\"()", c) != nullptr)
+        if (!safe_profile_character((unsigned char)*p))
             return false;
     }
     return true;

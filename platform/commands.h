@@ -14,6 +14,9 @@
 // Wi-Fi rejoin: the profile description, then the profile name (the "%s" of the connect command).
 #define CMD_WLAN_ADD_PROFILE_FMT "netsh wlan add profile filename=\"C:\\%s_facup\\test.xml\" user=\"current\""
 #define CMD_WLAN_CONNECT_FMT "netsh wlan connect %s"
+// Characters a profile name may not hold, besides controls: the command interpreter gives them a
+// meaning.
+#define PROFILE_NAME_REFUSED "&|<>^%\"()"
 #define CMD_FIREWALL_OFF "netsh advfirewall set currentprofile state off"
 #define CMD_FIREWALL_ON "netsh advfirewall set currentprofile state on"
 // File servers: a first line longer than one character means the server runs.
@@ -48,6 +51,9 @@
     "ip -4 -o addr show | grep -F ' inet 10.0.0.' | sed 's|.* inet \\([0-9.]*\\)/.*|    IPv4 address: \\1|'"
 #define CMD_WLAN_ADD_PROFILE_FMT "nmcli con load \"/var/lib/%s_facup/test.nmconnection\""
 #define CMD_WLAN_CONNECT_FMT "nmcli con up %s"
+// The only characters a profile name may hold, besides the bytes from 0x80 on (names in UTF-8):
+// sh runs the connect command and gives none of them a meaning. A leading "-" is refused as well.
+#define PROFILE_NAME_ALLOWED "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-+,:@"
 // Linux has no single firewall switch: these commands run and do nothing.
 #define CMD_FIREWALL_OFF ": firewall off"
 #define CMD_FIREWALL_ON ": firewall on"

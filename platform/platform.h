@@ -77,7 +77,8 @@ unsigned platform_ui_language();
 
 struct platform_mutex;
 
-// An existing mutex of this name (OpenMutexA), or null when there is none.
+// An existing mutex of this name (OpenMutexA), or null when there is none. POSIX: probes by binding
+// the name (given back at once when it was free), so a probe never waits, however many there are.
 platform_mutex *platform_mutex_open(const char *name);
 
 // Creates the mutex, owned by the caller (CreateMutexA). Null when it cannot be created; *existed

@@ -110,7 +110,7 @@ unsigned platform_ui_language()
     return 0x0004;
 }
 
-// ---- Named mutex: an abstract Unix socket, bound and listening while held ----
+// ---- Named mutex: an abstract Unix socket, held while bound ----
 
 struct platform_mutex {
     int fd;  // the bound socket, or -1 for a handle naming another process's mutex
@@ -127,6 +127,8 @@ static socklen_t abstract_address(const char *name, sockaddr_un *addr)
     return (socklen_t)(offsetof(sockaddr_un, sun_path) + 1 + n);
 }
 
+// Probes by binding, never by connecting: a connection would wait in the holder's backlog, which
+// nobody accepts, and once that is full every later probe would block until the holder ends.
 platform_mutex *platform_mutex_open(const char *name)
 {
     sockaddr_un addr;
@@ -134,8 +136,8 @@ platform_mutex *platform_mutex_open(const char *name)
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return nullptr;
-    bool held = connect(fd, (sockaddr *)&addr, len) == 0;
-    close(fd);
+    bool held = bind(fd, (sockaddr *)&addr, len) != 0 && errno == EADDRINUSE;
+    close(fd);  // a probe that found the name free gives it back at once
     return held ? new platform_mutex{-1} : nullptr;
 }
 
@@ -156,7 +158,6 @@ platform_mutex *platform_mutex_create(const char *name, bool *existed)
         *existed = true;
         return new platform_mutex{-1};
     }
-    listen(fd, 16);
     return new platform_mutex{fd};
 }
 

@@ -112,12 +112,13 @@ int platform_spawn_piped(const char *dir, char *command_line)
     // Only the write end goes to the program; the tool keeps the read end to itself.
     SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
 
+    // The directory is changed only when the current one could be saved first, so that it can
+    // always be changed back.
     char saved[MAX_PATH + 1];
     bool moved = false;
     if (dir != nullptr) {
         DWORD n = GetCurrentDirectoryA(sizeof saved, saved);
-        moved = n > 0 && n < sizeof saved;
-        SetCurrentDirectoryA(dir);
+        moved = n > 0 && n < sizeof saved && SetCurrentDirectoryA(dir);
     }
 
     STARTUPINFOA startup = {};

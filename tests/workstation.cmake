@@ -24,6 +24,8 @@ facup_private_root_test(workstation_tests SOURCES unit/workstation_test.cpp LIBS
 facup_private_root_test(driver_tests SOURCES unit/driver_test.cpp unit/eligibility_test.cpp unit/device_link_test.cpp
   unit/command_exchange_test.cpp
   LIBS driver_core recording_commands)
+# The recording nmcli of the end-to-end scenarios stands in for the real one in the Wi-Fi rejoin.
+target_compile_definitions(driver_tests PRIVATE NMCLI_STANDIN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/e2e/bin")
 
 # The real tool, end to end, in a sandbox of its own.
 add_test(NAME e2e_guard_and_working_directories

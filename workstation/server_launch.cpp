@@ -1,12 +1,14 @@
 // The local HTTP file server: started on a detached launcher thread over the firmware directory,
 // stopped by the clean-up, which also makes sure that no launch still pending can start a server
-// after it.
+// after it, while a launch begun after the clean-up proceeds.
 #include "workstation.h"
 
 #include "commands.h"
 #include "socket.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -16,9 +18,12 @@ namespace {
 // A usable server program is larger than this.
 const uint32_t SERVER_PROGRAM_MIN = 1024;
 
+// Each launch records the generation current when it was begun; each clean-up starts a new one.
+// A launcher acts only while its generation is current, so a launch pending at a clean-up never
+// starts a server, and one begun after it does.
 std::mutex g_launch_lock;
-bool g_launches_stopped = false;           // the clean-up ran: no server may start any more
-shared_flag g_node_launcher_running{0};    // a node launcher waits in its command
+unsigned g_launch_generation = 0;              // guarded by g_launch_lock
+std::atomic<int> g_node_launchers_waiting{0};  // node launchers blocked in their command
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -54,8 +59,31 @@ void wait_until_listening()
     socket_cleanup();
 }
 
-void shttpd_body(void *) { shttpd_launcher(); }
-void node_body(void *) { node_launcher(); }
+// The generation travels to the launcher thread as its argument.
+void *as_argument(unsigned generation) { return reinterpret_cast<void *>(static_cast<uintptr_t>(generation)); }
+unsigned as_generation(void *argument) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(argument)); }
+
+void shttpd_body(void *argument) { shttpd_launcher(as_generation(argument)); }
+void node_body(void *argument) { node_launcher(as_generation(argument)); }
+
+unsigned current_generation()
+{
+    std::lock_guard<std::mutex> lock(g_launch_lock);
+    return g_launch_generation;
+}
+
+// Stops any server left over, unless the launch is no longer current: then a server of a later
+// launch may be running, and it is not this launcher's to kill. Under the lock, so that a clean-up
+// cannot begin a new generation in between.
+bool kill_leftover_servers(unsigned generation)
+{
+    std::lock_guard<std::mutex> lock(g_launch_lock);
+    if (generation != g_launch_generation)
+        return false;
+    kill_if_listed("node.exe");
+    kill_if_listed("Shttpd.exe");
+    return true;
+}
 
 } // namespace
 
@@ -69,41 +97,47 @@ void kill_if_listed(const char *image)
         run_command_quiet(node ? CMD_KILL_NODE : CMD_KILL_SHTTPD);
 }
 
-int shttpd_launcher()
+int shttpd_launcher(unsigned generation)
 {
-    kill_if_listed("node.exe");
-    kill_if_listed("Shttpd.exe");
+    if (!kill_leftover_servers(generation))
+        return 0;
     sleep_ms(1000);
     char command[COMMAND_LINE_SIZE];
     format_text(command, sizeof command, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
     // Under the lock the clean-up either comes first (no server starts) or finds the server
     // already started and kills it.
     std::lock_guard<std::mutex> lock(g_launch_lock);
-    if (!g_launches_stopped)
+    if (generation == g_launch_generation)
         spawn_with_pipe(nullptr, command);
     return 0;
 }
 
-int node_launcher()
+int node_launcher(unsigned generation)
 {
-    kill_if_listed("node.exe");
-    kill_if_listed("Shttpd.exe");
+    if (!kill_leftover_servers(generation))
+        return 0;
     char command[COMMAND_LINE_SIZE];
     format_text(command, sizeof command, CMD_NODE_FMT, g_brand_word, g_brand_word, g_brand_word);
     {
         std::lock_guard<std::mutex> lock(g_launch_lock);
-        if (g_launches_stopped)
+        if (generation != g_launch_generation)
             return 0;
-        set_flag(g_node_launcher_running, 1);
+        g_node_launchers_waiting++;
     }
     g_command_hooks.system(command);  // blocks while the server runs
-    set_flag(g_node_launcher_running, 0);
+    g_node_launchers_waiting--;
     return 0;
 }
 
-unsigned long start_shttpd_launcher() { return g_command_hooks.start_thread(shttpd_body, nullptr); }
+unsigned long start_shttpd_launcher()
+{
+    return g_command_hooks.start_thread(shttpd_body, as_argument(current_generation()));
+}
 
-unsigned long start_node_launcher() { return g_command_hooks.start_thread(node_body, nullptr); }
+unsigned long start_node_launcher()
+{
+    return g_command_hooks.start_thread(node_body, as_argument(current_generation()));
+}
 
 int start_file_server()
 {
@@ -134,14 +168,15 @@ int start_file_server()
 void stop_server_launches()
 {
     std::lock_guard<std::mutex> lock(g_launch_lock);
-    g_launches_stopped = true;
+    g_launch_generation++;
 }
 
 void await_node_launcher()
 {
-    // The node launcher may have passed its check just before the clean-up and start the server
-    // after the first kill: kill again until its command has returned (bounded: about 5 s).
-    for (int i = 0; i < 50 && flag_is_set(g_node_launcher_running); i++) {
+    // A node launcher may have passed its check just before the clean-up and start the server
+    // after the first kill: kill again until every such command has returned (bounded: about 5 s).
+    // A count, not a flag: a launcher that outlives this wait must not hide a later one.
+    for (int i = 0; i < 50 && g_node_launchers_waiting.load() > 0; i++) {
         sleep_ms(100);
         run_command_quiet(CMD_KILL_NODE);
     }

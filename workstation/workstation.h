@@ -131,15 +131,18 @@ int start_file_server();
 unsigned long start_shttpd_launcher();
 unsigned long start_node_launcher();
 
-// The launcher threads' bodies: stop any server left over, then start one (Shttpd after a second,
-// spawned; node through the command interpreter, blocking until the server ends). Return 0.
-int shttpd_launcher();
-int node_launcher();
+// The launcher threads' bodies, for the launch of this generation (recorded when the launcher was
+// created): stop any server left over, then start one (Shttpd after a second, spawned; node through
+// the command interpreter, blocking until the server ends). A launch from before the latest
+// clean-up does nothing. Return 0.
+int shttpd_launcher(unsigned generation);
+int node_launcher(unsigned generation);
 
 // Kills the image's servers ("node.exe" or "Shttpd.exe") when the process list shows one.
 void kill_if_listed(const char *image);
 
-// For the clean-up: no launch may start a server after this; and a node launcher already past that
-// point is waited for, killing its server until its command has returned.
+// For the clean-up: no launch pending now may start a server after this (launches begun later
+// proceed); and node launchers already past that point are waited for, killing their server until
+// their commands have returned.
 void stop_server_launches();
 void await_node_launcher();

@@ -63,6 +63,25 @@ if [ "$E2E_TARGET" = linux ]; then
   check "result" "$(cat "$E2E_SCRATCH/full/flashret.txt")" "err-8"
   check "no partial program left" "$(ls "$(root_path units)")" ""
   umount "$(root_path units)"
+
+  echo "== forty later copies while one run holds the guard: each refuses at once =="
+  # The camera holds its answer, so the first run keeps the guard for ten seconds and more.
+  start_camera '"version_after":"2.0.15"' '"reply_delay_ms":10000'
+  run_tool "$E2E_SCRATCH/holder" -s >"$E2E_SCRATCH/holder.out" 2>&1 &
+  holder=$!
+  wait_for 30 test -f "$(root_path units/Shttpd)" || echo "the holding run never wrote the file-server program"
+  refused=0
+  for i in $(seq 40); do
+    mkdir -p "$E2E_SCRATCH/copy$i"
+    (cd "$E2E_SCRATCH/copy$i" && timeout 5 "$E2E_TOOL" -s >/dev/null 2>&1)
+    rc=$?
+    [ $rc = "$(exit_code -1)" ] && [ "$(cat "$E2E_SCRATCH/copy$i/flashret.txt")" = err1 ] || break
+    refused=$((refused + 1))
+  done
+  check "copies that refused within 5 s each" $refused 40
+  check "the holding run still held the guard" "$(kill -0 $holder 2>/dev/null && echo yes)" yes
+  wait $holder
+  check "the holding run upgraded the camera" "$(cat "$E2E_SCRATCH/holder/flashret.txt")" ok0
 fi
 
 e2e_finish

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -110,7 +111,11 @@ TEST_F(device_link_test, WifiRejoinRunsOnlySafeProfileNames)
         {"CameraAP\n", prefix + "CameraAP"},
         {"CameraAP\r\n", prefix + "CameraAP"},
         {"CameraAP", prefix + "CameraAP"},
+#ifdef _WIN32
         {"Camera AP-5_x.y", prefix + "Camera AP-5_x.y"},
+#else
+        {"Camera AP-5_x.y", ""},  // sh would split it at the blank
+#endif
         {nullptr, ""},
         {"", ""},
         {"\n", ""},
@@ -147,3 +152,41 @@ TEST_F(device_link_test, WifiRejoinRunsOnlySafeProfileNames)
         EXPECT_EQ(commands().size(), name.size() == 44 ? 2u : 1u);
     }
 }
+
+#ifndef _WIN32
+// The Linux port runs the connect command through sh: a name holding a character sh gives a
+// meaning to, or one that nmcli would read as an option, never reaches it. Real runners, with the
+// recording nmcli first on the path.
+TEST_F(device_link_test, LinuxConnectNeverRunsShellText)
+{
+    recording_commands::restore();
+    test_files::scratch_dir dir;
+    fs::path saved_cwd = fs::current_path();
+    std::string saved_path = std::getenv("PATH");
+    fs::current_path(dir.path());
+    setenv("PATH", (std::string(NMCLI_STANDIN_DIR) + ":" + saved_path).c_str(), 1);
+    setenv("FACUP_NMCLI_LOG", dir.file("nmcli.log").c_str(), 1);
+    const struct {
+        const char *name;
+        bool connects;
+    } cases[] = {
+        {"x;touch canary", false}, {"$(touch canary)", false}, {"`touch canary`", false},
+        {"x'touch canary'", false}, {"x\\$(touch canary)", false}, {"-x", false},
+        {"a*", false},             {"~x", false},              {"Cam_AP-5.2G+x,y:z@w", true},
+        {"\xe7\x9b\xb8\xe6\x9c\xba-AP", true},
+    };
+    for (const auto &c : cases) {
+        std::remove(dir.file("nmcli.log").c_str());
+        ASSERT_TRUE(test_files::write_file(profile, c.name));
+        reconnect_wifi();
+        std::string log = test_files::read_file(dir.file("nmcli.log"));
+        EXPECT_EQ(log.find("con up") != std::string::npos, c.connects) << c.name;
+        if (c.connects) {
+            EXPECT_NE(log.find("con up " + std::string(c.name) + "\n"), std::string::npos) << log;
+        }
+    }
+    EXPECT_FALSE(test_files::exists(dir.file("canary")));
+    setenv("PATH", saved_path.c_str(), 1);
+    fs::current_path(saved_cwd);
+}
+#endif

@@ -41,6 +41,24 @@ struct paths {
 std::vector<int> raised;
 void record_outcome(int outcome) { raised.push_back(outcome); }
 
+// Launcher threads are held instead of started, for the test to run in order when it chooses.
+struct held_thread {
+    void (*body)(void *);
+    void *argument;
+};
+std::vector<held_thread> held_threads;
+unsigned long hold_thread(void (*body)(void *), void *argument)
+{
+    held_threads.push_back({body, argument});
+    return held_threads.size();
+}
+void run_held_threads()
+{
+    for (const auto &t : held_threads)
+        t.body(t.argument);
+    held_threads.clear();
+}
+
 struct workstation_test : ::testing::Test {
     paths p;
     std::string root = p.root, units = p.units, firmware = p.firmware, program = p.program;
@@ -56,6 +74,7 @@ struct workstation_test : ::testing::Test {
         fs::remove_all(root, ec);
         recording_commands::install();
         raised.clear();
+        held_threads.clear();
         set_outcome_reporter(record_outcome);
         set_flag(g_upgrade_quit, 0);
     }
@@ -163,6 +182,26 @@ TEST_F(workstation_test, SpawnReportsItsFailures)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error on CreateProcess()!\n");
 }
 
+// A launch pending at a clean-up neither stops nor starts a server, even when it runs after a later
+// launch; the launches begun after the clean-up do both.
+TEST_F(workstation_test, CleanupStopsOnlyThePendingLaunches)
+{
+    g_command_hooks.start_thread = hold_thread;
+    ASSERT_NE(start_shttpd_launcher(), 0u);
+    ASSERT_NE(start_node_launcher(), 0u);
+    cleanup_workstation();
+    ASSERT_NE(start_shttpd_launcher(), 0u);
+    ASSERT_NE(start_node_launcher(), 0u);
+    recording_commands::calls.clear();
+    run_held_threads();
+
+    char shttpd[COMMAND_LINE_SIZE], node[COMMAND_LINE_SIZE];
+    format_text(shttpd, sizeof shttpd, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
+    format_text(node, sizeof node, CMD_NODE_FMT, g_brand_word, g_brand_word, g_brand_word);
+    EXPECT_EQ(commands(), (std::vector<std::string>{CMD_LIST_NODE, CMD_LIST_SHTTPD, shttpd, CMD_LIST_NODE,
+                                                    CMD_LIST_SHTTPD, node}));
+}
+
 TEST_F(workstation_test, GuardRefusesASecondHolder)
 {
     ASSERT_EQ(acquire_instance_guard(), 0);
@@ -239,6 +278,12 @@ TEST_F(workstation_test, GuardThatCannotBeCreated)
     EXPECT_TRUE(flag_is_set(g_upgrade_quit));
     EXPECT_EQ(commands(), (std::vector<std::string>{CMD_KILL_SHTTPD, CMD_KILL_NODE, CMD_FIREWALL_ON}));
     EXPECT_TRUE(raised.empty());
+
+    // The run goes on, and its file server still starts.
+    g_command_hooks.start_thread = hold_thread;
+    ASSERT_NE(start_shttpd_launcher(), 0u);
+    run_held_threads();
+    EXPECT_EQ(recording_commands::calls.back().mode, "spawn");
 }
 #endif
 
