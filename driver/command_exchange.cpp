@@ -7,8 +7,10 @@
 #include "md5.h"
 
 #include <chrono>
+#include <climits>
 #include <cstring>
-#include <ctime>
+#include <deque>
+#include <string>
 #include <thread>
 
 char g_ws_reply[8192];
@@ -21,12 +23,32 @@ const int CAMERA_COMMAND_PORT = 9999;
 const int CONNECT_WAIT_SECONDS = 4;
 const int RECOVERY_FETCH_LIMIT_MS = 5000;
 const int RECOVERY_ATTEMPTS = 17;
-// How long a new text waits for the driver to take the previous one before it is dropped.
-const int REPLY_HANDOVER_WAIT_MS = 2000;
 
-enum reply_result { REPLY_SUCCESS, REPLY_ALREADY_LATEST, REPLY_FAILURE, REPLY_TIMEOUT };
+enum reply_result { REPLY_UNDECIDED, REPLY_SUCCESS, REPLY_ALREADY_LATEST, REPLY_FAILURE, REPLY_TIMEOUT, REPLY_CHANNEL_ENDED };
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+int64_t steady_now_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void real_sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void real_wait(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms)
+{
+    changed.wait_for(lock, std::chrono::milliseconds(ms));
+}
+
+// The mailbox between the channel's worker (on_ws_text, on_ws_disconnected) and the driver.
+struct reply_mailbox {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool open = false;
+    const rws_client *channel = nullptr; // the channel the command went to
+    bool channel_ended = false;
+    std::deque<std::string> texts;
+};
+reply_mailbox mailbox;
 
 // Bounded substring search in bytes that carry no terminator.
 bool contains(const char *data, size_t length, const char *needle)
@@ -44,7 +66,7 @@ bool wait_for_connection()
     for (int sleeps = 0; !flag_is_set(g_ws_connected); sleeps++) {
         if (sleeps == CONNECT_WAIT_SECONDS)
             return false;
-        sleep_ms(1000);
+        g_exchange_hooks.sleep_ms(1000);
     }
     return true;
 }
@@ -55,39 +77,62 @@ int channel_failure(const char *log_text, int exit_code)
     return stop_run(OUTCOME_CANNOT_CONNECT, exit_code);
 }
 
-// Takes the camera's latest text into reply: copied while the ready flag still holds it back
-// from the worker, then released for the next one.
-void take_reply(char reply[sizeof g_ws_reply])
+void log_channel_line(const char *line) { DEBUG_LOG("%s", line); }
+
+// Takes the oldest text of the mailbox (its lock held) into g_ws_reply.
+void take_reply()
 {
-    std::memcpy(reply, g_ws_reply, sizeof g_ws_reply);
-    set_flag(g_ws_reply_ready, 0);
+    const std::string &text = mailbox.texts.front();
+    std::memcpy(g_ws_reply, text.data(), text.size());
+    g_ws_reply[text.size()] = '\0';
+    g_ws_reply_len = (int32_t)text.size();
+    mailbox.texts.pop_front();
+    if (mailbox.texts.empty())
+        set_flag(g_ws_reply_ready, 0);
 }
 
-// Waits for a deciding answer, no longer than the limit counted from the send.
-reply_result wait_for_answer()
+// The camera's verdict in the text just taken, if it holds one.
+reply_result judge_reply()
 {
-    std::time_t start = std::time(nullptr);
-    static char reply[sizeof g_ws_reply];
+    if (std::strstr(g_ws_reply, "ok") != nullptr) {
+        DEBUG_LOG("recv upgrade ws cli from device ok!\n");
+        return REPLY_SUCCESS;
+    }
+    if (const char *fail = std::strstr(g_ws_reply, "fail")) {
+        if (std::strstr(fail + 4, "\"8\"") != nullptr) {
+            DEBUG_LOG("already newest version!\n");
+            return REPLY_ALREADY_LATEST;
+        }
+        DEBUG_LOG("recv upgrade ws response from device: fail!\n");
+        return REPLY_FAILURE;
+    }
+    DEBUG_LOG("recv upgrade res:%s.\n", g_ws_reply);
+    return REPLY_UNDECIDED;
+}
+
+// Waits for a deciding answer, no longer than the limit counted from the send; every text is
+// judged in arrival order. With stop_at_channel_end, the wait also ends once the channel has ended
+// and no text is left to take: nothing can arrive any more.
+reply_result wait_for_answer(bool stop_at_channel_end)
+{
+    const int64_t start = g_exchange_hooks.now_ms();
+    const int64_t limit_ms = (int64_t)g_reply_limit_seconds * 1000;
+    std::unique_lock<std::mutex> lock(mailbox.lock);
     for (;;) {
-        while (!flag_is_set(g_ws_reply_ready)) {
-            sleep_ms(10);
-            if (std::time(nullptr) - start > g_reply_limit_seconds)
-                return REPLY_TIMEOUT;
+        if (!mailbox.texts.empty()) {
+            take_reply();
+            reply_result verdict = judge_reply();
+            if (verdict != REPLY_UNDECIDED)
+                return verdict;
+            continue;
         }
-        take_reply(reply);
-        if (std::strstr(reply, "ok") != nullptr) {
-            DEBUG_LOG("recv upgrade ws cli from device ok!\n");
-            return REPLY_SUCCESS;
-        }
-        if (const char *fail = std::strstr(reply, "fail")) {
-            if (std::strstr(fail + 4, "\"8\"") != nullptr) {
-                DEBUG_LOG("already newest version!\n");
-                return REPLY_ALREADY_LATEST;
-            }
-            DEBUG_LOG("recv upgrade ws response from device: fail!\n");
-            return REPLY_FAILURE;
-        }
-        DEBUG_LOG("recv upgrade res:%s.\n", reply);
+        if (stop_at_channel_end && mailbox.channel_ended)
+            return REPLY_CHANNEL_ENDED;
+        int64_t waited = g_exchange_hooks.now_ms() - start;
+        if (waited > limit_ms)
+            return REPLY_TIMEOUT;
+        int64_t left = limit_ms - waited + 1; // the limit counts as passed once exceeded
+        g_exchange_hooks.wait(mailbox.changed, lock, left < INT32_MAX ? (int)left : INT32_MAX);
     }
 }
 
@@ -98,11 +143,11 @@ bool recover_over_wifi(upgrade_run *run)
     reconnect_wifi();
     bool fetched = false;
     for (int attempt = 1; attempt <= RECOVERY_ATTEMPTS; attempt++) {
-        sleep_ms(2000);
+        g_exchange_hooks.sleep_ms(2000);
         // Only a file this download writes may confirm the upgrade, never the copy of the first read.
         std::remove(".deviceRelateInfo.txt");
-        if (download_device_info(run->device_address, RECOVERY_FETCH_LIMIT_MS) == 0) {
-            sleep_ms(5000);
+        if (g_exchange_hooks.download_device_info(run->device_address, RECOVERY_FETCH_LIMIT_MS) == 0) {
+            g_exchange_hooks.sleep_ms(5000);
             fetched = true;
             break;
         }
@@ -134,22 +179,46 @@ void report_success()
 
 } // namespace
 
+const exchange_hooks REAL_EXCHANGE_HOOKS = {steady_now_ms, real_sleep_ms, real_wait, download_device_info};
+exchange_hooks g_exchange_hooks = REAL_EXCHANGE_HOOKS;
+
+void reply_mailbox_open(const rws_client *channel)
+{
+    std::lock_guard<std::mutex> hold(mailbox.lock);
+    mailbox.open = true;
+    mailbox.channel = channel;
+    mailbox.channel_ended = false;
+    mailbox.texts.clear();
+    set_flag(g_ws_reply_ready, 0);
+}
+
+void reply_mailbox_close()
+{
+    std::lock_guard<std::mutex> hold(mailbox.lock);
+    mailbox.open = false;
+    mailbox.channel = nullptr;
+    mailbox.texts.clear();
+    set_flag(g_ws_reply_ready, 0);
+}
+
 void on_ws_text(rws_client *, const char *text, uint32_t length)
 {
-    if (!contains(text, length, "auth")) {
-        // Never write over a text the driver has not taken yet: wait for it (it polls every
-        // 10 ms), and drop the new text only if the driver has stopped taking.
-        for (int waited = 0; flag_is_set(g_ws_reply_ready) && waited < REPLY_HANDOVER_WAIT_MS; waited++)
-            sleep_ms(1);
-        if (flag_is_set(g_ws_reply_ready))
-            return;
-        size_t n = length < sizeof g_ws_reply - 1 ? length : sizeof g_ws_reply - 1;
-        std::memcpy(g_ws_reply, text, n);
-        g_ws_reply[n] = '\0';
-        g_ws_reply_len = (int32_t)n;
-        set_flag(g_ws_reply_ready, 1);
-    }
     DEBUG_LOG("\nSocket text: %.*s.\n", (int)length, text);
+    if (contains(text, length, "auth"))
+        return;
+    std::string kept(text, length < sizeof g_ws_reply - 1 ? length : sizeof g_ws_reply - 1);
+    std::lock_guard<std::mutex> hold(mailbox.lock);
+    if (!mailbox.open) {
+        DEBUG_LOG("text before the command, dropped: %s\n", kept.c_str());
+        return;
+    }
+    if (mailbox.texts.size() == REPLY_MAILBOX_SIZE) {
+        DEBUG_LOG("reply mailbox full, oldest text dropped: %s\n", mailbox.texts.front().c_str());
+        mailbox.texts.pop_front();
+    }
+    mailbox.texts.push_back(std::move(kept));
+    set_flag(g_ws_reply_ready, 1);
+    mailbox.changed.notify_one();
 }
 
 void on_ws_binary(rws_client *, const char *data, uint32_t length)
@@ -171,10 +240,16 @@ void on_ws_disconnected(rws_client *client)
 {
     if (rws_fault *fault = rws_client_get_error(client))
         DEBUG_LOG("\nSocket disconnect with code, error: %i, %s", rws_fault_code(fault), rws_fault_text(fault));
+    std::lock_guard<std::mutex> hold(mailbox.lock);
+    if (mailbox.open && client == mailbox.channel) {
+        mailbox.channel_ended = true;
+        mailbox.changed.notify_one();
+    }
 }
 
 int open_command_channel(upgrade_run *run)
 {
+    rws_set_log(log_channel_line);
     if (device_channel_open(run->device_address, CAMERA_COMMAND_PORT, on_ws_disconnected, on_ws_connected,
                             on_ws_text, on_ws_binary) != 0)
         return channel_failure("connect ws to device fail!\n", -5);
@@ -203,19 +278,30 @@ int send_upgrade_command(upgrade_run *run)
                 "{\"cmd\":\"pc_firmware_up\", \"dev\":\"%d\", \"bin\":\"%s\", \"nver\":\"%s\", \"md5\":\"%s\", "
                 "\"url\":\"%s\"}",
                 1, "fac_firmware.bin", TARGET_FIRMWARE_VERSION, run->firmware_md5, run->image_url);
-    set_flag(g_ws_reply_ready, 0);
+    // Texts from here on may answer the command; anything earlier never does.
+    reply_mailbox_open(device_channel_client());
     if (device_channel_send(run->upgrade_command) == 0)
         return 0;
     DEBUG_LOG("send upgrade ws cli to device fail!\n");
+    reply_mailbox_close();
     device_channel_close();
     return stop_run(OUTCOME_SEND_FAILED, -6);
 }
 
 int await_reply(upgrade_run *run)
 {
-    reply_result result = wait_for_answer();
+    // Over USB a channel that has ended can bring no answer; over Wi-Fi the camera may drop it while
+    // it restarts its access point, and the recovery asks it after the full wait.
+    bool usb = std::strcmp(run->device_address, USB_CAMERA_ADDRESS) == 0;
+    reply_result result = wait_for_answer(usb);
+    reply_mailbox_close();
     device_channel_close();
-    DEBUG_LOG(result == REPLY_TIMEOUT ? "upgrade fail, response from device timeout!\n" : "ws msg send and get res ok!\n");
+    if (result == REPLY_TIMEOUT)
+        DEBUG_LOG("upgrade fail, response from device timeout!\n");
+    else if (result == REPLY_CHANNEL_ENDED)
+        DEBUG_LOG("upgrade fail, the device closed the command channel without an answer!\n");
+    else
+        DEBUG_LOG("ws msg send and get res ok!\n");
 
     switch (result) {
     case REPLY_SUCCESS:
@@ -227,7 +313,7 @@ int await_reply(upgrade_run *run)
     default:
         break;
     }
-    if (std::strcmp(run->device_address, USB_CAMERA_ADDRESS) == 0) {
+    if (usb) {
         DEBUG_LOG("upgrade fail!\n");
         set_flag(g_upgrade_ok, 0);
         raise_outcome(OUTCOME_UPGRADE_FAILED);

@@ -4,13 +4,17 @@
 
 #include "workstation.h"
 
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
 // ---- Process-wide flags (one byte each; zero at start) ----
 
 extern shared_flag g_silent_mode;     // "-s": result codes to flashret.txt, no message boxes
 extern shared_flag g_chinese_ui;      // Chinese texts and caption
 extern shared_flag g_upgrade_ok;      // success reported; also stops the spinner
 extern shared_flag g_ws_connected;    // the command channel has connected
-extern shared_flag g_ws_reply_ready;  // a reply from the camera waits in g_ws_reply
+extern shared_flag g_ws_reply_ready;  // a text from the camera waits in the reply mailbox
 
 // ---- Outcome reporting ----
 
@@ -161,8 +165,9 @@ int check_fits_database(const char *version); // 0 passes, -3 the database is ne
 
 // ---- The exchange with the camera ----
 
-// The camera's latest text (NUL-terminated; a longer one is cut to fit) and its length. Written by
-// the channel's worker while g_ws_reply_ready is clear, read by the driver while it is set.
+// The camera's text the driver took last (NUL-terminated; a longer one is cut to 8,191 bytes) and
+// its length. Written and read by the driver's thread only; the worker hands texts over through the
+// reply mailbox.
 extern char g_ws_reply[8192];
 extern int32_t g_ws_reply_len;
 
@@ -170,8 +175,30 @@ extern int32_t g_ws_reply_len;
 // shorten it; the tool never changes it.)
 extern int g_reply_limit_seconds;
 
-// The channel's callbacks, run on its worker thread.
+// The reply mailbox: the hand-over of the camera's texts from the channel's worker to the driver.
+// Opened just before the command is sent, for the channel that sends it; a text that arrives while
+// it is closed is logged and dropped. It keeps up to REPLY_MAILBOX_SIZE texts in arrival order (when
+// full, the oldest text not yet taken is dropped and logged), and notes the end of its channel.
+// g_ws_reply_ready is set while it holds a text.
+const int REPLY_MAILBOX_SIZE = 64;
 struct rws_client;
+void reply_mailbox_open(const rws_client *channel);
+void reply_mailbox_close();
+
+// What the exchange with the camera waits on and asks through: a steady clock in milliseconds, the
+// sleeps, the wait for the mailbox (up to ms, or until a text or the channel's end arrives; the
+// lock is held again on return) and the information-file download. Tests replace them, so that
+// the time limits are checked without waiting them out.
+struct exchange_hooks {
+    int64_t (*now_ms)();
+    void (*sleep_ms)(int ms);
+    void (*wait)(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms);
+    int (*download_device_info)(const char *device, int limit_ms);
+};
+extern exchange_hooks g_exchange_hooks;
+extern const exchange_hooks REAL_EXCHANGE_HOOKS;
+
+// The channel's callbacks, run on its worker thread; none of them waits.
 void on_ws_text(rws_client *client, const char *text, uint32_t length);
 void on_ws_binary(rws_client *client, const char *data, uint32_t length);
 void on_ws_connected(rws_client *client);
@@ -186,9 +213,10 @@ int open_command_channel(upgrade_run *run);
 // it. Returns 0, or -6 when it cannot be queued (channel closed, outcome raised, clean-up done).
 int send_upgrade_command(upgrade_run *run);
 
-// Waits for the camera's answer (no longer than g_reply_limit_seconds from the send), closes the
-// channel, rejoins the Wi-Fi and asks the camera again when the answer over Wi-Fi is not success,
-// and raises the final outcome. Returns the upgrade_ending.
+// Waits for the camera's answer (no longer than g_reply_limit_seconds from the send; over the USB
+// link no longer than the command channel lasts), closes the channel, rejoins the Wi-Fi and asks the
+// camera again when the answer over Wi-Fi is not success, and raises the final outcome. Returns the
+// upgrade_ending.
 int await_reply(upgrade_run *run);
 
 // ---- Logging ----

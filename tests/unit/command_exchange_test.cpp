@@ -1,13 +1,18 @@
-// The command and the camera's answers: the exact command text, the classification of replies,
-// the hand-over of texts from the channel's worker, and the outcome of each ending.
+// The command and the camera's answers: the exact command text, the classification of replies, the
+// hand-over of texts from the channel's worker, the time limits and the outcome of each ending. The
+// clock, the sleeps and the information-file download are test doubles: a limit of ten minutes is
+// checked in an instant.
 #include "driver.h"
 #include "recording_commands.h"
+#include "rws.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +21,36 @@ namespace {
 
 std::vector<int> raised;
 void record_outcome(int outcome) { raised.push_back(outcome); }
+
+// The test clock: every wait and sleep advances it at once. A wait advances it by a second at most,
+// as a wake-up each second would, so a script can act at a given time.
+int64_t fake_now;
+std::function<void(int64_t now)> at_each_wait;
+std::vector<int> slept;
+std::function<int(int attempt)> download_result;  // the recovery's downloads, numbered from 1
+int downloads;
+
+int64_t fake_now_ms() { return fake_now; }
+void fake_sleep_ms(int ms)
+{
+    slept.push_back(ms);
+    fake_now += ms;
+}
+void fake_wait(std::condition_variable &, std::unique_lock<std::mutex> &lock, int ms)
+{
+    lock.unlock();
+    fake_now += ms < 1000 ? ms : 1000;
+    if (at_each_wait)
+        at_each_wait(fake_now);
+    lock.lock();
+}
+int fake_download(const char *, int)
+{
+    downloads++;
+    return download_result ? download_result(downloads) : 1;
+}
+
+void text(const std::string &t) { on_ws_text(nullptr, t.data(), (uint32_t)t.size()); }
 
 struct exchange_test : ::testing::Test {
     upgrade_run run;
@@ -27,29 +62,34 @@ struct exchange_test : ::testing::Test {
         recording_commands::install();
         raised.clear();
         set_outcome_reporter(record_outcome);
-        set_flag(g_ws_reply_ready, 0);
         set_flag(g_upgrade_ok, 0);
-        g_reply_limit_seconds = 1;
+        g_exchange_hooks = {fake_now_ms, fake_sleep_ms, fake_wait, fake_download};
+        fake_now = 0;
+        at_each_wait = nullptr;
+        slept.clear();
+        download_result = nullptr;
+        downloads = 0;
+        reply_mailbox_close();
     }
     void TearDown() override
     {
+        reply_mailbox_close();
         recording_commands::restore();
         set_outcome_reporter(nullptr);
-        g_reply_limit_seconds = 600;
+        g_exchange_hooks = REAL_EXCHANGE_HOOKS;
+    }
+
+    // The command has gone out; the texts arrive in one burst; the driver waits.
+    int answer_with(const std::vector<std::string> &texts)
+    {
+        raised.clear();
+        set_flag(g_upgrade_ok, 0);
+        reply_mailbox_open(nullptr);
+        for (const auto &t : texts)
+            text(t);
+        return await_reply(&run);
     }
 };
-
-// Delivers the texts as the channel's worker does, one after the other, while the driver waits.
-int answer_with(upgrade_run *run, const std::vector<std::string> &texts)
-{
-    std::thread worker([&texts] {
-        for (const auto &t : texts)
-            on_ws_text(nullptr, t.data(), (uint32_t)t.size());
-    });
-    int ending = await_reply(run);
-    worker.join();
-    return ending;
-}
 
 } // namespace
 
@@ -66,52 +106,148 @@ TEST_F(exchange_test, RepliesAndTheirOutcomes)
         {{"{\"res\":\"fail\",\"code\":\"8\"}"}, OUTCOME_ALREADY_LATEST, ENDING_CLEANUP_ONLY},
         {{"fail\"8\""}, OUTCOME_ALREADY_LATEST, ENDING_CLEANUP_ONLY},
         {{"\"8\" fail"}, OUTCOME_UPGRADE_FAILED, ENDING_FULL},         // "8" only before "fail"
+        {{"{\"code\":\"8\",\"res\":\"fail\"}"}, OUTCOME_UPGRADE_FAILED, ENDING_FULL},
         {{"{\"res\":\"fail\",\"code\":\"3\"}"}, OUTCOME_UPGRADE_FAILED, ENDING_FULL},
         {{"auth", "progress 1", "progress 2", "ok"}, OUTCOME_UPGRADE_OK, ENDING_FULL},
+        {{"progress", "fail", "ok"}, OUTCOME_UPGRADE_FAILED, ENDING_FULL}, // arrival order decides
         {{"auth ok"}, OUTCOME_UPGRADE_FAILED, ENDING_FULL},             // dropped: the wait times out
         {{}, OUTCOME_UPGRADE_FAILED, ENDING_FULL},
     };
     for (const auto &c : cases) {
-        raised.clear();
-        set_flag(g_upgrade_ok, 0);
-        EXPECT_EQ(answer_with(&run, c.texts), c.ending) << (c.texts.empty() ? "(silence)" : c.texts.back());
-        EXPECT_EQ(raised, std::vector<int>{c.outcome}) << (c.texts.empty() ? "(silence)" : c.texts.back());
-        EXPECT_EQ(flag_is_set(g_upgrade_ok), c.outcome == OUTCOME_UPGRADE_OK);
+        const std::string name = c.texts.empty() ? "(silence)" : c.texts.back();
+        EXPECT_EQ(answer_with(c.texts), c.ending) << name;
+        EXPECT_EQ(raised, std::vector<int>{c.outcome}) << name;
+        EXPECT_EQ(flag_is_set(g_upgrade_ok), c.outcome == OUTCOME_UPGRADE_OK) << name;
     }
     EXPECT_TRUE(recording_commands::calls.empty());  // the USB link: no Wi-Fi command
 }
 
-// A text that does not fit the reply buffer is cut to fit with its terminator.
-TEST_F(exchange_test, LongTextsAreCut)
+// Texts that came before the command never answer it; a full mailbox drops its oldest text; a long
+// text is cut to fit g_ws_reply with its terminator.
+TEST_F(exchange_test, WhatTheMailboxKeeps)
 {
-    std::string text(10000, 'x');
-    on_ws_text(nullptr, text.data(), (uint32_t)text.size());
-    ASSERT_TRUE(flag_is_set(g_ws_reply_ready));
+    text("ok");
+    text("{\"res\":\"ok\"}");
+    EXPECT_FALSE(flag_is_set(g_ws_reply_ready));
+    answer_with({"fail"});
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+
+    std::vector<std::string> texts{"ok"};
+    for (int i = 0; i < REPLY_MAILBOX_SIZE; i++)
+        texts.push_back("progress " + std::to_string(i));
+    answer_with(texts);
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+    EXPECT_STREQ(g_ws_reply, "progress 63");
+
+    answer_with({std::string(10000, 'x')});
     EXPECT_EQ(g_ws_reply_len, 8191);
     EXPECT_EQ(std::strlen(g_ws_reply), 8191u);
-    set_flag(g_ws_reply_ready, 0);
-
     std::string binary(9000, 'b');
+    reply_mailbox_open(nullptr);
     on_ws_binary(nullptr, binary.data(), (uint32_t)binary.size());  // copied into its own buffer only
     EXPECT_FALSE(flag_is_set(g_ws_reply_ready));
 }
 
-// A second text waits until the driver has taken the first: nothing is overwritten while it reads.
-TEST_F(exchange_test, SecondTextWaitsForTheFirstToBeTaken)
+// The answer may come until 600 s after the send; the wait ends once they have passed.
+TEST_F(exchange_test, TheReplyLimitIsTenMinutes)
 {
-    on_ws_text(nullptr, "first", 5);
-    std::atomic<bool> delivered{false};
-    std::thread worker([&] {
-        on_ws_text(nullptr, "second", 6);
-        delivered = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(delivered);
-    EXPECT_STREQ(g_ws_reply, "first");
-    set_flag(g_ws_reply_ready, 0);  // taken
-    worker.join();
-    EXPECT_STREQ(g_ws_reply, "second");
-    EXPECT_EQ(g_ws_reply_len, 6);
+    answer_with({});
+    EXPECT_GT(fake_now, 600000);
+    EXPECT_LE(fake_now, 601000);
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+
+    fake_now = 0;
+    at_each_wait = [](int64_t now) {
+        if (now >= 599500 && now < 600500)
+            text("ok");
+    };
+    answer_with({});
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_OK});
+}
+
+// Over USB the wait ends as soon as the command's channel has ended with no text left; the end of
+// another channel (an earlier attempt) changes nothing. Over Wi-Fi the wait keeps its full time.
+TEST_F(exchange_test, TheEndOfTheChannel)
+{
+    rws_client *channel = rws_client_create(), *earlier = rws_client_create();
+    reply_mailbox_open(channel);
+    text("progress");
+    on_ws_disconnected(channel);
+    EXPECT_EQ(await_reply(&run), ENDING_FULL);
+    EXPECT_LT(fake_now, 1000);
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+
+    raised.clear();
+    reply_mailbox_open(channel);
+    text("ok");
+    on_ws_disconnected(channel);  // the answer came just before the end: it counts
+    await_reply(&run);
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_OK});
+
+    raised.clear();
+    reply_mailbox_open(channel);
+    on_ws_disconnected(earlier);
+    await_reply(&run);
+    EXPECT_GT(fake_now, 600000);
+
+    raised.clear();
+    fake_now = 0;
+    std::strcpy(run.device_address, "10.0.0.1");
+    reply_mailbox_open(channel);
+    on_ws_disconnected(channel);
+    await_reply(&run);
+    EXPECT_GT(fake_now, 600000);
+    EXPECT_EQ(downloads, 17);  // then the recovery asked the camera
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+    rws_client_disconnect(channel);
+    rws_client_disconnect(earlier);
+}
+
+// The Wi-Fi recovery asks the camera up to 17 times, 2 s apart, rejoining the Wi-Fi before each
+// try after the first; only the target version in the file it fetched counts as success.
+TEST_F(exchange_test, WifiRecoveryTriesSeventeenTimes)
+{
+    std::strcpy(run.device_address, "10.0.0.1");
+    download_result = [](int attempt) {
+        if (attempt < 17)
+            return 5;
+        return test_files::write_file(".deviceRelateInfo.txt", "QUORVANE_CAM418S*ver:2.0.16") ? 0 : 5;
+    };
+    answer_with({"fail"});
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_OK});
+    EXPECT_EQ(downloads, 17);
+    EXPECT_EQ(std::count(slept.begin(), slept.end(), 2000), 17);
+    const size_t first_run = recording_commands::commands().size();
+
+    downloads = 0;
+    slept.clear();
+    download_result = [](int) { return 5; };
+    answer_with({"fail"});
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+    EXPECT_EQ(downloads, 17);
+    // Seventeen rejoins in the first run, eighteen in the second (one more after its last try).
+    const size_t second_run = recording_commands::commands().size() - first_run;
+    EXPECT_GT(first_run, 0u);
+    EXPECT_EQ(second_run * 17, first_run * 18);
+    std::remove(".deviceRelateInfo.txt");
+}
+
+// A text that arrives at the instant the mailbox opens is either dropped or taken whole.
+TEST_F(exchange_test, TextAtTheInstantOfTheSend)
+{
+    for (int i = 0; i < 200; i++) {
+        raised.clear();
+        reply_mailbox_close();
+        std::thread worker([] { text("{\"res\":\"ok\"}"); });
+        reply_mailbox_open(nullptr);
+        worker.join();
+        await_reply(&run);
+        if (raised == std::vector<int>{OUTCOME_UPGRADE_OK}) {
+            EXPECT_STREQ(g_ws_reply, "{\"res\":\"ok\"}");
+        } else {
+            EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+        }
+    }
 }
 
 TEST_F(exchange_test, CommandTextAndAFailedSend)
