@@ -73,14 +73,29 @@ if [ "$link" = usb ]; then
   run noise-then-late-ok
   check "texts with neither word, then a late ok: result" "$result" ok0
 
+  echo "== a camera that speaks at once and ends at once =="
+  # Its greeting holds "fail": it must neither answer the command nor break the framing.
+  start_camera '"greeting":"{\"cmd\":\"hello\",\"res\":\"fail\"}"'
+  FACUP_TEST_REPLY_LIMIT=30 run greeting short
+  check "a greeting split behind the handshake reply, then ok: result" "$result" ok0
+  check "a greeting split behind the handshake reply: answered at once" "$([ $took -lt 20 ] && echo yes)" yes
+  for end in close reset; do
+    start_camera "\"after_answer\":\"$end\""
+    FACUP_TEST_REPLY_LIMIT=30 run ok-then-$end short
+    check "ok, then at once a TCP $end: result" "$result" ok0
+    check "ok, then at once a TCP $end: the camera ended it so" "$(camera_saw ws_end | wc -l)" 1
+  done
+
   echo "== silence =="
   start_camera '"answer":"none"'
   run no-answer short
   check "no answer: exit code" $rc 0
   check "no answer: result" "$result" err0
+  # With a 30-second limit, "at once" below means well before it.
   start_camera '"close_after_command":true'
-  run closed-after-command short
-  check "closed after the command: result (noticed by the time limit)" "$result" err0
+  FACUP_TEST_REPLY_LIMIT=30 run closed-after-command short
+  check "closed after the command: result" "$result" err0
+  check "closed after the command: noticed at once" "$([ $took -lt 20 ] && echo yes)" yes
   start_camera '"ws":"off"'
   run no-websocket
   check "no WebSocket: exit code" $rc "$(exit_code -7)"
@@ -99,6 +114,10 @@ else
   check "failure, then the camera shows 2.0.16: result" "$result" ok0
   check "Wi-Fi rejoined with the profile name" "$(grep -c -E 'connect CameraAP|con up CameraAP' "$E2E_COMMAND_LOG")" 3
   check "the information file asked again until it answered" "$(camera_saw http_away | wc -l)" 2
+  start_camera '"close_after_command":true' '"version_after":"2.0.16"'
+  run wifi-channel-closed short
+  check "the channel closed after the command over Wi-Fi: the recovery asked the camera" "$result" ok0
+  check "the channel closed after the command over Wi-Fi: the full wait first" "$([ $took -ge 3 ] && echo yes)" yes
   start_camera '"answer":"fail"'
   run wifi-still-old
   check "failure, then the camera shows its old version: result" "$result" err0

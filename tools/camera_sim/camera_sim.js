@@ -18,6 +18,12 @@
 //   reply_delay_ms       wait before answering
 //   answer               "auto" (judge the download) | "ok" | "fail" | "latest" | "none"
 //   close_after_command  close the WebSocket right after the command arrives, without answering
+//                        (the camera then shows version_after, if given, as if it had installed)
+//   greeting             a text the camera sends unasked right behind its handshake reply: the
+//                        reply and the frame's first 3 bytes go out in one write, the rest 100 ms
+//                        later (as a camera that greets at once may do)
+//   after_answer         "close" | "reset": the TCP connection ends the instant the answer is out,
+//                        without a close frame (as a camera that reboots at once may do)
 //   version_after        the version the information file shows after the answer
 //                        (default: "nver" after ok, unchanged otherwise)
 //   wifi_down_fetches    after the answer, this many information-file fetches get no answer,
@@ -45,6 +51,8 @@ const config = Object.assign(
     reply_delay_ms: 0,
     answer: 'auto',
     close_after_command: false,
+    greeting: null,
+    after_answer: null,
     version_after: null,
     wifi_down_fetches: 0,
     reboot_ms: 0,
@@ -150,6 +158,7 @@ async function upgrade(ws, command) {
   if (config.reply_delay_ms > 0) await new Promise((r) => setTimeout(r, config.reply_delay_ms));
   if (config.answer === 'none') return log('no_answer');
   send(ws, verdict === 'ok' ? REPLY_OK : verdict === 'latest' ? REPLY_LATEST : REPLY_FAIL);
+  if (config.after_answer) ws.endNow(config.after_answer);
 
   const before = version;
   if (config.version_after !== null) version = config.version_after;
@@ -171,6 +180,101 @@ function reboot() {
 
 // ---- WebSocket: the command channel ----
 
+// A command text from the tool, on either kind of channel.
+function onText(ws, text, isBinary) {
+  log('ws_text', { text, binary: isBinary });
+  let command = null;
+  try {
+    command = JSON.parse(text);
+  } catch (e) {
+    return;
+  }
+  if (!command || command.cmd !== 'pc_firmware_up') return;
+  log('command', command);
+  if (config.close_after_command) {
+    if (config.version_after !== null) {
+      version = config.version_after;
+      infoBody = null;
+    }
+    log('ws_close');
+    ws.close();
+    return;
+  }
+  upgrade(ws, command).catch((e) => log('error', { error: String(e) }));
+}
+
+// An unmasked server frame.
+function serverFrame(opcode, payload) {
+  const n = payload.length;
+  const head = n < 126 ? Buffer.from([0x80 | opcode, n]) : Buffer.from([0x80 | opcode, 126, n >> 8, n & 0xff]);
+  return Buffer.concat([head, payload]);
+}
+
+// The channel written by hand, for what the ws package will not do: bytes right behind the
+// handshake reply, and an end without a close frame right behind the answer.
+function rawChannel(req, socket) {
+  const accept = crypto
+    .createHash('sha1')
+    .update(req.headers['sec-websocket-key'] + '258EAFA5-E914-47DA-95CA-C5AB0DC11B65')
+    .digest('base64');
+  const reply = `HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: ${accept}\r\n\r\n`;
+  socket.setNoDelay(true);
+  const channel = {
+    send: (text) => socket.write(serverFrame(1, Buffer.from(text))),
+    close: () => socket.end(),
+    endNow: (how) => {
+      log('ws_end', { how });
+      // A reset waits until the answer has reached the system: a reset discards what is unsent.
+      if (how === 'reset') socket.write('', () => socket.resetAndDestroy());
+      else socket.end();
+    },
+  };
+  if (config.greeting !== null) {
+    const greeting = serverFrame(1, Buffer.from(config.greeting));
+    log('ws_send', { text: config.greeting, split: 3 });
+    socket.write(Buffer.concat([Buffer.from(reply), greeting.subarray(0, 3)]));
+    setTimeout(() => socket.write(greeting.subarray(3)), 100);
+  } else {
+    socket.write(reply);
+  }
+  log('ws_connected');
+  let pending = Buffer.alloc(0);
+  socket.on('data', (chunk) => {
+    pending = Buffer.concat([pending, chunk]);
+    for (;;) {
+      if (pending.length < 2) return;
+      const opcode = pending[0] & 0x0f;
+      let length = pending[1] & 0x7f;
+      let at = 2;
+      if (length === 126) {
+        if (pending.length < 4) return;
+        length = pending.readUInt16BE(2);
+        at = 4;
+      } else if (length === 127) {
+        if (pending.length < 10) return;
+        length = pending.readUInt32BE(6);
+        at = 10;
+      }
+      const masked = (pending[1] & 0x80) !== 0;
+      const mask = masked ? pending.subarray(at, at + 4) : null;
+      if (masked) at += 4;
+      if (pending.length < at + length) return;
+      const payload = Buffer.from(pending.subarray(at, at + length));
+      pending = pending.subarray(at + length);
+      if (mask) for (let i = 0; i < payload.length; i++) payload[i] ^= mask[i % 4];
+      if (opcode === 1) onText(channel, payload.toString(), false);
+      else if (opcode === 9) {
+        log('ws_ping', { payload: payload.toString() });
+        socket.write(serverFrame(10, payload));
+      } else if (opcode === 8) {
+        log('ws_closed', { code: 0 });
+        socket.end();
+      }
+    }
+  });
+  socket.on('error', (e) => log('ws_error', { error: String(e.code || e) }));
+}
+
 function startWs(done) {
   if (config.ws === 'off') return done();
   const wss = new WebSocketServer({ noServer: true });
@@ -185,26 +289,10 @@ function startWs(done) {
       socket.end('HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n');
       return;
     }
+    if (config.greeting !== null || config.after_answer) return rawChannel(req, socket);
     wss.handleUpgrade(req, socket, head, (ws) => {
       log('ws_connected');
-      ws.on('message', (data, isBinary) => {
-        const text = data.toString();
-        log('ws_text', { text, binary: isBinary });
-        let command = null;
-        try {
-          command = JSON.parse(text);
-        } catch (e) {
-          return;
-        }
-        if (!command || command.cmd !== 'pc_firmware_up') return;
-        log('command', command);
-        if (config.close_after_command) {
-          log('ws_close');
-          ws.close();
-          return;
-        }
-        upgrade(ws, command).catch((e) => log('error', { error: String(e) }));
-      });
+      ws.on('message', (data, isBinary) => onText(ws, data.toString(), isBinary));
       ws.on('ping', (payload) => log('ws_ping', { payload: payload.toString() }));
       ws.on('close', (code) => log('ws_closed', { code }));
       // The tool's close frame carries a message number where a status code belongs; the ws
