@@ -11,6 +11,7 @@
 #include "http_client_internal.h"
 #include "memory_transport.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -121,6 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             http_client_request(client, URL, FORM, sizeof FORM - 1, EXTRA, sizeof EXTRA - 1);
         code = http_client_last_error(client);
         check(client->body_bytes >= 0 && client->body_bytes <= client->body_capacity, "memory body bounds");
+        // The buffer follows the bytes that came, never the Content-Length announced.
+        check(client->body_capacity <= std::max(HTTP_BODY_FIRST_MAX, 2 * client->body_bytes),
+              "memory body larger than its bytes call for");
         if (client->memory_body && client->body_bytes > 0)
             check(client->memory_body[client->body_bytes] == '\0', "memory body not terminated");
     }

@@ -191,8 +191,12 @@ TARGETS = {
 
 # Inputs of faults the fuzzers found, per target, replayed with the seeds.
 REGRESSIONS = {
-    # A progress abort on the last bytes of a receive was reported as success.
-    "fuzz_http_response": [b"\x22HTTP/1.0 200 OK\r\n\r\nto the end"],
+    "fuzz_http_response": [
+        # A progress abort on the last bytes of a receive was reported as success.
+        b"\x22HTTP/1.0 200 OK\r\n\r\nto the end",
+        # A memory body sized from the announced Content-Length: 2 GiB allocated at the first byte.
+        b"\x01HTTP/1.1 200 OK\r\nContent-Length: 2147483647\r\n\r\nx",
+    ],
 }
 
 

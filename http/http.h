@@ -11,8 +11,9 @@ enum http_result {
     HTTP_OK = 0,
     HTTP_ERR_LOCAL_PATH = 2,          // the local path cannot be copied
     HTTP_ERR_RESPONSE = 4,            // malformed response, or the body could not be stored (no output
-                                      // file, file write failed, progress abort, memory exhausted), or a
-                                      // header name or value over 65,535 bytes
+                                      // file, file write failed, progress abort, memory exhausted, a
+                                      // memory body over HTTP_MEMORY_BODY_MAX), or a header name or
+                                      // value over 65,535 bytes
     HTTP_ERR_URL = 5,                 // the URL cannot be split
     HTTP_ERR_SCHEME = 6,              // a scheme other than "http://" or "https://"
     HTTP_ERR_NO_HOST = 7,             // no host in the URL (a relative redirect target, for example)
@@ -34,6 +35,9 @@ enum http_result {
 const int HTTP_MAX_REDIRECTS = 10;
 // Time limit of each wait when the client is given 0 or a negative value.
 const int32_t HTTP_DEFAULT_TIMEOUT_MS = 15000;
+// Largest body a request keeps in memory (http_client_get): one byte more fails it with code 4,
+// whatever Content-Length announced.
+const int32_t HTTP_MEMORY_BODY_MAX = 16 * 1024 * 1024;
 
 struct http_client;
 
@@ -76,9 +80,10 @@ int http_client_last_error(http_client *client);
 // HTTP status of the last response (0 when none was read); -1 without a client.
 int http_client_status(http_client *client);
 
-// Runs a request with method 0 (GET) or 1 (POST) whose body is kept in memory. Returns the body,
-// NUL-terminated and owned by the client (valid until its next request or release), or nullptr
-// when there was none; the result code is http_client_last_error.
+// Runs a request with method 0 (GET) or 1 (POST) whose body is kept in memory, up to
+// HTTP_MEMORY_BODY_MAX bytes. Returns the body, NUL-terminated and owned by the client (valid until
+// its next request or release), or nullptr when there was none; the result code is
+// http_client_last_error.
 char *http_client_get(http_client *client, const char *url, uint32_t method);
 // Runs a GET whose 2xx body goes to the file at local_path. Returns 0 on success, else the result
 // code (2 when the path cannot be copied), or -1 without a client.

@@ -39,6 +39,9 @@ const size_t HTTP_HEADER_MAX = 65535;
 const size_t HTTP_HOST_MAX = 255;
 // Bytes received and parsed per pass of the receive loop.
 const int HTTP_RECEIVE_CHUNK = 4096;
+// Largest first allocation of the memory body: Content-Length sizes it up to this, never beyond,
+// since a peer can announce any length; the body then grows by doubling as bytes arrive.
+const int32_t HTTP_BODY_FIRST_MAX = 65536;
 
 struct http_client {
     FILE *file;                  // open output file of the file sink

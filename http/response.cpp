@@ -140,27 +140,43 @@ int on_body_to_file(http_parser *parser, const char *bytes, size_t length)
     return std::fwrite(bytes, 1, length, client->file) == length ? 0 : -1;
 }
 
-// Memory sink: the body is kept in memory, sized first from Content-Length and grown whenever
-// the bytes would not fit, so no Content-Length can make it write past its buffer.
+// Makes room for needed bytes of memory body: the first allocation takes Content-Length up to
+// HTTP_BODY_FIRST_MAX, each later one doubles the room, so no announced length sizes the buffer
+// and no receive copies the whole body again. 0, or -1 past HTTP_MEMORY_BODY_MAX or without memory.
+int reserve_memory_body(http_client *client, int32_t needed)
+{
+    if (needed > HTTP_MEMORY_BODY_MAX)
+        return -1;
+    if (client->memory_body && needed <= client->body_capacity)
+        return 0;
+    int32_t capacity;
+    char *body;
+    if (!client->memory_body) {
+        capacity = client->content_length < HTTP_BODY_FIRST_MAX ? client->content_length : HTTP_BODY_FIRST_MAX;
+        capacity = needed > capacity ? needed : capacity;
+        body = static_cast<char *>(std::calloc((size_t)capacity + 1, 1));
+    } else {
+        capacity = client->body_capacity <= HTTP_MEMORY_BODY_MAX / 2 ? client->body_capacity * 2
+                                                                       : HTTP_MEMORY_BODY_MAX;
+        capacity = needed > capacity ? needed : capacity;
+        body = static_cast<char *>(std::realloc(client->memory_body, (size_t)capacity + 1));
+    }
+    if (!body)
+        return -1;
+    client->memory_body = body;
+    client->body_capacity = capacity;
+    return 0;
+}
+
+// Memory sink: the body is kept in memory, the buffer grown before the bytes are copied in.
 int on_body_to_memory(http_parser *parser, const char *bytes, size_t length)
 {
     http_client *client = client_of(parser);
-    if (length > (size_t)(INT32_MAX - 1 - client->body_bytes))
+    if (length > (size_t)(HTTP_MEMORY_BODY_MAX - client->body_bytes))
         return -1;
     int32_t needed = client->body_bytes + (int32_t)length;
-    if (!client->memory_body) {
-        int32_t capacity = client->content_length > needed ? client->content_length : needed;
-        client->memory_body = static_cast<char *>(std::calloc((size_t)capacity + 1, 1));
-        if (!client->memory_body)
-            return -1;
-        client->body_capacity = capacity;
-    } else if (needed > client->body_capacity) {
-        char *grown = static_cast<char *>(std::realloc(client->memory_body, (size_t)needed + 1));
-        if (!grown)
-            return -1;
-        client->memory_body = grown;
-        client->body_capacity = needed;
-    }
+    if (reserve_memory_body(client, needed) != 0)
+        return -1;
     std::memcpy(client->memory_body + client->body_bytes, bytes, length);
     client->body_bytes = needed;
     return 0;
@@ -170,12 +186,46 @@ int on_message_complete(http_parser *) { return 0; }
 
 // --- Request -----------------------------------------------------------------------------------
 
-// Once the headers are complete and the memory body is sized from Content-Length, the rest of the
-// body is received straight into it.
+// Once the headers are complete and the memory body exists, the rest of an announced body is
+// received straight into it, without the parser.
 bool receives_body_directly(const http_client *client)
 {
     return !(client->flags & HTTP_FLAG_FILE) && client->header_stage == HTTP_STAGE_COMPLETE &&
            client->memory_body && client->content_length != 0;
+}
+
+// A memory body at HTTP_MEMORY_BODY_MAX with more announced: it ends well only if the peer closes
+// now; one more byte is past what the client keeps. Returns the result code.
+int end_at_body_max(http_client *client)
+{
+    char extra;
+    int received = http_client_transfer(client, &extra, 1, HTTP_RECEIVE);
+    if (received < 0)
+        return set_result(client, HTTP_ERR_RECEIVE);
+    return received == 0 ? HTTP_OK : set_result(client, HTTP_ERR_RESPONSE);
+}
+
+// Receives the rest of an announced body into the memory body, growing it as it fills, until the
+// announced length is there or the peer closes. Returns the result code.
+int receive_rest_of_body(http_client *client)
+{
+    for (;;) {
+        int32_t left = client->content_length - client->body_bytes;
+        if (left <= 0)
+            return HTTP_OK;
+        if (client->body_bytes == HTTP_MEMORY_BODY_MAX)
+            return end_at_body_max(client);
+        if (reserve_memory_body(client, client->body_bytes + 1) != 0)
+            return set_result(client, HTTP_ERR_RESPONSE);
+        int room = client->body_capacity - client->body_bytes;
+        int wanted = left < room ? left : room;
+        int received = http_client_transfer(client, client->memory_body + client->body_bytes, wanted, HTTP_RECEIVE);
+        if (received < 0)
+            return set_result(client, HTTP_ERR_RECEIVE);
+        client->body_bytes += received;
+        if (received < wanted)
+            return HTTP_OK; // the peer closed: a body cut short is kept as it is
+    }
 }
 
 // Receives the response until the peer closes, a redirect is due or something fails. Returns the
@@ -184,33 +234,21 @@ int receive_response(http_client *client, http_parser *parser, const http_parser
 {
     char buffer[HTTP_RECEIVE_CHUNK + 1];
     for (;;) {
-        int received;
-        if (receives_body_directly(client)) {
-            int wanted = client->body_capacity - client->body_bytes;
-            received = wanted > 0 ? http_client_transfer(client, client->memory_body + client->body_bytes,
-                                                         wanted, HTTP_RECEIVE)
-                                  : 0;
-            if (received > 0) {
-                client->body_bytes += received;
-                return HTTP_OK;
-            }
-        } else {
-            std::memset(buffer, 0, sizeof buffer);
-            received = http_client_transfer(client, buffer, HTTP_RECEIVE_CHUNK, HTTP_RECEIVE);
-            if (received > 0) {
-                size_t parsed = http_parser_execute(parser, settings, buffer, (size_t)received);
-                if (client->flags & HTTP_FLAG_REDIRECT)
-                    return HTTP_OK;
-                // A callback that refuses the last bytes of a buffer (a failed write, a progress
-                // abort) stops the parser without shortening its count: its error state tells.
-                if (parsed != (size_t)received || HTTP_PARSER_ERRNO(parser) != HPE_OK)
-                    return set_result(client, HTTP_ERR_RESPONSE);
-            }
-        }
+        if (receives_body_directly(client))
+            return receive_rest_of_body(client);
+        std::memset(buffer, 0, sizeof buffer);
+        int received = http_client_transfer(client, buffer, HTTP_RECEIVE_CHUNK, HTTP_RECEIVE);
         if (received == 0)
             return HTTP_OK;
         if (received < 0)
             return set_result(client, HTTP_ERR_RECEIVE);
+        size_t parsed = http_parser_execute(parser, settings, buffer, (size_t)received);
+        if (client->flags & HTTP_FLAG_REDIRECT)
+            return HTTP_OK;
+        // A callback that refuses the last bytes of a buffer (a failed write, a progress abort)
+        // stops the parser without shortening its count: its error state tells.
+        if (parsed != (size_t)received || HTTP_PARSER_ERRNO(parser) != HPE_OK)
+            return set_result(client, HTTP_ERR_RESPONSE);
     }
 }
 

@@ -2,7 +2,6 @@
 #include "http_client_internal.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -76,12 +75,9 @@ int http_url_target(const char *url, const http_parser_url *parts, http_target *
     }
     if (!has_field(parts, UF_HOST))
         return HTTP_ERR_NO_HOST;
-    if (has_field(parts, UF_PORT)) {
-        char digits[8] = {0};
-        size_t n = parts->field_data[UF_PORT].len;
-        std::memcpy(digits, url + parts->field_data[UF_PORT].off, n < sizeof digits - 1 ? n : sizeof digits - 1);
-        target->port = (uint16_t)std::atoi(digits);
-    }
+    // The parser has read the port whole, leading zeros included, and refused one above 65535.
+    if (has_field(parts, UF_PORT))
+        target->port = parts->port;
     size_t host_length = parts->field_data[UF_HOST].len;
     if (host_length > HTTP_HOST_MAX)
         return HTTP_ERR_RESOLVE; // refused before it is copied

@@ -27,4 +27,19 @@ TEST(FuzzRegression, ProgressAbortOnTheLastBytesOfAReceive)
     EXPECT_EQ("", test_files::read_file(dir.file("f")));
 }
 
+// A peer's Content-Length never sizes the memory body: 2,147,483,647 made the client allocate 2 GiB
+// at the first body byte (found by fuzz_http_response). The bytes that came are kept all the same.
+TEST(FuzzRegression, HugeContentLengthInMemory)
+{
+    http_client_startup();
+    script_peer peer({{read_request(), send_bytes("HTTP/1.1 200 OK\r\nContent-Length: 2147483647\r\n\r\nx"),
+                       close_conn()}});
+    http_client *client = http_client_new();
+    http_client_set_timeout(client, 2000);
+    EXPECT_STREQ("x", http_client_get(client, peer.url("/m").c_str(), 0));
+    EXPECT_EQ(HTTP_OK, http_client_last_error(client));
+    EXPECT_LE(client->body_capacity, HTTP_BODY_FIRST_MAX);
+    http_client_free(client);
+}
+
 } // namespace

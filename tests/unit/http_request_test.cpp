@@ -83,6 +83,10 @@ TEST(HttpRequest, TargetOfUrl)
         {"HTTPS://camera.example/x", 0, 1, 443, "camera.example"},
         {"hTtPs://camera.example:8443", 0, 1, 8443, "camera.example"},
         {"http://192.168.88.1:8080/a?b#c", 0, 0, 8080, "192.168.88.1"},
+        // The port is read whole, however many leading zeros it has.
+        {"http://192.168.88.1:000000080/x", 0, 0, 80, "192.168.88.1"},
+        {"http://192.168.88.1:00000080/x", 0, 0, 80, "192.168.88.1"},
+        {"https://192.168.88.1:65535", 0, 1, 65535, "192.168.88.1"},
         {"ftp://192.168.88.1/file", HTTP_ERR_SCHEME, 0, 0, ""},
         {"/deviceRelateInfo.txt", HTTP_ERR_NO_HOST, 0, 0, ""},
     };
@@ -113,6 +117,7 @@ TEST(HttpRequest, RefusedUrls)
         int code;
     } cases[] = {
         {"cannot be split", "http://", 0, HTTP_ERR_URL},
+        {"port 65536", "http://127.0.0.1:65536/x", 0, HTTP_ERR_URL},
         {"no URL", "", 0, HTTP_ERR_URL},
         {"scheme ftp", "ftp://127.0.0.1/x", 0, HTTP_ERR_SCHEME},
         {"bare path", "/deviceRelateInfo.txt", 0, HTTP_ERR_NO_HOST},

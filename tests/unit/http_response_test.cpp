@@ -266,6 +266,45 @@ TEST(HttpResponse, MemorySink)
     }
 }
 
+// The memory body holds HTTP_MEMORY_BODY_MAX bytes and not one more, with Content-Length (received
+// straight into the growing body) or without (through the parser); a close right at the limit
+// still ends a body announced longer.
+TEST(HttpResponse, MemoryBodyLimit)
+{
+    http_client_startup();
+    const int32_t max = HTTP_MEMORY_BODY_MAX;
+    struct {
+        const char *name;
+        int32_t announced; // Content-Length, 0: none (body until the close)
+        int32_t sent;
+        int code;
+    } cases[] = {
+        {"announced and sent at the limit", max, max, 0},
+        {"announced past the limit, closed at it", max + 1, max, 0},
+        {"announced and sent past the limit", max + 1, max + 1, HTTP_ERR_RESPONSE},
+        {"until the close, at the limit", 0, max, 0},
+        {"until the close, past the limit", 0, max + 1, HTTP_ERR_RESPONSE},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string body((size_t)c.sent, 'L');
+        body.back() = 'E';
+        std::string head = c.announced ? "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(c.announced) + "\r\n\r\n"
+                                       : std::string("HTTP/1.0 200 OK\r\n\r\n");
+        script_peer peer({answer(head + body)});
+        // Freed before the peer, whatever fails: the peer may still be sending to it.
+        std::unique_ptr<http_client, void (*)(http_client *)> client(http_client_new(), http_client_free);
+        http_client_set_timeout(client.get(), 5000);
+        const char *got = http_client_get(client.get(), peer.url("/m").c_str(), 0);
+        EXPECT_EQ(c.code, http_client_last_error(client.get()));
+        EXPECT_LE(client->body_bytes, max);
+        if (c.code == 0) {
+            EXPECT_EQ((int32_t)body.size(), client->body_bytes);
+            EXPECT_TRUE(got && client->body_bytes == c.sent && body.compare(0, body.size(), got, body.size()) == 0);
+        }
+    }
+}
+
 // The progress callback sees each chunk with the Content-Length; a non-zero return aborts (4).
 TEST(HttpResponse, ProgressCallback)
 {
