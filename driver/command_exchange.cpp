@@ -11,7 +11,6 @@
 #include <cstring>
 #include <deque>
 #include <string>
-#include <thread>
 
 char g_ws_reply[8192];
 int32_t g_ws_reply_len;
@@ -31,8 +30,6 @@ int64_t steady_now_ms()
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
-
-void real_sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void real_wait(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms)
 {
@@ -179,7 +176,7 @@ void report_success()
 
 } // namespace
 
-const exchange_hooks REAL_EXCHANGE_HOOKS = {steady_now_ms, real_sleep_ms, real_wait, download_device_info};
+const exchange_hooks REAL_EXCHANGE_HOOKS = {steady_now_ms, sleep_ms, real_wait, download_device_info};
 exchange_hooks g_exchange_hooks = REAL_EXCHANGE_HOOKS;
 
 void reply_mailbox_open(const rws_client *channel)
@@ -272,7 +269,7 @@ int send_upgrade_command(upgrade_run *run)
 {
     md5_file_hex(run->firmware_path, run->firmware_md5);
     DEBUG_LOG("md5:%s.\n", run->firmware_md5);
-    format_text(run->image_url, sizeof run->image_url, "http://%s:%s/%s", run->host_address, "8234",
+    format_text(run->image_url, sizeof run->image_url, "http://%s:%s/%s", run->host_address, FILE_SERVER_PORT_TEXT,
                 run->firmware_file_name);
     format_text(run->upgrade_command, sizeof run->upgrade_command,
                 "{\"cmd\":\"pc_firmware_up\", \"dev\":\"%d\", \"bin\":\"%s\", \"nver\":\"%s\", \"md5\":\"%s\", "

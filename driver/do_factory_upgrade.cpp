@@ -2,10 +2,8 @@
 // which passes or ends the run with its exit code; the banner and the progress spinner.
 #include "driver.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 shared_flag g_upgrade_ok{0};
 shared_flag g_ws_connected{0};
@@ -125,7 +123,7 @@ int spinner_thread()
             break;
         }
         spinner_step(n);
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        sleep_ms(1000);
     }
     std::printf("\n");
     return 0;

@@ -1,6 +1,7 @@
 // The request core of the file server: head reading, request rules, content types and replies.
 // No I/O here; server.cpp feeds it the bytes of a connection.
 #include "file_server.h"
+#include "text_util.h"
 
 #include <cstdio>
 #include <cstring>
@@ -102,17 +103,10 @@ static int split_words(const char *line, word *words, int max)
     return n;
 }
 
-static char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
-
 // True when the len bytes at s equal the text, letters compared without case.
 static bool equals_ignoring_case(const char *s, size_t len, const char *text)
 {
-    if (std::strlen(text) != len)
-        return false;
-    for (size_t i = 0; i < len; i++)
-        if (lower(s[i]) != lower(text[i]))
-            return false;
-    return true;
+    return std::strlen(text) == len && ascii_equal_nocase(s, text, len);
 }
 
 // Length of the percent-encoded dot ("%2e") or space ("%20") at s, else 0; *dot tells which.
@@ -120,7 +114,7 @@ static size_t encoded_dot_or_space(const char *s, size_t left, bool *dot)
 {
     if (left < 3 || s[0] != '%' || s[1] != '2')
         return 0;
-    *dot = lower(s[2]) == 'e';
+    *dot = ascii_lower(s[2]) == 'e';
     return (*dot || s[2] == '0') ? 3 : 0;
 }
 

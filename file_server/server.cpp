@@ -3,6 +3,7 @@
 #include "file_server.h"
 #include "file_transfer.h"
 #include "platform.h"
+#include "text_util.h"
 
 #include <chrono>
 #include <climits>
@@ -255,7 +256,7 @@ int file_server_run(const file_server_config &config)
         if (s == NO_SOCKET) {
             // A client gone before its turn, or no descriptors left: pause instead of spinning.
             if (socket_last_error() != SOCK_ERR_INTERRUPTED)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                sleep_ms(10);
             continue;
         }
         {

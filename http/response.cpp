@@ -1,6 +1,7 @@
 // The client record, the request routine with its redirects, the receive loop that feeds the
 // parser, the header capture and the two body sinks.
 #include "http_client_internal.h"
+#include "text_util.h"
 
 #include <climits>
 #include <cstdlib>
@@ -37,13 +38,8 @@ char *copy_text(const char *text, size_t length)
 
 bool equal_ignoring_case(const char *a, const char *b)
 {
-    for (; *a && *b; a++, b++) {
-        char x = (*a >= 'A' && *a <= 'Z') ? (char)(*a - 'A' + 'a') : *a;
-        char y = (*b >= 'A' && *b <= 'Z') ? (char)(*b - 'A' + 'a') : *b;
-        if (x != y)
-            return false;
-    }
-    return *a == *b;
+    size_t n = std::strlen(a);
+    return std::strlen(b) == n && ascii_equal_nocase(a, b, n);
 }
 
 // Closes the file of the file sink; false when buffered bytes could not be written.

@@ -1,5 +1,6 @@
 // URLs and requests: splitting a URL into its target, and writing the request text piece by piece.
 #include "http_client_internal.h"
+#include "text_util.h"
 
 #include <cstdio>
 #include <cstring>
@@ -22,16 +23,7 @@ bool has_field(const http_parser_url *parts, int field) { return (parts->field_s
 bool starts_ignoring_case(const char *text, size_t available, const char *literal)
 {
     size_t n = std::strlen(literal);
-    if (available < n)
-        return false;
-    for (size_t i = 0; i < n; i++) {
-        unsigned char a = (unsigned char)text[i], b = (unsigned char)literal[i];
-        if (a >= 'A' && a <= 'Z')
-            a = (unsigned char)(a - 'A' + 'a');
-        if (a != b)
-            return false;
-    }
-    return true;
+    return available >= n && ascii_equal_nocase(text, literal, n);
 }
 
 // Sends one piece; a piece is sent whole or the request fails.

@@ -3,6 +3,8 @@
 // a path format is filled with the brand word unless its comment says otherwise.
 #pragma once
 
+#include "text_util.h"
+
 // The word that names the working root ("C:\quorvane_facup", "/var/lib/quorvane_facup").
 #define FACUP_BRAND_WORD "quorvane"
 
@@ -24,8 +26,8 @@
 #define CMD_KILL_NODE "taskkill /F /IM node.exe"
 #define CMD_LIST_SHTTPD "tasklist | findstr \"Shttpd.exe\""
 #define CMD_KILL_SHTTPD "taskkill /F /IM Shttpd.exe"
-#define CMD_SHTTPD_FMT "C://%s_facup//units//Shttpd.exe 8234 \"C://%s_facup//firmware\""
-#define CMD_NODE_FMT "C:/%s_facup/units/node.exe C:/%s_facup/units/httpd.js 8234 \"C:/%s_facup/firmware\""
+#define CMD_SHTTPD_FMT "C://%s_facup//units//Shttpd.exe " FILE_SERVER_PORT_TEXT " \"C://%s_facup//firmware\""
+#define CMD_NODE_FMT "C:/%s_facup/units/node.exe C:/%s_facup/units/httpd.js " FILE_SERVER_PORT_TEXT " \"C:/%s_facup/firmware\""
 
 #define PATH_WORKING_ROOT_FMT "C:\\%s_facup"
 #define PATH_UNITS_DIR_FMT "C:\\%s_facup\\units"
@@ -63,8 +65,8 @@
 #define CMD_KILL_NODE "pkill -KILL -f '^/var/lib/" FACUP_BRAND_WORD "_facup/units/node '"
 #define CMD_LIST_SHTTPD "pgrep -f '^/var/lib/" FACUP_BRAND_WORD "_facup/units/Shttpd '"
 #define CMD_KILL_SHTTPD "pkill -KILL -f '^/var/lib/" FACUP_BRAND_WORD "_facup/units/Shttpd '"
-#define CMD_SHTTPD_FMT "/var/lib/%s_facup/units/Shttpd 8234 \"/var/lib/%s_facup/firmware\""
-#define CMD_NODE_FMT "/var/lib/%s_facup/units/node /var/lib/%s_facup/units/httpd.js 8234 \"/var/lib/%s_facup/firmware\""
+#define CMD_SHTTPD_FMT "/var/lib/%s_facup/units/Shttpd " FILE_SERVER_PORT_TEXT " \"/var/lib/%s_facup/firmware\""
+#define CMD_NODE_FMT "/var/lib/%s_facup/units/node /var/lib/%s_facup/units/httpd.js " FILE_SERVER_PORT_TEXT " \"/var/lib/%s_facup/firmware\""
 
 #define PATH_WORKING_ROOT_FMT "/var/lib/%s_facup"
 #define PATH_UNITS_DIR_FMT "/var/lib/%s_facup/units"

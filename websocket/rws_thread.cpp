@@ -3,6 +3,7 @@
 // never joined by the client: each finished thread reaps the one that finished before it, and the
 // record of the last one stays until the process ends.
 #include "rws_private.h"
+#include "text_util.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -94,7 +95,7 @@ rws_thread rws_thread_start(void (*fn)(void *), void *arg)
     return t;
 }
 
-void rws_thread_sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void rws_thread_sleep(int ms) { sleep_ms(ms); }
 
 bool rws_thread_wait_all(int ms)
 {

@@ -3,7 +3,6 @@
 
 #include "commands.h"
 
-#include <cstdarg>
 #include <cstring>
 
 shared_flag g_upgrade_quit{0};
@@ -12,15 +11,6 @@ platform_mutex *g_instance_mutex = nullptr;
 
 command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, platform_spawn_piped,
                                  platform_thread_start};
-
-bool format_text(char *out, size_t size, const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(out, size, format, args);
-    va_end(args);
-    return n >= 0 && (size_t)n < size;
-}
 
 namespace {
 

@@ -3,8 +3,6 @@
 
 #include "commands.h"
 
-#include <chrono>
-#include <thread>
 
 namespace {
 
@@ -13,8 +11,6 @@ const char INSTANCE_MUTEX_NAME[] = "dozez_upgrader";
 // An existing Shttpd of more than this size is kept as it is.
 const uint32_t KEEP_PROGRAM_ABOVE = 307199;
 
-void sleep_one_second() { std::this_thread::sleep_for(std::chrono::seconds(1)); }
-
 // Makes sure the directory exists: creates it when missing and looks again after a second. Raises
 // the outcome and cleans up when it is still missing.
 bool ensure_directory(const char *path, int outcome)
@@ -22,7 +18,7 @@ bool ensure_directory(const char *path, int outcome)
     if (platform_exists(path))
         return true;
     platform_mkdir(path);
-    sleep_one_second();
+    sleep_ms(1000);
     if (platform_exists(path))
         return true;
     raise_outcome(outcome);
@@ -75,7 +71,7 @@ int prepare_workstation()
         raise_outcome(OUTCOME_SHTTPD_NOT_WRITTEN);
         return -4;
     }
-    sleep_one_second();
+    sleep_ms(1000);
     if (platform_exists(program))
         return 0;
     raise_outcome(OUTCOME_SHTTPD_MISSING);

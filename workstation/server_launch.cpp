@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -25,10 +24,7 @@ std::mutex g_launch_lock;
 unsigned g_launch_generation = 0;              // guarded by g_launch_lock
 std::atomic<int> g_node_launchers_waiting{0};  // node launchers blocked in their command
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// The file server's port, and how long the start waits for it to listen after its first second.
-const int FILE_SERVER_PORT = 8234;
+// How long the start waits for the file server to listen after its first second.
 const int LISTEN_WAIT_MS = 10000;
 
 // True when something on this PC accepts a TCP connection on the port.

@@ -4,16 +4,11 @@
 
 #include "outcome_ids.h"
 #include "platform.h"
+#include "text_util.h"
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-
-// ---- Flags shared between threads: one byte each, set with release and read with acquire ----
-
-using shared_flag = std::atomic<uint8_t>;
-inline void set_flag(shared_flag &flag, uint8_t value) { flag.store(value, std::memory_order_release); }
-inline bool flag_is_set(const shared_flag &flag) { return flag.load(std::memory_order_acquire) != 0; }
 
 // Set first by cleanup_workstation and never cleared: tells the spinner to stop.
 extern shared_flag g_upgrade_quit;
@@ -23,14 +18,6 @@ extern const char *const g_brand_word;
 
 // The single-instance guard while this run holds it; null otherwise.
 extern platform_mutex *g_instance_mutex;
-
-// Formats into a buffer of size bytes like snprintf. Returns false when the text did not fit (it is
-// then cut, and still terminated).
-bool format_text(char *out, size_t size, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 3, 4)))
-#endif
-    ;
 
 // ---- Outcomes ----
 

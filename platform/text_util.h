@@ -1,0 +1,35 @@
+// Small services the tool's libraries share: bounded formatting, ASCII case folding, a sleep, and
+// the one-byte flags that threads hand each other. No system knowledge lives here.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// The port of the local file server, as a number and as text (command lines, the image URL).
+#define FILE_SERVER_PORT 8234
+#define FACUP_TEXT_OF_(x) #x
+#define FACUP_TEXT_OF(x) FACUP_TEXT_OF_(x)
+#define FILE_SERVER_PORT_TEXT FACUP_TEXT_OF(FILE_SERVER_PORT)
+
+// Formats into a buffer of size bytes like snprintf. Returns false when the text did not fit (it is
+// then cut, and still terminated).
+bool format_text(char *out, size_t size, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+// An ASCII letter in lower case; any other byte as it is.
+inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+
+// True when the n bytes at a and at b are the same, ASCII letters compared without case.
+bool ascii_equal_nocase(const char *a, const char *b, size_t n);
+
+// Suspends the calling thread for ms milliseconds.
+void sleep_ms(int ms);
+
+// A flag shared between threads: one byte, set with release and read with acquire.
+using shared_flag = std::atomic<uint8_t>;
+inline void set_flag(shared_flag &flag, uint8_t value) { flag.store(value, std::memory_order_release); }
+inline bool flag_is_set(const shared_flag &flag) { return flag.load(std::memory_order_acquire) != 0; }
