@@ -169,7 +169,7 @@ extern rws_client *g_ws_client;
 // Clients made and not yet released in this process (for tests of the lifetime rules).
 int rws_live_clients();
 
-// ---- client internals (rws_socketpub) --------------------------------------------------------------
+// ---- client internals (rws_client) --------------------------------------------------------------
 void rws_fault_clear(rws_client *c);
 void rws_fault_set(rws_client *c, int code, const char *text);
 void rws_client_free(rws_client *c);
@@ -222,7 +222,7 @@ void rws_handshake_skip_reply(rws_client *c);
 // opcode with FIN set.
 bool rws_starts_frame(uint8_t first);
 
-// ---- worker (rws_socketpriv) --------------------------------------------------------------------------
+// ---- worker (rws_worker) --------------------------------------------------------------------------
 void rws_worker_main(void *client);
 bool rws_send_bytes(rws_client *c, const void *data, size_t size);
 bool rws_read_socket(rws_client *c);
