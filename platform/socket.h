@@ -14,6 +14,7 @@
 using socket_t = SOCKET;
 const socket_t NO_SOCKET = INVALID_SOCKET;
 using socklen_value = int;
+using socket_io_size = int; // the length argument of send and recv
 
 // Socket error codes as the platform reports them.
 const int SOCK_ERR_INTERRUPTED = WSAEINTR;      // 10004
@@ -51,6 +52,7 @@ const int SOCK_SEND_FLAGS = 0;
 using socket_t = int;
 const socket_t NO_SOCKET = -1;
 using socklen_value = socklen_t;
+using socket_io_size = size_t; // the length argument of send and recv
 
 const int SOCK_ERR_INTERRUPTED = EINTR;
 const int SOCK_ERR_WOULD_BLOCK = EWOULDBLOCK;

@@ -74,7 +74,7 @@ static bool read_header(const uint8_t *buffer, uint64_t length, uint32_t *header
     if (buffer == nullptr || length < 2)
         return false;
     uint32_t len7 = buffer[1] & 0x7f;
-    uint32_t size = 2 + ((buffer[1] & 0x80) ? 4 : 0) + (len7 == 126 ? 2 : 0) + (len7 == 127 ? 8 : 0);
+    uint32_t size = 2u + ((buffer[1] & 0x80) ? 4u : 0u) + (len7 == 126 ? 2u : 0u) + (len7 == 127 ? 8u : 0u);
     if (length < size)
         return false;
     if (len7 <= 125)
