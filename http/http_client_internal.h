@@ -53,7 +53,8 @@ struct http_client {
     void *progress_user;         // handed back to the progress callback
     http_progress_fn progress;   // called for each body chunk of the file sink
     int32_t body_bytes;          // bytes stored in the memory body
-    int32_t content_length;      // last Content-Length, 0 when none or beyond 2,147,483,647
+    int32_t content_length;      // Content-Length of the current response, 0 when none or beyond
+                                 // 2,147,483,647
     uint32_t method;             // 0 GET, 1 POST
     uint32_t tls;                // 1 when the current URL is "https://"
     uint16_t name_capacity;      // bytes allocated for the header name, without its NUL
@@ -71,6 +72,7 @@ struct http_client {
     // Beyond the basic record:
     uint8_t tls_no_verify;       // 1: "https://" servers are not authenticated
     int32_t body_capacity;       // bytes allocated for the memory body, without its NUL
+    int32_t body_start;          // memory body bytes stored before the current response began
 };
 
 // --- URL and request ---------------------------------------------------------------------------

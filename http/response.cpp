@@ -74,6 +74,16 @@ void release_exchange(http_client *client)
 
 // --- Parser callbacks --------------------------------------------------------------------------
 
+// A new response begins (after a 1xx interim one, say): what an earlier response announced does not
+// frame this one, and the bytes the memory body holds so far are not part of this response's body.
+int on_message_begin(http_parser *parser)
+{
+    http_client *client = client_of(parser);
+    client->content_length = 0;
+    client->body_start = client->body_bytes;
+    return 0;
+}
+
 int on_status(http_parser *parser, const char *, size_t)
 {
     client_of(parser)->status = (int16_t)parser->status_code;
@@ -182,12 +192,15 @@ int on_message_complete(http_parser *) { return 0; }
 
 // --- Request -----------------------------------------------------------------------------------
 
-// Once the headers are complete and the memory body exists, the rest of an announced body is
-// received straight into it, without the parser.
-bool receives_body_directly(const http_client *client)
+// Once the headers of a final response are complete and the memory body exists, the rest of a body
+// that this response's own Content-Length announced is received straight into it, without the
+// parser. A chunked body keeps its framing and a 1xx response is followed by another: both stay
+// with the parser.
+bool receives_body_directly(const http_client *client, const http_parser *parser)
 {
     return !(client->flags & HTTP_FLAG_FILE) && client->header_stage == HTTP_STAGE_COMPLETE &&
-           client->memory_body && client->content_length != 0;
+           client->memory_body && client->content_length != 0 && !(parser->flags & F_CHUNKED) &&
+           client->status >= 200;
 }
 
 // A memory body at HTTP_MEMORY_BODY_MAX with more announced: it ends well only if the peer closes
@@ -206,7 +219,7 @@ int end_at_body_max(http_client *client)
 int receive_rest_of_body(http_client *client)
 {
     for (;;) {
-        int32_t left = client->content_length - client->body_bytes;
+        int32_t left = client->content_length - (client->body_bytes - client->body_start);
         if (left <= 0)
             return HTTP_OK;
         if (client->body_bytes == HTTP_MEMORY_BODY_MAX)
@@ -230,7 +243,7 @@ int receive_response(http_client *client, http_parser *parser, const http_parser
 {
     char buffer[HTTP_RECEIVE_CHUNK + 1];
     for (;;) {
-        if (receives_body_directly(client))
+        if (receives_body_directly(client, parser))
             return receive_rest_of_body(client);
         std::memset(buffer, 0, sizeof buffer);
         int received = http_client_transfer(client, buffer, HTTP_RECEIVE_CHUNK, HTTP_RECEIVE);
@@ -254,7 +267,7 @@ void reset_for_exchange(http_client *client)
 {
     release_exchange(client);
     client->flags &= (uint8_t) ~(HTTP_FLAG_REDIRECT | HTTP_FLAG_TRAILERS);
-    client->body_bytes = client->body_capacity = 0;
+    client->body_bytes = client->body_capacity = client->body_start = 0;
     client->content_length = 0;
     client->header_stage = HTTP_STAGE_NONE;
     client->status = 0;
@@ -281,6 +294,7 @@ int run_exchange(http_client *client, const char *url, const char *form_body, in
 
     http_parser_settings settings;
     std::memset(&settings, 0, sizeof settings);
+    settings.on_message_begin = on_message_begin;
     settings.on_status = on_status;
     settings.on_header_field = on_header_field;
     settings.on_header_value = on_header_value;

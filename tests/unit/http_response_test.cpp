@@ -49,10 +49,10 @@ outcome download(const std::string &url, const std::string &path, int timeout_ms
     return result;
 }
 
-// A response head padded so that its next byte lands at offset `at`.
-std::string head_padded_to(size_t at)
+// A 200 response head after `before`, padded so that the next byte lands at offset `at`.
+std::string head_padded_to(size_t at, const std::string &before = "")
 {
-    std::string head = "HTTP/1.1 200 OK\r\nX-Pad: ";
+    std::string head = before + "HTTP/1.1 200 OK\r\nX-Pad: ";
     head += std::string(at - head.size() - 2, 'p');
     return head + "\r\n";
 }
@@ -263,6 +263,45 @@ TEST(HttpResponse, MemorySink)
         EXPECT_EQ('\0', body[client->body_bytes]);
         EXPECT_LE(client->body_bytes, client->body_capacity);
         http_client_free(client);
+    }
+}
+
+// A 1xx interim response with a Content-Length (the parser reads that many bytes as its body, and
+// the memory sink keeps them) before the final response: the final body, received partly straight
+// into memory, is neither framed nor ended by what the interim response announced.
+TEST(HttpResponse, InterimResponseBeforeMemoryBody)
+{
+    http_client_startup();
+    const std::string interim = "HTTP/1.1 100 Continue\r\nContent-Length: 4\r\n\r\nabcd";
+    const std::string chunked_end = "Transfer-Encoding: chunked\r\n\r\n", length_end = "Content-Length: 6000\r\n\r\n";
+    std::string chunks, chunked_body, final_body(6000, 'f'), long_interim(5000, 'i');
+    for (char c : {'x', 'y', 'z'}) {
+        chunks += "bb8\r\n" + std::string(3000, c) + "\r\n";
+        chunked_body += std::string(3000, c);
+    }
+    chunks += "0\r\n\r\n";
+    struct {
+        const char *name;
+        std::string response;
+        std::string body;
+    } cases[] = {
+        {"chunked 200 whose head ends the first receive",
+         head_padded_to(HTTP_RECEIVE_CHUNK - chunked_end.size(), interim) + chunked_end + chunks, "abcd" + chunked_body},
+        {"200 with Content-Length whose head ends the first receive",
+         head_padded_to(HTTP_RECEIVE_CHUNK - length_end.size(), interim) + length_end + final_body, "abcd" + final_body},
+        {"interim body past the first receive",
+         "HTTP/1.1 100 Continue\r\nContent-Length: 5000\r\n\r\n" + long_interim + ok_response("final"),
+         long_interim + "final"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        script_peer peer({answer(c.response)});
+        std::unique_ptr<http_client, void (*)(http_client *)> client(http_client_new(), http_client_free);
+        http_client_set_timeout(client.get(), 2000);
+        const char *body = http_client_get(client.get(), peer.url("/m").c_str(), 0);
+        EXPECT_EQ(HTTP_OK, http_client_last_error(client.get()));
+        EXPECT_EQ(200, http_client_status(client.get()));
+        EXPECT_EQ(c.body, body ? std::string(body, (size_t)client->body_bytes) : "");
     }
 }
 
