@@ -84,21 +84,24 @@ struct http_target {
     char host[HTTP_HOST_MAX + 1];
 };
 
-// Splits url over its whole length. 0, or 5 when it cannot be split.
-int http_split_url(const char *url, http_parser_url *parts);
-// The target of a split URL. 0, or 6 (scheme), 7 (no host), 9 (host over 255 characters).
-int http_url_target(const char *url, const http_parser_url *parts, http_target *target);
-// Sends the request for a split URL piece by piece with the client's method. 0, or 16 when a
-// piece could not be sent.
-int http_send_request(http_client *client, const char *url, const http_parser_url *parts,
+// Splits url over its whole length. HTTP_OK, or HTTP_ERR_URL when it cannot be split.
+http_result http_split_url(const char *url, http_parser_url *parts);
+// The target of a split URL. HTTP_OK, or HTTP_ERR_SCHEME, HTTP_ERR_NO_HOST, or HTTP_ERR_RESOLVE for
+// a host over HTTP_HOST_MAX characters.
+http_result http_url_target(const char *url, const http_parser_url *parts, http_target *target);
+// Sends the request for a split URL piece by piece with the client's method. HTTP_OK, or
+// HTTP_ERR_SEND when a piece could not be sent.
+http_result http_send_request(http_client *client, const char *url, const http_parser_url *parts,
                       const char *form_body, int32_t body_length, const char *extra_headers,
                       int32_t headers_length);
 
 // --- Transport ---------------------------------------------------------------------------------
 
 // Resolves, creates, configures and connects the client's socket, then runs the TLS handshake for
-// "https://". 0, or 6, 7, 9, 10, 11, 12, 13, 14 or 24.
-int http_client_connect(http_client *client, const char *url, const http_parser_url *parts);
+// "https://". HTTP_OK, or the first failure: the codes of http_url_target, then HTTP_ERR_RESOLVE,
+// HTTP_ERR_SOCKET, HTTP_ERR_LINGER, HTTP_ERR_NONBLOCKING, HTTP_ERR_CONNECT, HTTP_ERR_CONNECT_WAIT
+// or HTTP_ERR_TLS.
+http_result http_client_connect(http_client *client, const char *url, const http_parser_url *parts);
 // Waits until the client's socket meets one of flags (SOCKET_WAIT_*), for at most ms in all,
 // going on with the remaining time after a signal. 0 ready, -1 not (time-out, select failure or
 // a pending socket error).

@@ -14,7 +14,8 @@ const size_t FILE_BUFFER_BYTES = 65536;
 
 http_client *client_of(http_parser *parser) { return static_cast<http_client *>(parser->data); }
 
-int set_result(http_client *client, int code)
+// Stores code as the client's last result and returns it.
+http_result set_result(http_client *client, http_result code)
 {
     client->last_result = (int8_t)code;
     return code;
@@ -148,13 +149,13 @@ int on_body_to_file(http_parser *parser, const char *bytes, size_t length)
 
 // Makes room for needed bytes of memory body: the first allocation takes Content-Length up to
 // HTTP_BODY_FIRST_MAX, each later one doubles the room, so no announced length sizes the buffer
-// and no receive copies the whole body again. 0, or -1 past HTTP_MEMORY_BODY_MAX or without memory.
-int reserve_memory_body(http_client *client, int32_t needed)
+// and no receive copies the whole body again. False past HTTP_MEMORY_BODY_MAX or without memory.
+bool reserve_memory_body(http_client *client, int32_t needed)
 {
     if (needed > HTTP_MEMORY_BODY_MAX)
-        return -1;
+        return false;
     if (client->memory_body && needed <= client->body_capacity)
-        return 0;
+        return true;
     int32_t capacity;
     char *body;
     if (!client->memory_body) {
@@ -168,10 +169,10 @@ int reserve_memory_body(http_client *client, int32_t needed)
         body = static_cast<char *>(std::realloc(client->memory_body, (size_t)capacity + 1));
     }
     if (!body)
-        return -1;
+        return false;
     client->memory_body = body;
     client->body_capacity = capacity;
-    return 0;
+    return true;
 }
 
 // Memory sink: the body is kept in memory, the buffer grown before the bytes are copied in.
@@ -181,7 +182,7 @@ int on_body_to_memory(http_parser *parser, const char *bytes, size_t length)
     if (length > (size_t)(HTTP_MEMORY_BODY_MAX - client->body_bytes))
         return -1;
     int32_t needed = client->body_bytes + (int32_t)length;
-    if (reserve_memory_body(client, needed) != 0)
+    if (!reserve_memory_body(client, needed))
         return -1;
     std::memcpy(client->memory_body + client->body_bytes, bytes, length);
     client->body_bytes = needed;
@@ -203,20 +204,21 @@ bool receives_body_directly(const http_client *client, const http_parser *parser
            client->status >= 200;
 }
 
-// A memory body at HTTP_MEMORY_BODY_MAX with more announced: it ends well only if the peer closes
-// now; one more byte is past what the client keeps. Returns the result code.
-int end_at_body_max(http_client *client)
+// A memory body at HTTP_MEMORY_BODY_MAX with more announced: HTTP_OK only if the peer closes now;
+// one more byte is past what the client keeps (HTTP_ERR_RESPONSE).
+http_result end_at_body_max(http_client *client)
 {
     char extra;
     int received = http_client_transfer(client, &extra, 1, HTTP_RECEIVE);
     if (received < 0)
-        return set_result(client, HTTP_ERR_RECEIVE);
-    return received == 0 ? HTTP_OK : set_result(client, HTTP_ERR_RESPONSE);
+        return HTTP_ERR_RECEIVE;
+    return received == 0 ? HTTP_OK : HTTP_ERR_RESPONSE;
 }
 
 // Receives the rest of an announced body into the memory body, growing it as it fills, until the
-// announced length is there or the peer closes. Returns the result code.
-int receive_rest_of_body(http_client *client)
+// announced length is there or the peer closes: HTTP_OK, HTTP_ERR_RECEIVE, or HTTP_ERR_RESPONSE
+// when the body cannot be stored.
+http_result receive_rest_of_body(http_client *client)
 {
     for (;;) {
         int32_t left = client->content_length - (client->body_bytes - client->body_start);
@@ -224,22 +226,22 @@ int receive_rest_of_body(http_client *client)
             return HTTP_OK;
         if (client->body_bytes == HTTP_MEMORY_BODY_MAX)
             return end_at_body_max(client);
-        if (reserve_memory_body(client, client->body_bytes + 1) != 0)
-            return set_result(client, HTTP_ERR_RESPONSE);
+        if (!reserve_memory_body(client, client->body_bytes + 1))
+            return HTTP_ERR_RESPONSE;
         int room = client->body_capacity - client->body_bytes;
         int wanted = left < room ? left : room;
         int received = http_client_transfer(client, client->memory_body + client->body_bytes, wanted, HTTP_RECEIVE);
         if (received < 0)
-            return set_result(client, HTTP_ERR_RECEIVE);
+            return HTTP_ERR_RECEIVE;
         client->body_bytes += received;
         if (received < wanted)
             return HTTP_OK; // the peer closed: a body cut short is kept as it is
     }
 }
 
-// Receives the response until the peer closes, a redirect is due or something fails. Returns the
-// result code.
-int receive_response(http_client *client, http_parser *parser, const http_parser_settings *settings)
+// Receives the response until the peer closes or a redirect is due (HTTP_OK), or until something
+// fails: HTTP_ERR_RECEIVE, or HTTP_ERR_RESPONSE for a response refused by the parser or a sink.
+http_result receive_response(http_client *client, http_parser *parser, const http_parser_settings *settings)
 {
     char buffer[HTTP_RECEIVE_CHUNK + 1];
     for (;;) {
@@ -250,14 +252,14 @@ int receive_response(http_client *client, http_parser *parser, const http_parser
         if (received == 0)
             return HTTP_OK;
         if (received < 0)
-            return set_result(client, HTTP_ERR_RECEIVE);
+            return HTTP_ERR_RECEIVE;
         size_t parsed = http_parser_execute(parser, settings, buffer, (size_t)received);
         if (client->flags & HTTP_FLAG_REDIRECT)
             return HTTP_OK;
         // A callback that refuses the last bytes of a buffer (a failed write, a progress abort)
         // stops the parser without shortening its count: its error state tells.
         if (parsed != (size_t)received || HTTP_PARSER_ERRNO(parser) != HPE_OK)
-            return set_result(client, HTTP_ERR_RESPONSE);
+            return HTTP_ERR_RESPONSE;
     }
 }
 
@@ -271,26 +273,26 @@ void reset_for_exchange(http_client *client)
     client->content_length = 0;
     client->header_stage = HTTP_STAGE_NONE;
     client->status = 0;
-    client->last_result = 0;
+    client->last_result = HTTP_OK;
     if (client->timeout_ms == 0)
         client->timeout_ms = HTTP_DEFAULT_TIMEOUT_MS;
 }
 
-// One connection: connect, send the request, receive the response. Returns the result code.
-int run_exchange(http_client *client, const char *url, const char *form_body, int32_t body_length,
-                 const char *extra_headers, int32_t headers_length)
+// One connection: connect, send the request, receive the response. HTTP_OK, or the first failure.
+http_result run_exchange(http_client *client, const char *url, const char *form_body, int32_t body_length,
+                         const char *extra_headers, int32_t headers_length)
 {
     reset_for_exchange(client);
     if (client->method > 1)
-        return set_result(client, HTTP_ERR_METHOD);
+        return HTTP_ERR_METHOD;
     http_parser_url parts;
-    int code = http_split_url(url, &parts);
+    http_result code = http_split_url(url, &parts);
     if (code == HTTP_OK)
         code = http_client_connect(client, url, &parts);
     if (code == HTTP_OK)
         code = http_send_request(client, url, &parts, form_body, body_length, extra_headers, headers_length);
     if (code != HTTP_OK)
-        return set_result(client, code);
+        return code;
 
     http_parser_settings settings;
     std::memset(&settings, 0, sizeof settings);
@@ -464,21 +466,21 @@ int http_client_request(http_client *client, const char *url, const char *form_b
     // Redirects run as a loop over one record, never as nested requests; the URL is copied because
     // each Location replaces the stored one.
     std::string current = url ? url : "";
-    int code = HTTP_OK;
+    http_result code = HTTP_OK;
     for (int redirects = 0;; redirects++) {
         code = run_exchange(client, url ? current.c_str() : nullptr, form_body, body_length, extra_headers,
                             headers_length);
         if (code != HTTP_OK || !(client->flags & HTTP_FLAG_REDIRECT))
             break;
         if (redirects == HTTP_MAX_REDIRECTS) {
-            code = set_result(client, HTTP_ERR_TOO_MANY_REDIRECTS);
+            code = HTTP_ERR_TOO_MANY_REDIRECTS;
             break;
         }
         current = client->location;
     }
     if (!close_file(client) && code == HTTP_OK)
-        code = set_result(client, HTTP_ERR_RESPONSE);
+        code = HTTP_ERR_RESPONSE;
     if (client->memory_body && client->body_bytes > 0)
         client->memory_body[client->body_bytes] = '\0';
-    return code;
+    return set_result(client, code);
 }
