@@ -78,15 +78,16 @@ int retry_within(http_client *client, int flags, int failed_result, int bound_ms
     return -1;
 }
 
-// One send or receive call, plain or TLS.
+// One send or receive call, plain or TLS. length is never negative: the transfer asks only for
+// what is still missing.
 int move_once(http_client *client, char *bytes, int length, http_direction direction)
 {
     if (client->tls && client->tls_conn)
         return direction == HTTP_SEND ? tls_write(client->tls_conn, bytes, length)
                                       : tls_read(client->tls_conn, bytes, length);
     if (direction == HTTP_SEND)
-        return (int)send(client->socket, bytes, length, SOCK_SEND_FLAGS);
-    return (int)recv(client->socket, bytes, length, 0);
+        return (int)send(client->socket, bytes, (size_t)length, SOCK_SEND_FLAGS);
+    return (int)recv(client->socket, bytes, (size_t)length, 0);
 }
 
 } // namespace
