@@ -90,6 +90,26 @@ int move_once(http_client *client, char *bytes, int length, http_direction direc
     return (int)recv(client->socket, bytes, (size_t)length, 0);
 }
 
+// Replaces the client's socket with a new non-blocking TCP socket whose close resets the connection
+// at once (linger on with a time of 0). HTTP_OK, or HTTP_ERR_SOCKET, HTTP_ERR_LINGER or
+// HTTP_ERR_NONBLOCKING.
+http_result open_socket(http_client *client)
+{
+    http_client_close_socket(client);
+    client->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (client->socket == NO_SOCKET)
+        return HTTP_ERR_SOCKET;
+    linger abortive = {};
+    abortive.l_onoff = 1;
+    abortive.l_linger = 0;
+    if (setsockopt(client->socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abortive),
+                   sizeof abortive) != 0)
+        return HTTP_ERR_LINGER;
+    if (socket_set_nonblocking(client->socket, true) != 0)
+        return HTTP_ERR_NONBLOCKING;
+    return HTTP_OK;
+}
+
 } // namespace
 
 void http_client_close_socket(http_client *client)
@@ -114,20 +134,9 @@ http_result http_client_connect(http_client *client, const char *url, const http
     address.sin_family = AF_INET;
     address.sin_port = htons(target.port);
 
-    http_client_close_socket(client);
-    client->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (client->socket == NO_SOCKET)
-        return HTTP_ERR_SOCKET;
-    // Linger on with a time of 0: closing resets the connection at once.
-    linger abortive = {};
-    abortive.l_onoff = 1;
-    abortive.l_linger = 0;
-    if (setsockopt(client->socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abortive),
-                   sizeof abortive) != 0)
-        return HTTP_ERR_LINGER;
-    if (socket_set_nonblocking(client->socket, true) != 0)
-        return HTTP_ERR_NONBLOCKING;
-
+    code = open_socket(client);
+    if (code != HTTP_OK)
+        return code;
     int started = start_connect(client->socket, &address);
     if (started < 0)
         return HTTP_ERR_CONNECT;
