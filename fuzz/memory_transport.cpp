@@ -38,10 +38,10 @@ const std::vector<memory_connection> &memory_transport_connections() { return ma
 
 void http_client_close_socket(http_client *client) { client->socket = NO_SOCKET; }
 
-int http_client_connect(http_client *client, const char *url, const http_parser_url *parts)
+http_result http_client_connect(http_client *client, const char *url, const http_parser_url *parts)
 {
     http_target target;
-    int code = http_url_target(url, parts, &target);
+    http_result code = http_url_target(url, parts, &target);
     if (code != HTTP_OK)
         return code;
     client->tls = target.tls;

@@ -31,18 +31,19 @@ enum http_result {
     HTTP_ERR_TLS = 24,                // the TLS handshake failed, the server's certificate or name included
 };
 
-// Redirects one request follows; a response asking for one more ends it with code 18.
+// Redirects one request follows; a response asking for one more ends it with
+// HTTP_ERR_TOO_MANY_REDIRECTS.
 const int HTTP_MAX_REDIRECTS = 10;
 // Time limit of each wait when the client is given 0 or a negative value.
 const int32_t HTTP_DEFAULT_TIMEOUT_MS = 15000;
-// Largest body a request keeps in memory (http_client_get): one byte more fails it with code 4,
-// whatever Content-Length announced.
+// Largest body a request keeps in memory (http_client_get): one byte more fails it with
+// HTTP_ERR_RESPONSE, whatever Content-Length announced.
 const int32_t HTTP_MEMORY_BODY_MAX = 16 * 1024 * 1024;
 
 struct http_client;
 
 // Called for each body chunk of a 2xx response before it is written to the file; a non-zero
-// return aborts the request (code 4).
+// return aborts the request (HTTP_ERR_RESPONSE).
 using http_progress_fn = int (*)(http_client *client, const char *chunk, int32_t chunk_length,
                                  int32_t content_length, void *user_data);
 
@@ -72,7 +73,8 @@ int http_client_set_progress(http_client *client, http_progress_fn callback, voi
 // connection stays encrypted but the server is not authenticated); any other value checks them,
 // which is the default. -1 without a client, else 0.
 int http_client_set_tls_verify(http_client *client, int verify);
-// Makes the running and every later transfer of this client fail (16 or 17). -1 without a client, else 0.
+// Makes the running and every later transfer of this client fail (HTTP_ERR_SEND or HTTP_ERR_RECEIVE).
+// -1 without a client, else 0.
 int http_client_abort(http_client *client);
 
 // Result code of the last request; -1 without a client.
@@ -86,11 +88,11 @@ int http_client_status(http_client *client);
 // http_client_last_error.
 char *http_client_get(http_client *client, const char *url, uint32_t method);
 // Runs a GET whose 2xx body goes to the file at local_path. Returns 0 on success, else the result
-// code (2 when the path cannot be copied), or -1 without a client.
+// code (HTTP_ERR_LOCAL_PATH when the path cannot be copied), or -1 without a client.
 int http_client_download(http_client *client, const char *url, const char *local_path);
 // Sends the client's method to url, with an optional form body (sent as
 // application/x-www-form-urlencoded when body_length is above 0) and an optional block of extra
 // header lines (each ending in "\r\n"), reads the response into the current sink and follows up to
-// 10 redirects, resending the same body and headers. Returns the result code, -1 without a client.
+// HTTP_MAX_REDIRECTS redirects, resending the same body and headers. Returns the result code, -1 without a client.
 int http_client_request(http_client *client, const char *url, const char *form_body, int32_t body_length,
                         const char *extra_headers, int32_t headers_length);

@@ -1,5 +1,5 @@
-// Inside the HTTP client: the client record, the transport and the response machinery. Used by
-// the client's own sources and by its tests; the rest of the tool uses http.h only.
+// Inside the HTTP client: the client record, the transport, the response machinery and the body
+// sinks. Used by the client's own sources and by its tests; the rest of the tool uses http.h only.
 #pragma once
 
 #include "http.h"
@@ -13,6 +13,7 @@
 
 struct tls_context;
 struct tls_connection;
+struct http_body_sink;
 
 // Values of the flags byte.
 enum {
@@ -53,7 +54,8 @@ struct http_client {
     void *progress_user;         // handed back to the progress callback
     http_progress_fn progress;   // called for each body chunk of the file sink
     int32_t body_bytes;          // bytes stored in the memory body
-    int32_t content_length;      // last Content-Length, 0 when none or beyond 2,147,483,647
+    int32_t content_length;      // Content-Length of the current response, 0 when none or beyond
+                                 // 2,147,483,647
     uint32_t method;             // 0 GET, 1 POST
     uint32_t tls;                // 1 when the current URL is "https://"
     uint16_t name_capacity;      // bytes allocated for the header name, without its NUL
@@ -71,6 +73,8 @@ struct http_client {
     // Beyond the basic record:
     uint8_t tls_no_verify;       // 1: "https://" servers are not authenticated
     int32_t body_capacity;       // bytes allocated for the memory body, without its NUL
+    int32_t body_start;          // memory body bytes stored before the current response began
+    const http_body_sink *sink;  // where the current request's body goes
 };
 
 // --- URL and request ---------------------------------------------------------------------------
@@ -82,21 +86,24 @@ struct http_target {
     char host[HTTP_HOST_MAX + 1];
 };
 
-// Splits url over its whole length. 0, or 5 when it cannot be split.
-int http_split_url(const char *url, http_parser_url *parts);
-// The target of a split URL. 0, or 6 (scheme), 7 (no host), 9 (host over 255 characters).
-int http_url_target(const char *url, const http_parser_url *parts, http_target *target);
-// Sends the request for a split URL piece by piece with the client's method. 0, or 16 when a
-// piece could not be sent.
-int http_send_request(http_client *client, const char *url, const http_parser_url *parts,
+// Splits url over its whole length. HTTP_OK, or HTTP_ERR_URL when it cannot be split.
+http_result http_split_url(const char *url, http_parser_url *parts);
+// The target of a split URL. HTTP_OK, or HTTP_ERR_SCHEME, HTTP_ERR_NO_HOST, or HTTP_ERR_RESOLVE for
+// a host over HTTP_HOST_MAX characters.
+http_result http_url_target(const char *url, const http_parser_url *parts, http_target *target);
+// Sends the request for a split URL piece by piece with the client's method. HTTP_OK, or
+// HTTP_ERR_SEND when a piece could not be sent.
+http_result http_send_request(http_client *client, const char *url, const http_parser_url *parts,
                       const char *form_body, int32_t body_length, const char *extra_headers,
                       int32_t headers_length);
 
 // --- Transport ---------------------------------------------------------------------------------
 
 // Resolves, creates, configures and connects the client's socket, then runs the TLS handshake for
-// "https://". 0, or 6, 7, 9, 10, 11, 12, 13, 14 or 24.
-int http_client_connect(http_client *client, const char *url, const http_parser_url *parts);
+// "https://". HTTP_OK, or the first failure: the codes of http_url_target, then HTTP_ERR_RESOLVE,
+// HTTP_ERR_SOCKET, HTTP_ERR_LINGER, HTTP_ERR_NONBLOCKING, HTTP_ERR_CONNECT, HTTP_ERR_CONNECT_WAIT
+// or HTTP_ERR_TLS.
+http_result http_client_connect(http_client *client, const char *url, const http_parser_url *parts);
 // Waits until the client's socket meets one of flags (SOCKET_WAIT_*), for at most ms in all,
 // going on with the remaining time after a signal. 0 ready, -1 not (time-out, select failure or
 // a pending socket error).
@@ -112,7 +119,22 @@ void http_client_tls_release(http_client *client);
 // Closes the client's socket if it is open.
 void http_client_close_socket(http_client *client);
 
+// --- Record ------------------------------------------------------------------------------------
+
+// A NUL-terminated private copy of length bytes of text, or nullptr without memory.
+char *http_copy_text(const char *text, size_t length);
+// Frees an owned text and forgets it.
+void http_free_text(char **text);
+
 // --- Response ----------------------------------------------------------------------------------
+
+// Receives the response to the request just sent and feeds it to the parser, whose callbacks
+// capture the headers and hand the body to the client's sink, until the peer closes or a redirect
+// is due (HTTP_OK), or until something fails: HTTP_ERR_RECEIVE, or HTTP_ERR_RESPONSE for a response
+// refused by the parser or the sink.
+http_result http_receive_response(http_client *client);
+// Frees the header captures; their lengths and capacities go back to 0.
+void http_client_free_captures(http_client *client);
 
 // Appends count bytes to a capture buffer (allocated with at least 128 bytes, grown to the exact
 // size), keeping it NUL-terminated. 0, or -1 without memory or past HTTP_HEADER_MAX bytes.
@@ -122,3 +144,27 @@ int http_client_append(char **buffer, uint16_t *length, uint16_t *capacity, cons
 int http_client_header_done(http_client *client);
 // The leading decimal number of a Content-Length value, 0 when absent or beyond 2,147,483,647.
 int32_t http_content_length_value(const char *text);
+
+// --- Body sinks --------------------------------------------------------------------------------
+
+// Where the body of a request goes: a table of functions, chosen once per request from
+// HTTP_FLAG_FILE.
+struct http_body_sink {
+    // Stores a piece of body as the parser hands it over: 0, or -1 to stop the parser.
+    int (*write)(http_client *client, const char *bytes, size_t length);
+    // Receives the rest of the current response's body straight from the connection, without the
+    // parser, once the headers of a final response have announced its length (not chunked) and the
+    // sink holds body bytes; nullptr when every byte goes through the parser. HTTP_OK,
+    // HTTP_ERR_RECEIVE, or HTTP_ERR_RESPONSE when the body cannot be stored.
+    http_result (*receive_rest)(http_client *client);
+    // Ends the request's body: HTTP_OK, or HTTP_ERR_RESPONSE when stored bytes were lost.
+    http_result (*finish)(http_client *client);
+};
+
+// The body of a 2xx response to the download file, opened at its first byte.
+extern const http_body_sink http_file_sink;
+// Every response's body to the memory body, up to HTTP_MEMORY_BODY_MAX bytes.
+extern const http_body_sink http_memory_sink;
+
+// Closes the file of the file sink; false when buffered bytes could not be written.
+bool http_client_close_file(http_client *client);

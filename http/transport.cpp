@@ -78,15 +78,36 @@ int retry_within(http_client *client, int flags, int failed_result, int bound_ms
     return -1;
 }
 
-// One send or receive call, plain or TLS.
+// One send or receive call, plain or TLS. length is never negative: the transfer asks only for
+// what is still missing.
 int move_once(http_client *client, char *bytes, int length, http_direction direction)
 {
     if (client->tls && client->tls_conn)
         return direction == HTTP_SEND ? tls_write(client->tls_conn, bytes, length)
                                       : tls_read(client->tls_conn, bytes, length);
     if (direction == HTTP_SEND)
-        return (int)send(client->socket, bytes, length, SOCK_SEND_FLAGS);
-    return (int)recv(client->socket, bytes, length, 0);
+        return (int)send(client->socket, bytes, (size_t)length, SOCK_SEND_FLAGS);
+    return (int)recv(client->socket, bytes, (size_t)length, 0);
+}
+
+// Replaces the client's socket with a new non-blocking TCP socket whose close resets the connection
+// at once (linger on with a time of 0). HTTP_OK, or HTTP_ERR_SOCKET, HTTP_ERR_LINGER or
+// HTTP_ERR_NONBLOCKING.
+http_result open_socket(http_client *client)
+{
+    http_client_close_socket(client);
+    client->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (client->socket == NO_SOCKET)
+        return HTTP_ERR_SOCKET;
+    linger abortive = {};
+    abortive.l_onoff = 1;
+    abortive.l_linger = 0;
+    if (setsockopt(client->socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abortive),
+                   sizeof abortive) != 0)
+        return HTTP_ERR_LINGER;
+    if (socket_set_nonblocking(client->socket, true) != 0)
+        return HTTP_ERR_NONBLOCKING;
+    return HTTP_OK;
 }
 
 } // namespace
@@ -99,10 +120,10 @@ void http_client_close_socket(http_client *client)
     }
 }
 
-int http_client_connect(http_client *client, const char *url, const http_parser_url *parts)
+http_result http_client_connect(http_client *client, const char *url, const http_parser_url *parts)
 {
     http_target target;
-    int code = http_url_target(url, parts, &target);
+    http_result code = http_url_target(url, parts, &target);
     if (code != HTTP_OK)
         return code;
     client->tls = target.tls;
@@ -113,20 +134,9 @@ int http_client_connect(http_client *client, const char *url, const http_parser_
     address.sin_family = AF_INET;
     address.sin_port = htons(target.port);
 
-    http_client_close_socket(client);
-    client->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (client->socket == NO_SOCKET)
-        return HTTP_ERR_SOCKET;
-    // Linger on with a time of 0: closing resets the connection at once.
-    linger abortive = {};
-    abortive.l_onoff = 1;
-    abortive.l_linger = 0;
-    if (setsockopt(client->socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abortive),
-                   sizeof abortive) != 0)
-        return HTTP_ERR_LINGER;
-    if (socket_set_nonblocking(client->socket, true) != 0)
-        return HTTP_ERR_NONBLOCKING;
-
+    code = open_socket(client);
+    if (code != HTTP_OK)
+        return code;
     int started = start_connect(client->socket, &address);
     if (started < 0)
         return HTTP_ERR_CONNECT;

@@ -41,7 +41,7 @@ bool send_field(http_client *client, const char *url, const http_parser_url *par
 
 } // namespace
 
-int http_split_url(const char *url, http_parser_url *parts)
+http_result http_split_url(const char *url, http_parser_url *parts)
 {
     http_parser_url_init(parts);
     if (!url || http_parser_parse_url(url, std::strlen(url), 0, parts) != 0)
@@ -49,7 +49,7 @@ int http_split_url(const char *url, http_parser_url *parts)
     return HTTP_OK;
 }
 
-int http_url_target(const char *url, const http_parser_url *parts, http_target *target)
+http_result http_url_target(const char *url, const http_parser_url *parts, http_target *target)
 {
     target->tls = 0;
     target->port = 80;
@@ -78,9 +78,9 @@ int http_url_target(const char *url, const http_parser_url *parts, http_target *
     return HTTP_OK;
 }
 
-int http_send_request(http_client *client, const char *url, const http_parser_url *parts,
-                      const char *form_body, int32_t body_length, const char *extra_headers,
-                      int32_t headers_length)
+http_result http_send_request(http_client *client, const char *url, const http_parser_url *parts,
+                              const char *form_body, int32_t body_length, const char *extra_headers,
+                              int32_t headers_length)
 {
     bool has_body = form_body && body_length > 0;
     bool ok = client->method == 1 ? send_piece(client, REQUEST_POST, sizeof REQUEST_POST - 1)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -49,13 +50,41 @@ outcome download(const std::string &url, const std::string &path, int timeout_ms
     return result;
 }
 
-// A response head padded so that its next byte lands at offset `at`.
-std::string head_padded_to(size_t at)
+// A 200 response head after `before`, padded so that the next byte lands at offset `at`.
+std::string head_padded_to(size_t at, const std::string &before = "")
 {
-    std::string head = "HTTP/1.1 200 OK\r\nX-Pad: ";
+    std::string head = before + "HTTP/1.1 200 OK\r\nX-Pad: ";
     head += std::string(at - head.size() - 2, 'p');
     return head + "\r\n";
 }
+
+// A chunked encoding of count pieces of size bytes ('a', 'b', ... from first), the last chunk
+// included, and the body it carries.
+struct chunked_text {
+    std::string chunks;
+    std::string body;
+};
+
+chunked_text chunked(int count, size_t size, char first)
+{
+    chunked_text out;
+    char line[32];
+    std::snprintf(line, sizeof line, "%zx\r\n", size);
+    for (int i = 0; i < count; i++) {
+        std::string piece(size, (char)(first + i));
+        out.chunks += line + piece + "\r\n";
+        out.body += piece;
+    }
+    out.chunks += "0\r\n\r\n";
+    return out;
+}
+
+// A response and the memory body it must leave.
+struct memory_case {
+    const char *name;
+    std::string response;
+    std::string body;
+};
 
 // Responses of a single connection, with what they must leave in a file that held OLD_CONTENT.
 TEST(HttpResponse, SingleResponseTable)
@@ -228,22 +257,12 @@ TEST(HttpResponse, MemorySink)
 {
     http_client_startup();
     std::string long_body(3000, 'm');
-    std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-    std::string chunked_body;
-    for (int i = 0; i < 20; i++) {
-        std::string piece(500, (char)('a' + i));
-        chunked += "1f4\r\n" + piece + "\r\n";
-        chunked_body += piece;
-    }
-    chunked += "0\r\n\r\n";
-    struct {
-        const char *name;
-        std::string response;
-        std::string body;
-    } cases[] = {
+    chunked_text pieces = chunked(20, 500, 'a');
+    memory_case cases[] = {
         {"Content-Length", ok_response("hello"), "hello"},
         {"large Content-Length body", ok_response(std::string(20000, 'z')), std::string(20000, 'z')},
-        {"chunked, no Content-Length", chunked, chunked_body},
+        {"chunked, no Content-Length", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + pieces.chunks,
+         pieces.body},
         // 4294967297 is 1 in 32 bits; 4294967295 is -1: neither may size the buffer.
         {"Content-Length past 32 bits", "HTTP/1.1 200 OK\r\nContent-Length: 4294967297\r\n\r\n" + long_body, long_body},
         {"Content-Length of -1 in 32 bits", "HTTP/1.1 200 OK\r\nContent-Length: 4294967295\r\n\r\n" + long_body,
@@ -263,6 +282,38 @@ TEST(HttpResponse, MemorySink)
         EXPECT_EQ('\0', body[client->body_bytes]);
         EXPECT_LE(client->body_bytes, client->body_capacity);
         http_client_free(client);
+    }
+}
+
+// A 1xx interim response with a Content-Length (the parser reads that many bytes as its body, and
+// the memory sink keeps them) before the final response: the final body, received partly straight
+// into memory, is neither framed nor ended by what the interim response announced.
+TEST(HttpResponse, InterimResponseBeforeMemoryBody)
+{
+    http_client_startup();
+    const std::string interim = "HTTP/1.1 100 Continue\r\nContent-Length: 4\r\n\r\nabcd";
+    const std::string chunked_end = "Transfer-Encoding: chunked\r\n\r\n", length_end = "Content-Length: 6000\r\n\r\n";
+    std::string final_body(6000, 'f'), long_interim(5000, 'i');
+    chunked_text pieces = chunked(3, 3000, 'x');
+    memory_case cases[] = {
+        {"chunked 200 whose head ends the first receive",
+         head_padded_to(HTTP_RECEIVE_CHUNK - chunked_end.size(), interim) + chunked_end + pieces.chunks,
+         "abcd" + pieces.body},
+        {"200 with Content-Length whose head ends the first receive",
+         head_padded_to(HTTP_RECEIVE_CHUNK - length_end.size(), interim) + length_end + final_body, "abcd" + final_body},
+        {"interim body past the first receive",
+         "HTTP/1.1 100 Continue\r\nContent-Length: 5000\r\n\r\n" + long_interim + ok_response("final"),
+         long_interim + "final"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        script_peer peer({answer(c.response)});
+        std::unique_ptr<http_client, void (*)(http_client *)> client(http_client_new(), http_client_free);
+        http_client_set_timeout(client.get(), 2000);
+        const char *body = http_client_get(client.get(), peer.url("/m").c_str(), 0);
+        EXPECT_EQ(HTTP_OK, http_client_last_error(client.get()));
+        EXPECT_EQ(200, http_client_status(client.get()));
+        EXPECT_EQ(c.body, body ? std::string(body, (size_t)client->body_bytes) : "");
     }
 }
 
