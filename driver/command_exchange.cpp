@@ -68,10 +68,10 @@ bool wait_for_connection()
     return true;
 }
 
-int channel_failure(const char *log_text, int exit_code)
+exit_code channel_failure(const char *log_text, exit_code code)
 {
     DEBUG_LOG("%s", log_text);
-    return stop_run(OUTCOME_CANNOT_CONNECT, exit_code);
+    return stop_run(OUTCOME_CANNOT_CONNECT, code);
 }
 
 void log_channel_line(const char *line) { DEBUG_LOG("%s", line); }
@@ -244,14 +244,14 @@ void on_ws_disconnected(rws_client *client)
     }
 }
 
-int open_command_channel(upgrade_run *run)
+exit_code open_command_channel(upgrade_run *run)
 {
     rws_set_log(log_channel_line);
     if (device_channel_open(run->device_address, CAMERA_COMMAND_PORT, on_ws_disconnected, on_ws_connected,
                             on_ws_text, on_ws_binary) != 0)
-        return channel_failure("connect ws to device fail!\n", -5);
+        return channel_failure("connect ws to device fail!\n", EXIT_CHANNEL_NOT_OPENED);
     if (wait_for_connection())
-        return 0;
+        return STAGE_GO_ON;
 
     DEBUG_LOG("connect ws to device fail! try common port 9999...\n");
     // The first channel is closed first: it must not connect late while the command waits in the
@@ -259,13 +259,13 @@ int open_command_channel(upgrade_run *run)
     device_channel_close();
     if (device_channel_open(run->device_address, CAMERA_COMMAND_PORT, on_ws_disconnected, on_ws_connected,
                             on_ws_text, on_ws_binary) != 0)
-        return channel_failure("connect ws to device:9999 fail!\n", -6);
+        return channel_failure("connect ws to device:9999 fail!\n", EXIT_SECOND_CHANNEL_NOT_OPENED);
     if (wait_for_connection())
-        return 0;
-    return channel_failure("connect ws to device:9999 fail!\n", -7);
+        return STAGE_GO_ON;
+    return channel_failure("connect ws to device:9999 fail!\n", EXIT_NOT_CONNECTED);
 }
 
-int send_upgrade_command(upgrade_run *run)
+exit_code send_upgrade_command(upgrade_run *run)
 {
     md5_file_hex(run->firmware_path, run->firmware_md5);
     DEBUG_LOG("md5:%s.\n", run->firmware_md5);
@@ -278,14 +278,14 @@ int send_upgrade_command(upgrade_run *run)
     // Texts from here on may answer the command; anything earlier never does.
     reply_mailbox_open(device_channel_client());
     if (device_channel_send(run->upgrade_command) == 0)
-        return 0;
+        return STAGE_GO_ON;
     DEBUG_LOG("send upgrade ws cli to device fail!\n");
     reply_mailbox_close();
     device_channel_close();
-    return stop_run(OUTCOME_SEND_FAILED, -6);
+    return stop_run(OUTCOME_SEND_FAILED, EXIT_COMMAND_NOT_SENT);
 }
 
-int await_reply(upgrade_run *run)
+upgrade_ending await_reply(upgrade_run *run)
 {
     // Over USB a channel that has ended can bring no answer; over Wi-Fi the camera may drop it while
     // it restarts its access point, and the recovery asks it after the full wait.

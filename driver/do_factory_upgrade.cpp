@@ -55,7 +55,7 @@ int facup_main(int argc, char **argv)
     return run_upgrade();
 }
 
-int run_upgrade()
+exit_code run_upgrade()
 {
     upgrade_run run;
     std::memset(&run, 0, sizeof run);
@@ -63,48 +63,49 @@ int run_upgrade()
     const upgrade_stages &stage = g_stages;
 
     if (stage.acquire_instance_guard() == 1)
-        return -1;
+        return EXIT_ANOTHER_INSTANCE;
     if (stage.discover_device_link(run.host_address, run.device_address) != 0)
-        return -2;
+        return EXIT_NO_LINK_ADDRESS;
     stage.show_startup_warning();
     if (stage.fetch_device_info(run.device_address) == 0)
-        return -3;
+        return EXIT_CAMERA_SILENT;
     if (stage.parse_device_info(&run.device_version_found, run.device_version, run.previous_version) != 0)
-        return -4;
+        return EXIT_INFO_FILE_UNUSABLE;
     if (stage.check_device_model() != 0)
-        return -5;
+        return EXIT_MODEL_REFUSED;
     if (stage.check_same_version(run.device_version) != 0)
-        return -6;
+        return EXIT_SAME_VERSION;
     if (stage.check_fits_database(run.device_version) != 0)
-        return -7;
+        return EXIT_NO_FITS_DATABASE;
     if (stage.prepare_workstation() != 0) {
         report_outcome(OUTCOME_UTILITIES_MISSING);
         cleanup_workstation();
-        return -8;
+        return EXIT_WORKSTATION_NOT_READY;
     }
     stage.purge_staged_images();
     if (stage.stage_firmware(run.firmware_file_name, run.firmware_path) != 0)
-        return -9;
+        return EXIT_FIRMWARE_NOT_STAGED;
     stage.firewall_off();
     if (stage.start_file_server() != 0)
-        return -10;
-    int rc = stage.open_command_channel(&run);
-    if (rc != 0)
+        return EXIT_FILE_SERVER_NOT_STARTED;
+    exit_code rc = stage.open_command_channel(&run);
+    if (rc != STAGE_GO_ON)
         return rc;
-    if (stage.send_upgrade_command(&run) != 0)
-        return -6;
+    rc = stage.send_upgrade_command(&run);
+    if (rc != STAGE_GO_ON)
+        return rc;
     if (stage.start_spinner() != 0) {
         cleanup_workstation();
-        return -7;
+        return EXIT_SPINNER_NOT_STARTED;
     }
 
-    int ending = stage.await_reply(&run);
+    upgrade_ending ending = stage.await_reply(&run);
     cleanup_workstation();
     if (ending == ENDING_FULL) {
         stage.purge_staged_images();
         std::remove(g_staged_image_path);
     }
-    return 0;
+    return EXIT_COMPLETED;
 }
 
 int start_spinner()

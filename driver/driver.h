@@ -16,6 +16,30 @@ extern shared_flag g_upgrade_ok;      // success reported; also stops the spinne
 extern shared_flag g_ws_connected;    // the command channel has connected
 extern shared_flag g_ws_reply_ready;  // a text from the camera waits in the reply mailbox
 
+// ---- Exit codes ----
+
+// The process exit code of a run, named by its cause. Several causes share one number: the number
+// tells a calling station how far the run got, the name tells the reader why it stopped there.
+enum exit_code {
+    EXIT_COMPLETED = 0,                   // the final report was raised, or the start-up warning cancelled
+    STAGE_GO_ON = 0,                      // what a stage of the run returns when the run goes on
+    EXIT_ANOTHER_INSTANCE = -1,           // another instance holds the single-instance guard
+    EXIT_NO_LINK_ADDRESS = -2,            // this PC has no address on the camera's USB or Wi-Fi link
+    EXIT_CAMERA_SILENT = -3,              // the camera's information file cannot be downloaded
+    EXIT_INFO_FILE_UNUSABLE = -4,         // the information file is missing, too small or unreadable
+    EXIT_MODEL_REFUSED = -5,              // the camera's model may not receive this firmware
+    EXIT_CHANNEL_NOT_OPENED = -5,         // the command channel cannot be opened
+    EXIT_SAME_VERSION = -6,               // the camera already runs the target version
+    EXIT_SECOND_CHANNEL_NOT_OPENED = -6,  // the second attempt at the command channel cannot be opened
+    EXIT_COMMAND_NOT_SENT = -6,           // the upgrade command cannot be queued
+    EXIT_NO_FITS_DATABASE = -7,           // old firmware needs the local fits database, which is missing
+    EXIT_NOT_CONNECTED = -7,              // the command channel did not connect in either attempt
+    EXIT_SPINNER_NOT_STARTED = -7,        // the progress spinner's thread cannot be started
+    EXIT_WORKSTATION_NOT_READY = -8,      // working directories or the file-server program
+    EXIT_FIRMWARE_NOT_STAGED = -9,        // the firmware image cannot be staged
+    EXIT_FILE_SERVER_NOT_STARTED = -10,   // the local file server's launcher cannot be started
+};
+
 // ---- Outcome reporting ----
 
 struct outcome {
@@ -32,8 +56,9 @@ const outcome *outcome_entry(int id);
 void report_outcome(int id);
 
 // Ends a run that cannot go on: raises the outcome, cleans the workstation up, and returns code
-// (the stage's own return code).
+// (the stage's own return code, or the run's exit code).
 int stop_run(int outcome, int code);
+exit_code stop_run(int outcome, exit_code code);
 
 // Replaces the content of "flashret.txt" in the current directory with code (no line end).
 // A file that cannot be opened is skipped.
@@ -85,10 +110,10 @@ struct upgrade_stages {
     int (*stage_firmware)(char name[255], char path[255]);        // 0 staged
     void (*firewall_off)();
     int (*start_file_server)();                                   // 0 started
-    int (*open_command_channel)(upgrade_run *run);                // 0 connected, else the exit code
-    int (*send_upgrade_command)(upgrade_run *run);                // 0 sent
+    exit_code (*open_command_channel)(upgrade_run *run);          // 0 connected, else the exit code
+    exit_code (*send_upgrade_command)(upgrade_run *run);          // 0 sent, else the exit code
     int (*start_spinner)();                                       // 0 banner shown, spinner running
-    int (*await_reply)(upgrade_run *run);                         // upgrade_ending
+    upgrade_ending (*await_reply)(upgrade_run *run);
 };
 extern upgrade_stages g_stages;
 
@@ -98,8 +123,8 @@ void init_ui_language();
 // The entry point's work: language, command line, run. Returns the process exit code.
 int facup_main(int argc, char **argv);
 
-// The seventeen stages in order. Returns 0 or an exit code from -1 to -10.
-int run_upgrade();
+// The seventeen stages in order. Returns the run's exit code.
+exit_code run_upgrade();
 
 // Prints the banner and starts the spinner thread. 0 when the thread runs, -1 when it cannot start.
 int start_spinner();
@@ -205,19 +230,21 @@ void on_ws_connected(rws_client *client);
 void on_ws_disconnected(rws_client *client);
 
 // Opens the command channel to the camera's port 9999 and waits for it: four one-second waits, then
-// a second attempt (the first closed) with four more. Returns 0 connected; -5 the first open
-// failed, -6 the second open failed, -7 no connection (outcome raised, clean-up done).
-int open_command_channel(upgrade_run *run);
+// a second attempt (the first closed) with four more. Returns STAGE_GO_ON connected, or
+// EXIT_CHANNEL_NOT_OPENED, EXIT_SECOND_CHANNEL_NOT_OPENED or EXIT_NOT_CONNECTED (outcome raised,
+// clean-up done).
+exit_code open_command_channel(upgrade_run *run);
 
 // Computes the staged image's MD5, builds the image URL and the "pc_firmware_up" command and queues
-// it. Returns 0, or -6 when it cannot be queued (channel closed, outcome raised, clean-up done).
-int send_upgrade_command(upgrade_run *run);
+// it. Returns STAGE_GO_ON, or EXIT_COMMAND_NOT_SENT when it cannot be queued (channel closed,
+// outcome raised, clean-up done).
+exit_code send_upgrade_command(upgrade_run *run);
 
 // Waits for the camera's answer (no longer than g_reply_limit_seconds from the send; over the USB
 // link no longer than the command channel lasts), closes the channel, rejoins the Wi-Fi and asks the
-// camera again when the answer over Wi-Fi is not success, and raises the final outcome. Returns the
-// upgrade_ending.
-int await_reply(upgrade_run *run);
+// camera again when the answer over Wi-Fi is not success, and raises the final outcome. Returns how
+// the run ends.
+upgrade_ending await_reply(upgrade_run *run);
 
 // ---- Logging ----
 

@@ -141,6 +141,8 @@ int stop_run(int outcome, int code)
     return code;
 }
 
+exit_code stop_run(int outcome, exit_code code) { return (exit_code)stop_run(outcome, (int)code); }
+
 void show_startup_warning()
 {
     if (flag_is_set(g_silent_mode))

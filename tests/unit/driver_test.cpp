@@ -44,7 +44,7 @@ int failing_step = 0;
 int guard_failure = 1;  // what the guard returns when it fails
 std::vector<int> steps_run;
 int purges = 0;
-int ending = ENDING_FULL;
+upgrade_ending ending = ENDING_FULL;
 
 int step(int n, int pass, int fail)
 {
@@ -69,8 +69,8 @@ const upgrade_stages FAKE_STAGES = {
     [](char *, char *) { return step(11, 0, -3); },
     [] { step(12, 0, 0); },
     [] { return step(13, 0, -3); },
-    [](upgrade_run *) { return step(14, 0, -7); },
-    [](upgrade_run *) { return step(15, 0, -1); },
+    [](upgrade_run *) { return exit_code(step(14, 0, -7)); },
+    [](upgrade_run *) { return exit_code(step(15, 0, EXIT_COMMAND_NOT_SENT)); },
     [] { return step(16, 0, -1); },
     [](upgrade_run *) {
         step(17, 0, 0);
