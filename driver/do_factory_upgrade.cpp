@@ -14,8 +14,124 @@ namespace {
 const char BANNER[] = "Tester Upgrader v1.0.3\r";
 const int SPINNER_LAST_STEP = 10000;
 
-
 void spinner_body(void *) { spinner_thread(); }
+
+// One stage of the run over its stage function in g_stages: STAGE_GO_ON when the run goes on,
+// otherwise the run's exit code. A stage that stops the run has raised its outcome and, where its
+// rules say so, cleaned up. The adapters turn each stage function's own result into that contract.
+using run_stage = exit_code (*)(upgrade_run &run);
+
+// A stage function's "0 passes" as a stage's result: STAGE_GO_ON, otherwise the exit code given.
+exit_code go_on_at_zero(int result, exit_code stop) { return result == 0 ? STAGE_GO_ON : stop; }
+
+// Runs a stage function that cannot stop the run.
+exit_code go_on_after(void (*stage_function)())
+{
+    stage_function();
+    return STAGE_GO_ON;
+}
+
+// Only another instance stops the run: a guard that cannot be created lets it go on.
+exit_code guard_stage(upgrade_run &)
+{
+    return g_stages.acquire_instance_guard() == 1 ? EXIT_ANOTHER_INSTANCE : STAGE_GO_ON;
+}
+
+exit_code link_stage(upgrade_run &run)
+{
+    int result = g_stages.discover_device_link(run.host_address, run.device_address);
+    return go_on_at_zero(result, EXIT_NO_LINK_ADDRESS);
+}
+
+// Cancel on the warning ends the process inside the stage; every other answer goes on.
+exit_code warning_stage(upgrade_run &) { return go_on_after(g_stages.show_startup_warning); }
+
+// The information-file fetch answers 1 when the camera answered, 0 when it did not.
+exit_code presence_stage(upgrade_run &run)
+{
+    return g_stages.fetch_device_info(run.device_address) == 0 ? EXIT_CAMERA_SILENT : STAGE_GO_ON;
+}
+
+// An unusable information file ends the run without an outcome and without a clean-up.
+exit_code parse_stage(upgrade_run &run)
+{
+    int result = g_stages.parse_device_info(&run.device_version_found, run.device_version, run.previous_version);
+    return go_on_at_zero(result, EXIT_INFO_FILE_UNUSABLE);
+}
+
+exit_code model_stage(upgrade_run &) { return go_on_at_zero(g_stages.check_device_model(), EXIT_MODEL_REFUSED); }
+
+exit_code same_version_stage(upgrade_run &run)
+{
+    return go_on_at_zero(g_stages.check_same_version(run.device_version), EXIT_SAME_VERSION);
+}
+
+exit_code fits_database_stage(upgrade_run &run)
+{
+    return go_on_at_zero(g_stages.check_fits_database(run.device_version), EXIT_NO_FITS_DATABASE);
+}
+
+// The stage has raised the outcome of what failed; the driver adds the one that ends the run, which
+// in silent mode replaces the stage's result code.
+exit_code workstation_stage(upgrade_run &)
+{
+    if (g_stages.prepare_workstation() != 0)
+        return stop_run(OUTCOME_UTILITIES_MISSING, EXIT_WORKSTATION_NOT_READY);
+    return STAGE_GO_ON;
+}
+
+exit_code purge_stage(upgrade_run &) { return go_on_after(g_stages.purge_staged_images); }
+
+exit_code staging_stage(upgrade_run &run)
+{
+    int result = g_stages.stage_firmware(run.firmware_file_name, run.firmware_path);
+    return go_on_at_zero(result, EXIT_FIRMWARE_NOT_STAGED);
+}
+
+exit_code firewall_stage(upgrade_run &) { return go_on_after(g_stages.firewall_off); }
+
+exit_code file_server_stage(upgrade_run &)
+{
+    return go_on_at_zero(g_stages.start_file_server(), EXIT_FILE_SERVER_NOT_STARTED);
+}
+
+exit_code channel_stage(upgrade_run &run) { return g_stages.open_command_channel(&run); }
+
+exit_code command_stage(upgrade_run &run) { return g_stages.send_upgrade_command(&run); }
+
+// A spinner that cannot start raises no outcome; the driver only cleans up.
+exit_code spinner_stage(upgrade_run &)
+{
+    if (g_stages.start_spinner() == 0)
+        return STAGE_GO_ON;
+    cleanup_workstation();
+    return EXIT_SPINNER_NOT_STARTED;
+}
+
+// Stages 1 to 16; the wait for the reply and the ending follow in finish_run.
+const run_stage RUN_STAGES[] = {
+    // the guard, the link and the camera's presence
+    guard_stage, link_stage, warning_stage, presence_stage,
+    // eligibility
+    parse_stage, model_stage, same_version_stage, fits_database_stage,
+    // the PC: working directories, the staged image, the firewall, the file server
+    workstation_stage, purge_stage, staging_stage, firewall_stage, file_server_stage,
+    // the camera: the channel, the command, the spinner
+    channel_stage, command_stage, spinner_stage,
+};
+
+// After the reply the clean-up runs; every ending but "already the latest version" then purges the
+// staging directory again and deletes the staged image.
+exit_code finish_run(upgrade_run &run)
+{
+    upgrade_ending ending = g_stages.await_reply(&run);
+    cleanup_workstation();
+    if (ending == ENDING_FULL) {
+        g_stages.purge_staged_images();
+        std::remove(g_staged_image_path);
+    }
+    return EXIT_COMPLETED;
+}
 
 } // namespace
 
@@ -60,52 +176,12 @@ exit_code run_upgrade()
     upgrade_run run;
     std::memset(&run, 0, sizeof run);
     set_outcome_reporter(report_outcome);
-    const upgrade_stages &stage = g_stages;
-
-    if (stage.acquire_instance_guard() == 1)
-        return EXIT_ANOTHER_INSTANCE;
-    if (stage.discover_device_link(run.host_address, run.device_address) != 0)
-        return EXIT_NO_LINK_ADDRESS;
-    stage.show_startup_warning();
-    if (stage.fetch_device_info(run.device_address) == 0)
-        return EXIT_CAMERA_SILENT;
-    if (stage.parse_device_info(&run.device_version_found, run.device_version, run.previous_version) != 0)
-        return EXIT_INFO_FILE_UNUSABLE;
-    if (stage.check_device_model() != 0)
-        return EXIT_MODEL_REFUSED;
-    if (stage.check_same_version(run.device_version) != 0)
-        return EXIT_SAME_VERSION;
-    if (stage.check_fits_database(run.device_version) != 0)
-        return EXIT_NO_FITS_DATABASE;
-    if (stage.prepare_workstation() != 0) {
-        report_outcome(OUTCOME_UTILITIES_MISSING);
-        cleanup_workstation();
-        return EXIT_WORKSTATION_NOT_READY;
+    for (run_stage stage : RUN_STAGES) {
+        exit_code code = stage(run);
+        if (code != STAGE_GO_ON)
+            return code;
     }
-    stage.purge_staged_images();
-    if (stage.stage_firmware(run.firmware_file_name, run.firmware_path) != 0)
-        return EXIT_FIRMWARE_NOT_STAGED;
-    stage.firewall_off();
-    if (stage.start_file_server() != 0)
-        return EXIT_FILE_SERVER_NOT_STARTED;
-    exit_code rc = stage.open_command_channel(&run);
-    if (rc != STAGE_GO_ON)
-        return rc;
-    rc = stage.send_upgrade_command(&run);
-    if (rc != STAGE_GO_ON)
-        return rc;
-    if (stage.start_spinner() != 0) {
-        cleanup_workstation();
-        return EXIT_SPINNER_NOT_STARTED;
-    }
-
-    upgrade_ending ending = stage.await_reply(&run);
-    cleanup_workstation();
-    if (ending == ENDING_FULL) {
-        stage.purge_staged_images();
-        std::remove(g_staged_image_path);
-    }
-    return EXIT_COMPLETED;
+    return finish_run(run);
 }
 
 int start_spinner()

@@ -94,8 +94,9 @@ struct upgrade_run {
 // version), or the clean-up, a second purge and the removal of the staged image.
 enum upgrade_ending { ENDING_CLEANUP_ONLY = 0, ENDING_FULL = 1 };
 
-// The stages of the run, in order, with their result conventions. Each stage that stops the run has
-// raised its outcome and, where its rules say so, cleaned up.
+// The stage functions the run calls, in order, each with its own result convention (noted beside
+// it); run_upgrade turns each result into "go on" or the run's exit code. Each stage function that
+// stops the run has raised its outcome and, where its rules say so, cleaned up. Tests replace them.
 struct upgrade_stages {
     int (*acquire_instance_guard)();                              // 1: another instance
     int (*discover_device_link)(char host[32], char device[32]);  // 0 found
@@ -123,7 +124,8 @@ void init_ui_language();
 // The entry point's work: language, command line, run. Returns the process exit code.
 int facup_main(int argc, char **argv);
 
-// The seventeen stages in order. Returns the run's exit code.
+// Runs the stages in order until one stops the run, then, once the reply has been awaited, ends the
+// run by the upgrade_ending. Returns the run's exit code.
 exit_code run_upgrade();
 
 // Prints the banner and starts the spinner thread. 0 when the thread runs, -1 when it cannot start.
