@@ -43,6 +43,7 @@ enum exit_code {
 // ---- Outcome reporting ----
 
 struct outcome {
+    outcome_id id;     // the catalogue row's own number
     const char *english;
     const char *chinese;
     unsigned style;    // BOX_STYLE_*
