@@ -14,7 +14,6 @@
 
 char g_ws_reply[8192];
 int32_t g_ws_reply_len;
-int g_reply_limit_seconds = 600;
 
 namespace {
 
@@ -22,6 +21,7 @@ const int CAMERA_COMMAND_PORT = 9999;
 const int CONNECT_WAIT_SECONDS = 4;
 const int RECOVERY_FETCH_LIMIT_MS = 5000;
 const int RECOVERY_ATTEMPTS = 17;
+const int REPLY_LIMIT_SECONDS = 600;
 
 enum reply_result { REPLY_UNDECIDED, REPLY_SUCCESS, REPLY_ALREADY_LATEST, REPLY_FAILURE, REPLY_TIMEOUT, REPLY_CHANNEL_ENDED };
 
@@ -63,7 +63,7 @@ bool wait_for_connection()
     for (int sleeps = 0; !flag_is_set(g_ws_connected); sleeps++) {
         if (sleeps == CONNECT_WAIT_SECONDS)
             return false;
-        g_exchange_hooks.sleep_ms(1000);
+        g_driver_hooks.sleep_ms(1000);
     }
     return true;
 }
@@ -112,8 +112,8 @@ reply_result judge_reply()
 // and no text is left to take: nothing can arrive any more.
 reply_result wait_for_answer(bool stop_at_channel_end)
 {
-    const int64_t start = g_exchange_hooks.now_ms();
-    const int64_t limit_ms = (int64_t)g_reply_limit_seconds * 1000;
+    const int64_t start = g_driver_hooks.now_ms();
+    const int64_t limit_ms = (int64_t)g_driver_hooks.reply_limit_seconds * 1000;
     std::unique_lock<std::mutex> lock(mailbox.lock);
     for (;;) {
         if (!mailbox.texts.empty()) {
@@ -125,11 +125,11 @@ reply_result wait_for_answer(bool stop_at_channel_end)
         }
         if (stop_at_channel_end && mailbox.channel_ended)
             return REPLY_CHANNEL_ENDED;
-        int64_t waited = g_exchange_hooks.now_ms() - start;
+        int64_t waited = g_driver_hooks.now_ms() - start;
         if (waited > limit_ms)
             return REPLY_TIMEOUT;
         int64_t left = limit_ms - waited + 1; // the limit counts as passed once exceeded
-        g_exchange_hooks.wait(mailbox.changed, lock, left < INT32_MAX ? (int)left : INT32_MAX);
+        g_driver_hooks.wait(mailbox.changed, lock, left < INT32_MAX ? (int)left : INT32_MAX);
     }
 }
 
@@ -140,11 +140,11 @@ bool recover_over_wifi(upgrade_run *run)
     reconnect_wifi();
     bool fetched = false;
     for (int attempt = 1; attempt <= RECOVERY_ATTEMPTS; attempt++) {
-        g_exchange_hooks.sleep_ms(2000);
+        g_driver_hooks.sleep_ms(2000);
         // Only a file this download writes may confirm the upgrade, never the copy of the first read.
         std::remove(".deviceRelateInfo.txt");
-        if (g_exchange_hooks.download_device_info(run->device_address, RECOVERY_FETCH_LIMIT_MS) == 0) {
-            g_exchange_hooks.sleep_ms(5000);
+        if (g_driver_hooks.download_device_info(run->device_address, RECOVERY_FETCH_LIMIT_MS) == 0) {
+            g_driver_hooks.sleep_ms(5000);
             fetched = true;
             break;
         }
@@ -176,8 +176,10 @@ void report_success()
 
 } // namespace
 
-const exchange_hooks REAL_EXCHANGE_HOOKS = {steady_now_ms, sleep_ms, real_wait, download_device_info};
-exchange_hooks g_exchange_hooks = REAL_EXCHANGE_HOOKS;
+constexpr driver_hooks REAL_DRIVER_HOOKS = {
+    platform_message_box, steady_now_ms, sleep_ms, real_wait, download_device_info, REPLY_LIMIT_SECONDS,
+};
+driver_hooks g_driver_hooks = REAL_DRIVER_HOOKS;
 
 void reply_mailbox_open(const rws_client *channel)
 {

@@ -135,7 +135,7 @@ exit_code finish_run(upgrade_run &run)
 
 } // namespace
 
-upgrade_stages g_stages = {
+constexpr upgrade_stages REAL_STAGES = {
     acquire_instance_guard,
     discover_device_link,
     show_startup_warning,
@@ -154,6 +154,24 @@ upgrade_stages g_stages = {
     start_spinner,
     await_reply,
 };
+upgrade_stages g_stages = REAL_STAGES;
+
+void reset_run_state()
+{
+    set_flag(g_silent_mode, 0);
+    set_flag(g_chinese_ui, 0);
+    set_flag(g_upgrade_ok, 0);
+    set_flag(g_upgrade_quit, 0);
+    set_flag(g_ws_connected, 0);
+    reply_mailbox_close();  // clears g_ws_reply_ready
+    std::memset(g_ws_reply, 0, sizeof g_ws_reply);
+    g_ws_reply_len = 0;
+    std::memset(g_device_model, 0, sizeof g_device_model);
+    g_device_model_found = 0;
+    std::memset(g_staged_image_path, 0, sizeof g_staged_image_path);
+    g_stages = REAL_STAGES;
+    g_driver_hooks = REAL_DRIVER_HOOKS;
+}
 
 void init_ui_language()
 {

@@ -72,9 +72,6 @@ void show_startup_warning();
 const char *ui_caption();     // the caption of every box and the console title
 const char *progress_note();  // the spinner's note
 
-// How boxes are shown: the platform's message box unless a test records instead.
-extern int (*g_message_box)(unsigned style, const char *caption, const char *text);
-
 // ---- The run ----
 
 // Text buffers the run owns, zero-filled before the first stage.
@@ -118,6 +115,7 @@ struct upgrade_stages {
     upgrade_ending (*await_reply)(upgrade_run *run);
 };
 extern upgrade_stages g_stages;
+extern const upgrade_stages REAL_STAGES;
 
 // Reads the user's UI language; sets g_chinese_ui and the console title.
 void init_ui_language();
@@ -199,10 +197,6 @@ int check_fits_database(const char *version); // 0 passes, -3 the database is ne
 extern char g_ws_reply[8192];
 extern int32_t g_ws_reply_len;
 
-// How long the driver waits for a deciding answer after the send: 600 seconds. (Test programs
-// shorten it; the tool never changes it.)
-extern int g_reply_limit_seconds;
-
 // The reply mailbox: the hand-over of the camera's texts from the channel's worker to the driver.
 // Opened just before the command is sent, for the channel that sends it; a text that arrives while
 // it is closed is logged and dropped. It keeps up to REPLY_MAILBOX_SIZE texts in arrival order (when
@@ -212,19 +206,6 @@ const int REPLY_MAILBOX_SIZE = 64;
 struct rws_client;
 void reply_mailbox_open(const rws_client *channel);
 void reply_mailbox_close();
-
-// What the exchange with the camera waits on and asks through: a steady clock in milliseconds, the
-// sleeps, the wait for the mailbox (up to ms, or until a text or the channel's end arrives; the
-// lock is held again on return) and the information-file download. Tests replace them, so that
-// the time limits are checked without waiting them out.
-struct exchange_hooks {
-    int64_t (*now_ms)();
-    void (*sleep_ms)(int ms);
-    void (*wait)(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms);
-    int (*download_device_info)(const char *device, int limit_ms);
-};
-extern exchange_hooks g_exchange_hooks;
-extern const exchange_hooks REAL_EXCHANGE_HOOKS;
 
 // The channel's callbacks, run on its worker thread; none of them waits.
 void on_ws_text(rws_client *client, const char *text, uint32_t length);
@@ -243,11 +224,37 @@ exit_code open_command_channel(upgrade_run *run);
 // outcome raised, clean-up done).
 exit_code send_upgrade_command(upgrade_run *run);
 
-// Waits for the camera's answer (no longer than g_reply_limit_seconds from the send; over the USB
+// Waits for the camera's answer (no longer than the reply limit from the send; over the USB
 // link no longer than the command channel lasts), closes the channel, rejoins the Wi-Fi and asks the
 // camera again when the answer over Wi-Fi is not success, and raises the final outcome. Returns how
 // the run ends.
 upgrade_ending await_reply(upgrade_run *run);
+
+// ---- Hooks ----
+
+// Where the driver reaches the user and the outside world in ways that tests replace: how a box is
+// shown, and what the exchange with the camera waits on and asks through, so that its time limits
+// are checked without waiting them out. REAL_DRIVER_HOOKS holds the tool's own.
+struct driver_hooks {
+    // Shows a box and returns the answer (BOX_ANSWER_*): the platform's message box.
+    int (*message_box)(unsigned style, const char *caption, const char *text);
+    int64_t (*now_ms)();       // a steady clock in milliseconds
+    void (*sleep_ms)(int ms);
+    // Waits for the mailbox: up to ms, or until a text or the channel's end arrives; the lock is
+    // held again on return.
+    void (*wait)(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms);
+    int (*download_device_info)(const char *device, int limit_ms);
+    // How long the driver waits for a deciding answer after the send: 600 seconds in the tool;
+    // test programs shorten it.
+    int reply_limit_seconds;
+};
+extern driver_hooks g_driver_hooks;
+extern const driver_hooks REAL_DRIVER_HOOKS;
+
+// Test programs run the driver many times in one process. Puts back the state a fresh process
+// starts a run with: every flag clear (the workstation's stop flag too), no reply, no model text,
+// the mailbox closed, no staged image path, and the real stage functions and hooks.
+void reset_run_state();
 
 // ---- Logging ----
 

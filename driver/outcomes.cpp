@@ -10,8 +10,6 @@
 shared_flag g_silent_mode{0};
 shared_flag g_chinese_ui{0};
 
-int (*g_message_box)(unsigned style, const char *caption, const char *text) = platform_message_box;
-
 namespace {
 
 constexpr outcome CATALOGUE[] = {
@@ -164,7 +162,7 @@ void report_outcome(int id)
         return;
     }
     const char *text = flag_is_set(g_chinese_ui) ? entry->chinese : entry->english;
-    g_message_box(entry->style, ui_caption(), text);
+    g_driver_hooks.message_box(entry->style, ui_caption(), text);
 }
 
 int stop_run(int outcome, int code)
@@ -181,6 +179,6 @@ void show_startup_warning()
     if (flag_is_set(g_silent_mode))
         return;
     const char *text = flag_is_set(g_chinese_ui) ? WARNING_CHINESE : WARNING_ENGLISH;
-    if (g_message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL)
+    if (g_driver_hooks.message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL)
         std::exit(0);
 }

@@ -59,24 +59,25 @@ struct exchange_test : ::testing::Test {
     {
         std::memset(&run, 0, sizeof run);
         std::strcpy(run.device_address, "192.168.88.1");
+        reset_run_state();
         recording_commands::install();
         raised.clear();
         set_outcome_reporter(record_outcome);
-        set_flag(g_upgrade_ok, 0);
-        g_exchange_hooks = {fake_now_ms, fake_sleep_ms, fake_wait, fake_download};
+        g_driver_hooks.now_ms = fake_now_ms;
+        g_driver_hooks.sleep_ms = fake_sleep_ms;
+        g_driver_hooks.wait = fake_wait;
+        g_driver_hooks.download_device_info = fake_download;
         fake_now = 0;
         at_each_wait = nullptr;
         slept.clear();
         download_result = nullptr;
         downloads = 0;
-        reply_mailbox_close();
     }
     void TearDown() override
     {
-        reply_mailbox_close();
         recording_commands::restore();
         set_outcome_reporter(nullptr);
-        g_exchange_hooks = REAL_EXCHANGE_HOOKS;
+        reset_run_state();
     }
 
     // The command has gone out; the texts arrive in one burst; the driver waits.

@@ -17,13 +17,23 @@ struct box {
     std::string caption;
     std::string text;
 };
-std::vector<box> boxes;
-int box_answer = BOX_ANSWER_OK;
+// What the fakes of one test do and saw: the boxes shown and the answer they get, and the stage table
+// with every stage passing and counting its calls, of which one can be made to fail.
+struct fake_run {
+    std::vector<box> boxes;
+    int box_answer = BOX_ANSWER_OK;
+    int failing_step = 0;
+    int guard_failure = 1;  // what the guard returns when it fails
+    std::vector<int> steps_run;
+    int purges = 0;
+    upgrade_ending ending = ENDING_FULL;
+};
+fake_run fake;
 
 int record_box(unsigned style, const char *caption, const char *text)
 {
-    boxes.push_back({style, caption, text});
-    return box_answer;
+    fake.boxes.push_back({style, caption, text});
+    return fake.box_answer;
 }
 
 std::string hex(const std::string &bytes)
@@ -39,21 +49,14 @@ std::string hex(const std::string &bytes)
 
 std::string result_file() { return test_files::read_file("flashret.txt"); }
 
-// The stage table with every stage passing and counting its calls; one stage can be made to fail.
-int failing_step = 0;
-int guard_failure = 1;  // what the guard returns when it fails
-std::vector<int> steps_run;
-int purges = 0;
-upgrade_ending ending = ENDING_FULL;
-
 int step(int n, int pass, int fail)
 {
-    steps_run.push_back(n);
-    return n == failing_step ? fail : pass;
+    fake.steps_run.push_back(n);
+    return n == fake.failing_step ? fail : pass;
 }
 
 const upgrade_stages FAKE_STAGES = {
-    [] { return step(1, 0, guard_failure); },
+    [] { return step(1, 0, fake.guard_failure); },
     [](char *, char *) { return step(2, 0, -4); },
     [] { step(3, 0, 0); },
     [](const char *) { return step(4, 1, 0); },
@@ -64,7 +67,7 @@ const upgrade_stages FAKE_STAGES = {
     [] { return step(9, 0, -1); },
     [] {
         step(10, 0, 0);
-        purges++;
+        fake.purges++;
     },
     [](char *, char *) { return step(11, 0, -3); },
     [] { step(12, 0, 0); },
@@ -74,7 +77,7 @@ const upgrade_stages FAKE_STAGES = {
     [] { return step(16, 0, -1); },
     [](upgrade_run *) {
         step(17, 0, 0);
-        return ending;
+        return fake.ending;
     },
 };
 
@@ -86,26 +89,16 @@ struct driver_test : ::testing::Test {
     void SetUp() override
     {
         std::filesystem::current_path(dir.path());
-        boxes.clear();
-        box_answer = BOX_ANSWER_OK;
-        g_message_box = record_box;
-        set_flag(g_silent_mode, 0);
-        set_flag(g_chinese_ui, 0);
-        set_flag(g_upgrade_quit, 0);
-        set_flag(g_upgrade_ok, 0);
-        recording_commands::install();
+        reset_run_state();
+        fake = fake_run{};
+        g_driver_hooks.message_box = record_box;
         g_stages = FAKE_STAGES;
-        failing_step = 0;
-        guard_failure = 1;
-        steps_run.clear();
-        purges = 0;
-        ending = ENDING_FULL;
-        g_staged_image_path[0] = '\0';
+        recording_commands::install();
     }
     void TearDown() override
     {
         recording_commands::restore();
-        g_message_box = platform_message_box;
+        reset_run_state();
         std::filesystem::current_path(saved_cwd);
     }
 };
@@ -122,7 +115,7 @@ TEST_F(driver_test, SilentOutcomesWriteExactlyTheirCodes)
         report_outcome(id);
         EXPECT_EQ(result_file(), codes[id - 1]) << "outcome " << id;
     }
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(fake.boxes.empty());
 
     report_outcome(OUTCOME_NO_ADMIN_FIRMWARE);
     report_outcome(OUTCOME_UTILITIES_MISSING);
@@ -135,15 +128,15 @@ TEST_F(driver_test, InteractiveBoxesUseTheUiLanguage)
     report_outcome(OUTCOME_ANOTHER_INSTANCE);
     set_flag(g_chinese_ui, 1);
     report_outcome(OUTCOME_ALREADY_LATEST);
-    ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[0].style, 0x10000u);
-    EXPECT_EQ(boxes[0].caption, "Quorvane Camera Factory Upgrade Tool v2.91");
-    EXPECT_EQ(boxes[0].text, "Upgrade ok, camera will reboot!\nPlz wait 1min to init device!");
-    EXPECT_EQ(boxes[1].style, 0x10010u);
-    EXPECT_EQ(boxes[1].text, "more than one instance!\nPlz wait last upgrader ok!");
-    EXPECT_EQ(boxes[2].caption, ui_caption());
-    EXPECT_NE(boxes[2].caption, boxes[0].caption);
-    EXPECT_EQ(boxes[2].text, outcome_entry(OUTCOME_ALREADY_LATEST)->chinese);
+    ASSERT_EQ(fake.boxes.size(), 3u);
+    EXPECT_EQ(fake.boxes[0].style, 0x10000u);
+    EXPECT_EQ(fake.boxes[0].caption, "Quorvane Camera Factory Upgrade Tool v2.91");
+    EXPECT_EQ(fake.boxes[0].text, "Upgrade ok, camera will reboot!\nPlz wait 1min to init device!");
+    EXPECT_EQ(fake.boxes[1].style, 0x10010u);
+    EXPECT_EQ(fake.boxes[1].text, "more than one instance!\nPlz wait last upgrader ok!");
+    EXPECT_EQ(fake.boxes[2].caption, ui_caption());
+    EXPECT_NE(fake.boxes[2].caption, fake.boxes[0].caption);
+    EXPECT_EQ(fake.boxes[2].text, outcome_entry(OUTCOME_ALREADY_LATEST)->chinese);
     EXPECT_FALSE(test_files::exists("flashret.txt"));
 }
 
@@ -171,15 +164,15 @@ TEST_F(driver_test, StartupWarning)
 {
     set_flag(g_silent_mode, 1);
     show_startup_warning();
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(fake.boxes.empty());
 
     set_flag(g_silent_mode, 0);
     show_startup_warning();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].style, 0x10031u);
-    EXPECT_EQ(boxes[0].text.substr(0, 40), "This tool only provided for tester, may ");
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].style, 0x10031u);
+    EXPECT_EQ(fake.boxes[0].text.substr(0, 40), "This tool only provided for tester, may ");
 
-    box_answer = BOX_ANSWER_CANCEL;
+    fake.box_answer = BOX_ANSWER_CANCEL;
     EXPECT_EXIT(show_startup_warning(), ::testing::ExitedWithCode(0), "");
 }
 
@@ -247,12 +240,12 @@ TEST_F(driver_test, ExitCodeOfEachStage)
     };
     set_flag(g_silent_mode, 1);
     for (const auto &c : cases) {
-        failing_step = c.step;
-        steps_run.clear();
+        fake.failing_step = c.step;
+        fake.steps_run.clear();
         recording_commands::calls.clear();
         std::remove("flashret.txt");
         EXPECT_EQ(run_upgrade(), c.exit_code) << "step " << c.step;
-        EXPECT_EQ(steps_run.back(), c.step);
+        EXPECT_EQ(fake.steps_run.back(), c.step);
         EXPECT_EQ(!recording_commands::calls.empty(), c.driver_cleans_up) << "step " << c.step;
         EXPECT_EQ(test_files::exists("flashret.txt"), c.step == 9) << "step " << c.step;
     }
@@ -262,10 +255,10 @@ TEST_F(driver_test, ExitCodeOfEachStage)
 // A guard that could not be created has cleaned up; the run goes on all the same.
 TEST_F(driver_test, RunGoesOnWhenTheGuardCannotBeCreated)
 {
-    failing_step = 1;
-    guard_failure = -1;
+    fake.failing_step = 1;
+    fake.guard_failure = -1;
     EXPECT_EQ(run_upgrade(), 0);
-    EXPECT_EQ(steps_run.size(), 18u);
+    EXPECT_EQ(fake.steps_run.size(), 18u);
 }
 
 TEST_F(driver_test, EndingsAfterTheReply)
@@ -274,16 +267,16 @@ TEST_F(driver_test, EndingsAfterTheReply)
     std::snprintf(g_staged_image_path, sizeof g_staged_image_path, "%s", staged.c_str());
 
     ASSERT_TRUE(test_files::write_file(staged, "image"));
-    ending = ENDING_CLEANUP_ONLY;
+    fake.ending = ENDING_CLEANUP_ONLY;
     EXPECT_EQ(run_upgrade(), 0);
-    EXPECT_EQ(purges, 1);
+    EXPECT_EQ(fake.purges, 1);
     EXPECT_TRUE(test_files::exists(staged));
     EXPECT_EQ(recording_commands::calls.size(), 3u);
 
-    purges = 0;
-    ending = ENDING_FULL;
+    fake.purges = 0;
+    fake.ending = ENDING_FULL;
     EXPECT_EQ(run_upgrade(), 0);
-    EXPECT_EQ(purges, 2);
+    EXPECT_EQ(fake.purges, 2);
     EXPECT_FALSE(test_files::exists(staged));
-    EXPECT_EQ(steps_run.size(), 2u * 17u + 1u);  // the full ending purges a second time
+    EXPECT_EQ(fake.steps_run.size(), 2u * 17u + 1u);  // the full fake.ending fake.purges a second time
 }
