@@ -107,7 +107,7 @@ reply_result judge_reply()
     return REPLY_UNDECIDED;
 }
 
-// Waits for a deciding answer, no longer than the limit counted from the send; every text is
+// Waits for a deciding answer, at most the limit counted from the send; every text is
 // judged in arrival order. With stop_at_channel_end, the wait also ends once the channel has ended
 // and no text is left to take: nothing can arrive any more.
 reply_result wait_for_answer(bool stop_at_channel_end)
@@ -133,8 +133,8 @@ reply_result wait_for_answer(bool stop_at_channel_end)
     }
 }
 
-// Rejoins the camera's Wi-Fi and reads its version again: success only when the camera now runs
-// the target version.
+// Rejoins the camera's Wi-Fi and reads its version again: the upgrade succeeded only when the
+// camera, restarted, runs the target version.
 bool recover_over_wifi(upgrade_run *run)
 {
     reconnect_wifi();

@@ -224,10 +224,10 @@ exit_code open_command_channel(upgrade_run *run);
 // outcome raised, clean-up done).
 exit_code send_upgrade_command(upgrade_run *run);
 
-// Waits for the camera's answer (no longer than the reply limit from the send; over the USB
-// link no longer than the command channel lasts), closes the channel, rejoins the Wi-Fi and asks the
-// camera again when the answer over Wi-Fi is not success, and raises the final outcome. Returns how
-// the run ends.
+// Waits for the camera's answer (at most the reply limit from the send; over the USB link at most
+// as long as the command channel lasts), closes the channel, rejoins the Wi-Fi and asks the camera
+// again when the answer over Wi-Fi is not success, and raises the final outcome. Returns how the
+// run ends.
 upgrade_ending await_reply(upgrade_run *run);
 
 // ---- Hooks ----
