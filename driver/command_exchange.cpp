@@ -133,25 +133,30 @@ reply_result wait_for_answer(bool stop_at_channel_end)
     }
 }
 
+// Downloads the information file again, up to RECOVERY_ATTEMPTS tries 2 s apart, rejoining the
+// Wi-Fi after each failed one. True once a download completes, 5 s later.
+bool fetch_after_rejoin(const char *device)
+{
+    for (int attempt = 1; attempt <= RECOVERY_ATTEMPTS; attempt++) {
+        g_driver_hooks.sleep_ms(2000);
+        // Only a file this download writes may confirm the upgrade, never the copy of the first read.
+        std::remove(".deviceRelateInfo.txt");
+        if (g_driver_hooks.download_device_info(device, RECOVERY_FETCH_LIMIT_MS) == 0) {
+            g_driver_hooks.sleep_ms(5000);
+            return true;
+        }
+        DEBUG_LOG("device reconnect fail! try again!\n");
+        reconnect_wifi();
+    }
+    return false;
+}
+
 // Rejoins the camera's Wi-Fi and reads its version again: the upgrade succeeded only when the
 // camera, restarted, runs the target version.
 bool recover_over_wifi(upgrade_run *run)
 {
     reconnect_wifi();
-    bool fetched = false;
-    for (int attempt = 1; attempt <= RECOVERY_ATTEMPTS; attempt++) {
-        g_driver_hooks.sleep_ms(2000);
-        // Only a file this download writes may confirm the upgrade, never the copy of the first read.
-        std::remove(".deviceRelateInfo.txt");
-        if (g_driver_hooks.download_device_info(run->device_address, RECOVERY_FETCH_LIMIT_MS) == 0) {
-            g_driver_hooks.sleep_ms(5000);
-            fetched = true;
-            break;
-        }
-        DEBUG_LOG("device reconnect fail! try again!\n");
-        reconnect_wifi();
-    }
-    if (!fetched)
+    if (!fetch_after_rejoin(run->device_address))
         return false;
 
     char text[1024];
@@ -165,6 +170,19 @@ bool recover_over_wifi(upgrade_run *run)
     else
         DEBUG_LOG("device upgrade from old to %s ok.\n", TARGET_FIRMWARE_VERSION);
     return true;
+}
+
+// Closes the mailbox and the command channel once the wait is over, and logs how it ended.
+void end_exchange(reply_result result)
+{
+    reply_mailbox_close();
+    device_channel_close();
+    if (result == REPLY_TIMEOUT)
+        DEBUG_LOG("upgrade fail, response from device timeout!\n");
+    else if (result == REPLY_CHANNEL_ENDED)
+        DEBUG_LOG("upgrade fail, the device closed the command channel without an answer!\n");
+    else
+        DEBUG_LOG("ws msg send and get res ok!\n");
 }
 
 void report_success()
@@ -293,15 +311,7 @@ upgrade_ending await_reply(upgrade_run *run)
     // it restarts its access point, and the recovery asks it after the full wait.
     bool usb = std::strcmp(run->device_address, USB_CAMERA_ADDRESS) == 0;
     reply_result result = wait_for_answer(usb);
-    reply_mailbox_close();
-    device_channel_close();
-    if (result == REPLY_TIMEOUT)
-        DEBUG_LOG("upgrade fail, response from device timeout!\n");
-    else if (result == REPLY_CHANNEL_ENDED)
-        DEBUG_LOG("upgrade fail, the device closed the command channel without an answer!\n");
-    else
-        DEBUG_LOG("ws msg send and get res ok!\n");
-
+    end_exchange(result);
     switch (result) {
     case REPLY_SUCCESS:
         report_success();
