@@ -21,7 +21,7 @@ extern shared_flag g_ws_reply_ready;  // a text from the camera waits in the rep
 struct outcome {
     const char *english;
     const char *chinese;
-    unsigned style;    // BOX_STYLE_*
+    box_style style;
     const char *code;  // silent-mode result code
 };
 
@@ -47,7 +47,7 @@ const char *ui_caption();     // the caption of every box and the console title
 const char *progress_note();  // the spinner's note
 
 // How boxes are shown: the platform's message box unless a test records instead.
-extern int (*g_message_box)(unsigned style, const char *caption, const char *text);
+extern box_answer (*g_message_box)(box_style style, const char *caption, const char *text);
 
 // ---- The run ----
 

@@ -10,7 +10,7 @@
 shared_flag g_silent_mode{0};
 shared_flag g_chinese_ui{0};
 
-int (*g_message_box)(unsigned style, const char *caption, const char *text) = platform_message_box;
+box_answer (*g_message_box)(box_style style, const char *caption, const char *text) = platform_message_box;
 
 namespace {
 

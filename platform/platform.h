@@ -48,17 +48,22 @@ int platform_resource(int id, const void **bytes, uint32_t *size);
 
 // ---- Console and user interface ----
 
-// Message box styles (the MessageBoxA flag values) and answers.
-const unsigned BOX_STYLE_ERROR = 0x10010;   // MB_SETFOREGROUND | MB_ICONERROR: OK, error icon
-const unsigned BOX_STYLE_PLAIN = 0x10000;   // MB_SETFOREGROUND: OK, no icon
-const unsigned BOX_STYLE_WARNING = 0x10031; // MB_SETFOREGROUND | MB_ICONWARNING | MB_OKCANCEL
-const int BOX_ANSWER_OK = 1;                // IDOK
-const int BOX_ANSWER_CANCEL = 2;            // IDCANCEL, also when the box is closed
+// What a message box shows and which buttons it offers.
+enum box_style {
+    BOX_STYLE_ERROR,    // error icon, OK
+    BOX_STYLE_PLAIN,    // no icon, OK
+    BOX_STYLE_WARNING,  // warning icon, OK and Cancel
+};
 
-// Shows a message box with no owner and waits for the answer. POSIX: the caption and text on
-// standard output; with a terminal on standard input the answer is read from it (Enter is OK, "c"
-// is Cancel for an OK/Cancel box); without a terminal the answer is OK.
-int platform_message_box(unsigned style, const char *caption, const char *text);
+// The user's answer to a message box.
+enum box_answer { BOX_ANSWER_OK, BOX_ANSWER_CANCEL };
+
+// Shows a message box with no owner, in front of other windows, and waits for the answer. Cancel
+// comes only from a box that offers it (also when the user closes it); every other end is OK.
+// POSIX: the caption and text on standard output; with a terminal on standard input the answer is
+// read from it (Enter is OK, "c" is Cancel for an OK/Cancel box); without a terminal the answer is
+// OK.
+box_answer platform_message_box(box_style style, const char *caption, const char *text);
 
 // Sets the console title (SetConsoleTitleA; the terminal title escape when standard output is a
 // terminal). Failures are ignored.

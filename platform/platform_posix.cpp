@@ -64,9 +64,9 @@ int platform_resource(int id, const void **bytes, uint32_t *size)
 
 // ---- Console and user interface ----
 
-int platform_message_box(unsigned style, const char *caption, const char *text)
+box_answer platform_message_box(box_style style, const char *caption, const char *text)
 {
-    bool ok_cancel = (style & 0xF) == 1;
+    bool ok_cancel = style == BOX_STYLE_WARNING;
     std::printf("\n[%s]\n%s\n", caption, text);
     if (!isatty(STDIN_FILENO)) {
         std::fflush(stdout);

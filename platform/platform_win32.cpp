@@ -42,9 +42,29 @@ int platform_resource(int id, const void **bytes, uint32_t *size)
 
 // ---- Console and user interface ----
 
-int platform_message_box(unsigned style, const char *caption, const char *text)
+namespace {
+
+// The MessageBoxA flags of a style; every box comes to the foreground.
+UINT message_box_flags(box_style style)
 {
-    return MessageBoxA(nullptr, text, caption, style);
+    switch (style) {
+    case BOX_STYLE_ERROR:
+        return MB_SETFOREGROUND | MB_ICONERROR;
+    case BOX_STYLE_WARNING:
+        return MB_SETFOREGROUND | MB_ICONWARNING | MB_OKCANCEL;
+    case BOX_STYLE_PLAIN:
+        break;
+    }
+    return MB_SETFOREGROUND;
+}
+
+} // namespace
+
+// A box that cannot be shown (MessageBoxA gives 0) counts as OK, as any answer but IDCANCEL does.
+box_answer platform_message_box(box_style style, const char *caption, const char *text)
+{
+    int answer = MessageBoxA(nullptr, text, caption, message_box_flags(style));
+    return answer == IDCANCEL ? BOX_ANSWER_CANCEL : BOX_ANSWER_OK;
 }
 
 void platform_set_console_title(const char *title) { SetConsoleTitleA(title); }

@@ -13,17 +13,17 @@
 namespace {
 
 struct box {
-    unsigned style;
+    box_style style;
     std::string caption;
     std::string text;
 };
 std::vector<box> boxes;
-int box_answer = BOX_ANSWER_OK;
+box_answer next_answer = BOX_ANSWER_OK;
 
-int record_box(unsigned style, const char *caption, const char *text)
+box_answer record_box(box_style style, const char *caption, const char *text)
 {
     boxes.push_back({style, caption, text});
-    return box_answer;
+    return next_answer;
 }
 
 std::string hex(const std::string &bytes)
@@ -87,7 +87,7 @@ struct driver_test : ::testing::Test {
     {
         std::filesystem::current_path(dir.path());
         boxes.clear();
-        box_answer = BOX_ANSWER_OK;
+        next_answer = BOX_ANSWER_OK;
         g_message_box = record_box;
         set_flag(g_silent_mode, 0);
         set_flag(g_chinese_ui, 0);
@@ -136,10 +136,10 @@ TEST_F(driver_test, InteractiveBoxesUseTheUiLanguage)
     set_flag(g_chinese_ui, 1);
     report_outcome(OUTCOME_ALREADY_LATEST);
     ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[0].style, 0x10000u);
+    EXPECT_EQ(boxes[0].style, BOX_STYLE_PLAIN);
     EXPECT_EQ(boxes[0].caption, "Quorvane Camera Factory Upgrade Tool v2.91");
     EXPECT_EQ(boxes[0].text, "Upgrade ok, camera will reboot!\nPlz wait 1min to init device!");
-    EXPECT_EQ(boxes[1].style, 0x10010u);
+    EXPECT_EQ(boxes[1].style, BOX_STYLE_ERROR);
     EXPECT_EQ(boxes[1].text, "more than one instance!\nPlz wait last upgrader ok!");
     EXPECT_EQ(boxes[2].caption, ui_caption());
     EXPECT_NE(boxes[2].caption, boxes[0].caption);
@@ -176,10 +176,10 @@ TEST_F(driver_test, StartupWarning)
     set_flag(g_silent_mode, 0);
     show_startup_warning();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].style, 0x10031u);
+    EXPECT_EQ(boxes[0].style, BOX_STYLE_WARNING);
     EXPECT_EQ(boxes[0].text.substr(0, 40), "This tool only provided for tester, may ");
 
-    box_answer = BOX_ANSWER_CANCEL;
+    next_answer = BOX_ANSWER_CANCEL;
     EXPECT_EXIT(show_startup_warning(), ::testing::ExitedWithCode(0), "");
 }
 
