@@ -69,14 +69,10 @@ box_answer platform_message_box(box_style style, const char *caption, const char
 // terminal). Failures are ignored.
 void platform_set_console_title(const char *title);
 
-// Language identifiers of the user interface that the tool tells apart.
-const unsigned UI_LANGUAGE_CHINESE_PRC = 0x0804;
-const unsigned UI_LANGUAGE_CHINESE_TAIWAN = 0x0404;
-
-// The user's default UI language (GetUserDefaultUILanguage). POSIX: from LC_ALL, LC_MESSAGES or
-// LANG, the first that is set: zh_CN 0x0804, zh_TW 0x0404, zh_HK 0x0C04, zh_SG 0x1004, zh 0x0004,
-// anything else English (0x0409).
-unsigned platform_ui_language();
+// True when the user's interface language is Chinese as the tool speaks it: Chinese of the
+// People's Republic (zh-CN) or of Taiwan (zh-TW); other Chinese variants count as English.
+// POSIX: from LC_ALL, LC_MESSAGES or LANG, the first that is set, beginning "zh_CN" or "zh_TW".
+bool platform_ui_is_chinese();
 
 // ---- Named mutex ----
 

@@ -90,7 +90,7 @@ void platform_set_console_title(const char *title)
     }
 }
 
-unsigned platform_ui_language()
+bool platform_ui_is_chinese()
 {
     const char *locale = nullptr;
     for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
@@ -98,16 +98,9 @@ unsigned platform_ui_language()
         if (locale != nullptr && locale[0] != '\0')
             break;
     }
-    if (locale == nullptr || std::strncmp(locale, "zh", 2) != 0)
-        return 0x0409;
-    const struct {
-        const char *prefix;
-        unsigned id;
-    } chinese[] = {{"zh_CN", 0x0804}, {"zh_TW", 0x0404}, {"zh_HK", 0x0C04}, {"zh_SG", 0x1004}};
-    for (const auto &c : chinese)
-        if (std::strncmp(locale, c.prefix, 5) == 0)
-            return c.id;
-    return 0x0004;
+    if (locale == nullptr)
+        return false;
+    return std::strncmp(locale, "zh_CN", 5) == 0 || std::strncmp(locale, "zh_TW", 5) == 0;
 }
 
 // ---- Named mutex: an abstract Unix socket, held while bound ----

@@ -69,7 +69,12 @@ box_answer platform_message_box(box_style style, const char *caption, const char
 
 void platform_set_console_title(const char *title) { SetConsoleTitleA(title); }
 
-unsigned platform_ui_language() { return GetUserDefaultUILanguage(); }
+bool platform_ui_is_chinese()
+{
+    LANGID language = GetUserDefaultUILanguage();
+    return language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)       // 0x0804, zh-CN
+           || language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL);  // 0x0404, zh-TW
+}
 
 // ---- Named mutex ----
 

@@ -105,18 +105,18 @@ TEST(UiLanguage, FromLocaleVariables)
 {
     const struct {
         const char *lc_all, *lc_messages, *lang;
-        unsigned id;
+        bool chinese;
     } cases[] = {
-        {"zh_CN.UTF-8", "", "", 0x0804}, {"", "zh_TW.UTF-8", "en_US.UTF-8", 0x0404},
-        {"", "", "zh_HK.UTF-8", 0x0C04},  {"", "", "zh_SG", 0x1004},
-        {"", "", "en_GB.UTF-8", 0x0409},  {"en_US.UTF-8", "", "zh_CN.UTF-8", 0x0409},
-        {"", "", "", 0x0409},
+        {"zh_CN.UTF-8", "", "", true}, {"", "zh_TW.UTF-8", "en_US.UTF-8", true},
+        {"", "", "zh_HK.UTF-8", false}, {"", "", "zh_SG", false},
+        {"", "", "en_GB.UTF-8", false}, {"en_US.UTF-8", "", "zh_CN.UTF-8", false},
+        {"", "", "", false},
     };
     for (const auto &c : cases) {
         setenv("LC_ALL", c.lc_all, 1);
         setenv("LC_MESSAGES", c.lc_messages, 1);
         setenv("LANG", c.lang, 1);
-        EXPECT_EQ(platform_ui_language(), c.id) << c.lc_all << "|" << c.lc_messages << "|" << c.lang;
+        EXPECT_EQ(platform_ui_is_chinese(), c.chinese) << c.lc_all << "|" << c.lc_messages << "|" << c.lang;
     }
 }
 #endif
