@@ -36,15 +36,19 @@ int platform_write_new_file(const char *path, const void *bytes, uint32_t size);
 
 // ---- The executable's own resources ----
 
-// Error codes of platform_resource, as the system reports them.
-const int RESOURCE_NAME_NOT_FOUND = 1813;  // ERROR_RESOURCE_NAME_NOT_FOUND
-const int RESOURCE_TYPE_NOT_FOUND = 1814;  // ERROR_RESOURCE_TYPE_NOT_FOUND
+// What a resource lookup found.
+enum resource_result {
+    RESOURCE_FOUND,
+    RESOURCE_NAME_NOT_FOUND,  // the executable has no resource of that id
+    RESOURCE_TYPE_NOT_FOUND,  // the executable has no resource of that type at all
+    RESOURCE_FAILED,          // any other failure: its system code is in *system_code
+};
 
 // The bytes of the executable's own resource of type RCDATA with this id (FindResourceA,
-// LoadResource, LockResource, SizeofResource). Returns 0, or the system's error code when there is
-// no such resource. POSIX: resource 101 is the image the build links in (assets/firmware_image.S);
-// a program built without it has none.
-int platform_resource(int id, const void **bytes, uint32_t *size);
+// LoadResource, LockResource, SizeofResource). On RESOURCE_FOUND, bytes and size describe it; on
+// RESOURCE_FAILED, system_code holds the system's number for the failure. POSIX: resource 101 is
+// the image the build links in (assets/firmware_image.S); a program built without it has none.
+resource_result platform_resource(int id, const void **bytes, uint32_t *size, int *system_code);
 
 // ---- Console and user interface ----
 

@@ -51,7 +51,7 @@ extern const unsigned char facup_resource_101_start[] __attribute__((weak));
 extern const unsigned char facup_resource_101_end[] __attribute__((weak));
 }
 
-int platform_resource(int id, const void **bytes, uint32_t *size)
+resource_result platform_resource(int id, const void **bytes, uint32_t *size, int *)
 {
     if (id != 101)
         return RESOURCE_NAME_NOT_FOUND;
@@ -59,7 +59,7 @@ int platform_resource(int id, const void **bytes, uint32_t *size)
         return RESOURCE_TYPE_NOT_FOUND;
     *bytes = facup_resource_101_start;
     *size = (uint32_t)(facup_resource_101_end - facup_resource_101_start);
-    return 0;
+    return RESOURCE_FOUND;
 }
 
 // ---- Console and user interface ----

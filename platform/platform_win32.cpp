@@ -29,15 +29,35 @@ int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
 
 // ---- The executable's own resources ----
 
-int platform_resource(int id, const void **bytes, uint32_t *size)
+namespace {
+
+// The lookup's result for the code GetLastError gave: the two codes of a missing resource have
+// results of their own, any other failure keeps its number.
+resource_result resource_result_of(DWORD code, int *system_code)
+{
+    switch (code) {
+    case ERROR_SUCCESS:
+        return RESOURCE_FOUND;
+    case ERROR_RESOURCE_NAME_NOT_FOUND:
+        return RESOURCE_NAME_NOT_FOUND;
+    case ERROR_RESOURCE_TYPE_NOT_FOUND:
+        return RESOURCE_TYPE_NOT_FOUND;
+    }
+    *system_code = (int)code;
+    return RESOURCE_FAILED;
+}
+
+} // namespace
+
+resource_result platform_resource(int id, const void **bytes, uint32_t *size, int *system_code)
 {
     HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10));  // RT_RCDATA
     if (found == nullptr)
-        return (int)GetLastError();
+        return resource_result_of(GetLastError(), system_code);
     HGLOBAL loaded = LoadResource(nullptr, found);
     *bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     *size = SizeofResource(nullptr, found);
-    return *bytes != nullptr ? 0 : (int)GetLastError();
+    return *bytes != nullptr ? RESOURCE_FOUND : resource_result_of(GetLastError(), system_code);
 }
 
 // ---- Console and user interface ----
