@@ -45,7 +45,8 @@ int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
 
 // ---- The executable's own resources: images the build links in ----
 
-// Defined by the firmware image object when the program links it; null otherwise.
+// Resource 101 is the firmware image (assets/firmware_image.S): these symbols are defined when the
+// program links it and null otherwise, so that a program without it has no resource of any type.
 extern "C" {
 extern const unsigned char facup_resource_101_start[] __attribute__((weak));
 extern const unsigned char facup_resource_101_end[] __attribute__((weak));
@@ -64,6 +65,9 @@ resource_result platform_resource(int id, const void **bytes, uint32_t *size, in
 
 // ---- Console and user interface ----
 
+// The caption and text on standard output. With a terminal on standard input the answer is read
+// from it (Enter is OK, "c" is Cancel for an OK/Cancel box); without one the answer is OK, so that
+// an unattended run goes on.
 box_answer platform_message_box(box_style style, const char *caption, const char *text)
 {
     bool ok_cancel = style == BOX_STYLE_WARNING;
@@ -82,6 +86,8 @@ box_answer platform_message_box(box_style style, const char *caption, const char
     return BOX_ANSWER_OK;
 }
 
+// The terminal's title escape, only when standard output is a terminal: a log file or pipe gets
+// no control bytes.
 void platform_set_console_title(const char *title)
 {
     if (isatty(STDOUT_FILENO)) {
@@ -90,6 +96,8 @@ void platform_set_console_title(const char *title)
     }
 }
 
+// From LC_ALL, LC_MESSAGES or LANG, the first that is set: Chinese when it begins "zh_CN" or
+// "zh_TW".
 bool platform_ui_is_chinese()
 {
     const char *locale = nullptr;
@@ -104,6 +112,8 @@ bool platform_ui_is_chinese()
 }
 
 // ---- Named mutex: an abstract Unix socket, held while bound ----
+// The kernel frees the name when the process ends, however it ends; the name is scoped to the
+// network namespace, which keeps test scenarios apart.
 
 struct platform_mutex {
     int fd;  // the bound socket, or -1 for a handle naming another process's mutex
@@ -286,6 +296,7 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
 
 // ---- Errors and sockets ----
 
+// The resolver's text for a getaddrinfo code (negative), strerror's text for any other.
 const char *system_error_text(int code)
 {
     static thread_local char text[1025];

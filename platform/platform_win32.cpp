@@ -14,8 +14,10 @@ bool platform_exists(const char *path) { return _access(path, 0) == 0; }
 
 int platform_mkdir(const char *path) { return _mkdir(path); }
 
+// Windows runs any file whose name says program: nothing to change.
 int platform_make_executable(const char *) { return 0; }
 
+// One WriteFile call for the whole buffer; CREATE_ALWAYS replaces an existing file.
 int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -27,7 +29,7 @@ int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
     return ok && written == size ? 0 : -1;
 }
 
-// ---- The executable's own resources ----
+// ---- The executable's own resources: RCDATA entries of the program file ----
 
 namespace {
 
@@ -81,6 +83,7 @@ UINT message_box_flags(box_style style)
 } // namespace
 
 // A box that cannot be shown (MessageBoxA gives 0) counts as OK, as any answer but IDCANCEL does.
+// Closing an OK/Cancel box answers IDCANCEL; closing an OK box answers IDOK.
 box_answer platform_message_box(box_style style, const char *caption, const char *text)
 {
     int answer = MessageBoxA(nullptr, text, caption, message_box_flags(style));
@@ -222,6 +225,7 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
 
 // ---- Errors and sockets ----
 
+// The message table's text (FormatMessageW), converted to the ANSI code page for the console.
 const char *system_error_text(int code)
 {
     static thread_local wchar_t wide[1024];
