@@ -5,6 +5,7 @@
 // socket.h; command texts and paths are in commands.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -97,12 +98,21 @@ int platform_pclose(FILE *stream);
 // Runs a command through the command interpreter and waits for it.
 int platform_system(const char *command);
 
+// Receives one line that a program started by platform_spawn_piped printed, without its line end
+// ("\n" or "\r\n"), terminated. Runs on the pipe's draining thread.
+using spawn_line_hook = void (*)(const char *line, void *context);
+
+// The longest line a spawn_line_hook receives: the rest of a longer line is dropped.
+const size_t SPAWN_LINE_MAX = 1023;
+
 // Starts the program of command_line (first word; double quotes group words) with its standard
 // output and standard error into an anonymous pipe, and returns without waiting. A detached thread
-// drains the pipe so the program never blocks on it. When dir is given the program is started with
-// that current directory and the caller's current directory is the same afterwards, on every road.
+// drains the pipe so the program never blocks on it: it hands each complete line to on_line (with
+// context, which must stay valid until the program and every program it started have ended), or
+// discards the output when on_line is null. When dir is given the program is started with that
+// current directory and the caller's current directory is the same afterwards, on every road.
 // Returns 0 started, -1 the pipe cannot be created, -2 the process cannot be created.
-int platform_spawn_piped(const char *dir, char *command_line);
+int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context);
 
 // Starts a detached thread running body(argument). Returns the thread's identifier (nonzero), or 0
 // when the thread cannot be created.

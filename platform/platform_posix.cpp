@@ -1,4 +1,5 @@
 // POSIX side of the platform services (the Linux port).
+#include "pipe_lines.h"
 #include "platform.h"
 #include "socket.h"
 
@@ -208,18 +209,36 @@ std::vector<std::string> split_command_line(const char *line)
     return words;
 }
 
+// The read end of a started program's pipe, with the lines read from it so far.
+struct pipe_drain {
+    int read_end;
+    pipe_lines lines;
+};
+
 // Reads a pipe until every writer has closed it, then closes it.
 void drain_pipe(void *argument)
 {
-    int fd = (int)(intptr_t)argument;
+    auto *drain = static_cast<pipe_drain *>(argument);
     char chunk[4096];
     for (;;) {
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n > 0 || (n < 0 && errno == EINTR))
-            continue;
-        break;
+        ssize_t n = read(drain->read_end, chunk, sizeof chunk);
+        if (n > 0)
+            pipe_lines_feed(&drain->lines, chunk, (size_t)n);
+        else if (n == 0 || errno != EINTR)
+            break;
     }
-    close(fd);
+    close(drain->read_end);
+    delete drain;
+}
+
+// Hands the read end to a draining thread; closes it when no thread can be started.
+void start_draining(int read_end, spawn_line_hook on_line, void *context)
+{
+    auto *drain = new pipe_drain{read_end, {on_line, context, {}, 0}};
+    if (platform_thread_start(drain_pipe, drain) == 0) {
+        close(read_end);
+        delete drain;
+    }
 }
 
 int spawn_into_pipe(char *command_line, int write_end)
@@ -245,7 +264,7 @@ int spawn_into_pipe(char *command_line, int write_end)
 
 } // namespace
 
-int platform_spawn_piped(const char *dir, char *command_line)
+int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context)
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
@@ -260,8 +279,10 @@ int platform_spawn_piped(const char *dir, char *command_line)
         std::perror("chdir");
 
     close(ends[1]);
-    if (rc != 0 || platform_thread_start(drain_pipe, (void *)(intptr_t)ends[0]) == 0)
+    if (rc != 0)
         close(ends[0]);
+    else
+        start_draining(ends[0], on_line, context);
     return rc;
 }
 

@@ -1,4 +1,5 @@
 // Win32 side of the platform services.
+#include "pipe_lines.h"
 #include "platform.h"
 #include "socket.h"
 
@@ -136,20 +137,37 @@ int platform_system(const char *command) { return std::system(command); }
 
 namespace {
 
+// The read end of a started program's pipe, with the lines read from it so far.
+struct pipe_drain {
+    HANDLE read_end;
+    pipe_lines lines;
+};
+
 // Reads the pipe until the program and every other writer have closed it, then closes it.
 void drain_pipe(void *argument)
 {
-    HANDLE read_end = (HANDLE)argument;
+    auto *drain = static_cast<pipe_drain *>(argument);
     char chunk[4096];
     DWORD got;
-    while (ReadFile(read_end, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    while (ReadFile(drain->read_end, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        pipe_lines_feed(&drain->lines, chunk, got);
+    CloseHandle(drain->read_end);
+    delete drain;
+}
+
+// Hands the read end to a draining thread; closes it when no thread can be started.
+void start_draining(HANDLE read_end, spawn_line_hook on_line, void *context)
+{
+    auto *drain = new pipe_drain{read_end, {on_line, context, {}, 0}};
+    if (platform_thread_start(drain_pipe, drain) == 0) {
+        CloseHandle(read_end);
+        delete drain;
     }
-    CloseHandle(read_end);
 }
 
 } // namespace
 
-int platform_spawn_piped(const char *dir, char *command_line)
+int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context)
 {
     SECURITY_ATTRIBUTES inherit = {};
     inherit.nLength = sizeof inherit;  // 12 on 32-bit Windows, 24 here
@@ -188,8 +206,7 @@ int platform_spawn_piped(const char *dir, char *command_line)
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    if (platform_thread_start(drain_pipe, read_end) == 0)
-        CloseHandle(read_end);
+    start_draining(read_end, on_line, context);
     return 0;
 }
 

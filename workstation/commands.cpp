@@ -9,7 +9,17 @@ shared_flag g_upgrade_quit{0};
 const char *const g_brand_word = FACUP_BRAND_WORD;
 platform_mutex *g_instance_mutex = nullptr;
 
-command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, platform_spawn_piped,
+namespace {
+
+// The file server's output is drained and dropped: nothing reads it.
+int spawn_discarding_output(const char *dir, char *command_line)
+{
+    return platform_spawn_piped(dir, command_line, nullptr, nullptr);
+}
+
+} // namespace
+
+command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, spawn_discarding_output,
                                  platform_thread_start};
 
 namespace {
