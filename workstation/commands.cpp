@@ -70,19 +70,9 @@ int spawn_with_pipe(const char *dir, char *command_line)
     return rc;
 }
 
-void firewall_on()
-{
-    char command[COMMAND_LINE_SIZE];
-    format_text(command, sizeof command, "%s", CMD_FIREWALL_ON);
-    run_command_quiet(command);
-}
+void firewall_on() { run_command_quiet(CMD_FIREWALL_ON); }
 
-void firewall_off()
-{
-    char command[COMMAND_LINE_SIZE];
-    format_text(command, sizeof command, "%s", CMD_FIREWALL_OFF);
-    run_command_quiet(command);
-}
+void firewall_off() { run_command_quiet(CMD_FIREWALL_OFF); }
 
 namespace {
 
