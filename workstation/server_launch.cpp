@@ -24,6 +24,27 @@ std::mutex g_launch_lock;
 unsigned g_launch_generation = 0;              // guarded by g_launch_lock
 std::atomic<int> g_node_launchers_waiting{0};  // node launchers blocked in their command
 
+// The commands that find and stop one kind of file server, by the image name it runs under.
+struct server_commands {
+    const char *image;
+    const char *list;  // its first output line is longer than one character while one runs
+    const char *kill;
+};
+
+const server_commands SERVERS[] = {
+    {"node.exe", CMD_LIST_NODE, CMD_KILL_NODE},
+    {"Shttpd.exe", CMD_LIST_SHTTPD, CMD_KILL_SHTTPD},
+};
+
+// The commands for an image name; any name but "node.exe" means Shttpd.
+const server_commands &server_named(const char *image)
+{
+    for (const server_commands &server : SERVERS)
+        if (std::strcmp(server.image, image) == 0)
+            return server;
+    return SERVERS[1];
+}
+
 // How long the start waits for the file server to listen after its first second.
 const int LISTEN_WAIT_MS = 10000;
 
@@ -85,12 +106,12 @@ bool kill_leftover_servers(unsigned generation)
 
 void kill_if_listed(const char *image)
 {
-    bool node = std::strcmp(image, "node.exe") == 0;
+    const server_commands &server = server_named(image);
     char line[COMMAND_LINE_SIZE];
     line[0] = '\0';
-    run_command_first_line(node ? CMD_LIST_NODE : CMD_LIST_SHTTPD, line);
+    run_command_first_line(server.list, line);
     if (std::strlen(line) > 1)
-        run_command_quiet(node ? CMD_KILL_NODE : CMD_KILL_SHTTPD);
+        run_command_quiet(server.kill);
 }
 
 int shttpd_launcher(unsigned generation)

@@ -202,6 +202,16 @@ TEST_F(workstation_test, CleanupStopsOnlyThePendingLaunches)
                                                     CMD_LIST_SHTTPD, node}));
 }
 
+// Each image has its own list and kill commands; a listed line of one character means none runs.
+TEST_F(workstation_test, KillIfListed)
+{
+    recording_commands::outputs[CMD_LIST_NODE] = "4242\n";
+    recording_commands::outputs[CMD_LIST_SHTTPD] = "\n";
+    kill_if_listed("node.exe");
+    kill_if_listed("Shttpd.exe");
+    EXPECT_EQ(commands(), (std::vector<std::string>{CMD_LIST_NODE, CMD_KILL_NODE, CMD_LIST_SHTTPD}));
+}
+
 TEST_F(workstation_test, GuardRefusesASecondHolder)
 {
     ASSERT_EQ(acquire_instance_guard(), 0);
