@@ -69,7 +69,7 @@ bool port_accepts(int port)
 // The launcher starts the server a second or more after it was created (it first stops any server
 // left over): wait, within a limit, until the server listens, so that the camera is never told to
 // fetch the image before it can. A server that never listens is left for the camera's download to
-// report, as before.
+// report.
 void wait_until_listening()
 {
     socket_startup();
