@@ -273,5 +273,6 @@ int socket_close(socket_t s) { return closesocket(s); }
 int socket_set_nonblocking(socket_t s, bool on)
 {
     u_long mode = on ? 1 : 0;
-    return ioctlsocket(s, FIONBIO, &mode) == 0 ? 0 : -1;
+    // FIONBIO is an unsigned request code; ioctlsocket takes it as a long of the same bits.
+    return ioctlsocket(s, static_cast<long>(FIONBIO), &mode) == 0 ? 0 : -1;
 }
