@@ -175,9 +175,7 @@ void reset_run_state()
 
 void init_ui_language()
 {
-    unsigned language = platform_ui_language();
-    bool chinese = language == UI_LANGUAGE_CHINESE_PRC || language == UI_LANGUAGE_CHINESE_TAIWAN;
-    set_flag(g_chinese_ui, chinese ? 1 : 0);
+    set_flag(g_chinese_ui, platform_ui_is_chinese() ? 1 : 0);
     platform_set_console_title(ui_caption());
 }
 

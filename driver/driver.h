@@ -46,7 +46,7 @@ struct outcome {
     outcome_id id;     // the catalogue row's own number
     const char *english;
     const char *chinese;
-    unsigned style;    // BOX_STYLE_*
+    box_style style;
     const char *code;  // silent-mode result code
 };
 
@@ -237,7 +237,7 @@ upgrade_ending await_reply(upgrade_run *run);
 // are checked without waiting them out. REAL_DRIVER_HOOKS holds the tool's own.
 struct driver_hooks {
     // Shows a box and returns the answer (BOX_ANSWER_*): the platform's message box.
-    int (*message_box)(unsigned style, const char *caption, const char *text);
+    box_answer (*message_box)(box_style style, const char *caption, const char *text);
     int64_t (*now_ms)();       // a steady clock in milliseconds
     void (*sleep_ms)(int ms);
     // Waits for the mailbox: up to ms, or until a text or the channel's end arrives; the lock is

@@ -6,7 +6,6 @@
 #include "text_util.h"
 
 #include <chrono>
-#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -47,8 +46,7 @@ struct connection {
 bool send_all(socket_t s, const char *data, size_t len)
 {
     while (len > 0) {
-        int piece = len > (size_t)INT_MAX ? INT_MAX : (int)len;
-        auto n = send(s, data, piece, SOCK_SEND_FLAGS);
+        auto n = send(s, data, socket_io_length(len), SOCK_SEND_FLAGS);
         if (n <= 0) {
             if (n < 0 && socket_last_error() == SOCK_ERR_INTERRUPTED)
                 continue;

@@ -86,8 +86,8 @@ int move_once(http_client *client, char *bytes, int length, http_direction direc
         return direction == HTTP_SEND ? tls_write(client->tls_conn, bytes, length)
                                       : tls_read(client->tls_conn, bytes, length);
     if (direction == HTTP_SEND)
-        return (int)send(client->socket, bytes, (socket_io_size)length, SOCK_SEND_FLAGS);
-    return (int)recv(client->socket, bytes, (socket_io_size)length, 0);
+        return (int)send(client->socket, bytes, socket_io_length((size_t)length), SOCK_SEND_FLAGS);
+    return (int)recv(client->socket, bytes, socket_io_length((size_t)length), 0);
 }
 
 // Replaces the client's socket with a new non-blocking TCP socket whose close resets the connection

@@ -40,7 +40,6 @@
 // The firmware directory as listed, and one of its entries (the second "%s" is the entry name).
 #define PATH_FIRMWARE_LISTING_FMT "C://%s_facup//firmware//"
 #define PATH_FIRMWARE_ENTRY_FMT "C://%s_facup//firmware//%s"
-#define PATH_STAGED_IMAGE_FMT "C://%s_facup//firmware//%s"
 #define PATH_FITS_DATABASE_FMT "C://%s_facup//firmware//index-4110.fits"
 #define PATH_PROFILE_NAME_FMT "C:\\%s_facup\\cfg\\profile_name.cfg"
 
@@ -77,8 +76,10 @@
 #define PATH_HTTPD_JS_FMT "/var/lib/%s_facup/units/httpd.js"
 #define PATH_FIRMWARE_LISTING_FMT "/var/lib/%s_facup/firmware/"
 #define PATH_FIRMWARE_ENTRY_FMT "/var/lib/%s_facup/firmware/%s"
-#define PATH_STAGED_IMAGE_FMT "/var/lib/%s_facup/firmware/%s"
 #define PATH_FITS_DATABASE_FMT "/var/lib/%s_facup/firmware/index-4110.fits"
 #define PATH_PROFILE_NAME_FMT "/var/lib/%s_facup/cfg/profile_name.cfg"
 
 #endif
+
+// The staged image is one entry of the firmware directory: the second "%s" is its name.
+#define PATH_STAGED_IMAGE_FMT PATH_FIRMWARE_ENTRY_FMT

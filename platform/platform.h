@@ -1,90 +1,88 @@
 // Services of the operating system that the rest of the tree uses, in the tool's own terms.
 // This is the one place that knows the platform; each service has a Win32 side
-// (platform_win32.cpp) and a POSIX side (platform_posix.cpp), chosen by the build. Socket services
-// have their own header, socket.h; command texts and paths are in commands.h.
+// (platform_win32.cpp) and a POSIX side (platform_posix.cpp), chosen by the build, and each side
+// says there which system calls give the service. Socket services have their own header,
+// socket.h; command texts and paths are in commands.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 // ---- Files and directories ----
 
-// Size in bytes of the file at path, from the run-time library's stat; 0 when path is null or the
-// file cannot be examined. Sizes past 4 GiB wrap, as the 32-bit result dictates.
+// Size in bytes of the file at path; 0 when path is null or the file cannot be examined. Sizes
+// past 4 GiB wrap, as the 32-bit result dictates.
 uint32_t file_size_of(const char *path);
 
-// True when something exists at path (_access with mode 0, access F_OK).
+// True when something exists at path.
 bool platform_exists(const char *path);
 
-// Creates one directory (_mkdir, mkdir 0755). 0 on success.
+// Creates one directory. 0 on success.
 int platform_mkdir(const char *path);
 
-// True when stat succeeds on path and says directory.
+// True when path names a directory.
 bool platform_is_directory(const char *path);
 
-// Lets the file at path be run as a program (chmod +x on POSIX; nothing on Windows). 0 on success.
+// Lets the file at path be run as a program. 0 on success.
 int platform_make_executable(const char *path);
 
 // Calls visit for each entry name of the directory but "." and "..". Returns 0, or -1 when the
 // directory cannot be opened (nothing is visited then).
 int platform_list_directory(const char *dir, void (*visit)(const char *name, void *context), void *context);
 
-// Writes the whole buffer to a new file at path, replacing any file there (CreateFileA with
-// CREATE_ALWAYS and one WriteFile; open, write and close on POSIX). Returns 0 when every byte was
-// written and the file closed, -1 otherwise.
+// Writes the whole buffer to a new file at path, replacing any file there. Returns 0 when every
+// byte was written and the file closed, -1 otherwise.
 int platform_write_new_file(const char *path, const void *bytes, uint32_t size);
 
 // ---- The executable's own resources ----
 
-// Error codes of platform_resource, as the system reports them.
-const int RESOURCE_NAME_NOT_FOUND = 1813;  // ERROR_RESOURCE_NAME_NOT_FOUND
-const int RESOURCE_TYPE_NOT_FOUND = 1814;  // ERROR_RESOURCE_TYPE_NOT_FOUND
+// What a resource lookup found.
+enum resource_result {
+    RESOURCE_FOUND,
+    RESOURCE_NAME_NOT_FOUND,  // the executable has no resource of that id
+    RESOURCE_TYPE_NOT_FOUND,  // the executable has no resource of that type at all
+    RESOURCE_FAILED,          // any other failure: its system code is in *system_code
+};
 
-// The bytes of the executable's own resource of type RCDATA with this id (FindResourceA,
-// LoadResource, LockResource, SizeofResource). Returns 0, or the system's error code when there is
-// no such resource. POSIX: resource 101 is the image the build links in (assets/firmware_image.S);
-// a program built without it has none.
-int platform_resource(int id, const void **bytes, uint32_t *size);
+// The bytes of the executable's own raw-data resource with this id, which the build put there.
+// On RESOURCE_FOUND, bytes and size describe it; on RESOURCE_FAILED, system_code holds the
+// system's number for the failure.
+resource_result platform_resource(int id, const void **bytes, uint32_t *size, int *system_code);
 
 // ---- Console and user interface ----
 
-// Message box styles (the MessageBoxA flag values) and answers.
-const unsigned BOX_STYLE_ERROR = 0x10010;   // MB_SETFOREGROUND | MB_ICONERROR: OK, error icon
-const unsigned BOX_STYLE_PLAIN = 0x10000;   // MB_SETFOREGROUND: OK, no icon
-const unsigned BOX_STYLE_WARNING = 0x10031; // MB_SETFOREGROUND | MB_ICONWARNING | MB_OKCANCEL
-const int BOX_ANSWER_OK = 1;                // IDOK
-const int BOX_ANSWER_CANCEL = 2;            // IDCANCEL, also when the box is closed
+// What a message box shows and which buttons it offers.
+enum box_style {
+    BOX_STYLE_ERROR,    // error icon, OK
+    BOX_STYLE_PLAIN,    // no icon, OK
+    BOX_STYLE_WARNING,  // warning icon, OK and Cancel
+};
 
-// Shows a message box with no owner and waits for the answer. POSIX: the caption and text on
-// standard output; with a terminal on standard input the answer is read from it (Enter is OK, "c"
-// is Cancel for an OK/Cancel box); without a terminal the answer is OK.
-int platform_message_box(unsigned style, const char *caption, const char *text);
+// The user's answer to a message box.
+enum box_answer { BOX_ANSWER_OK, BOX_ANSWER_CANCEL };
 
-// Sets the console title (SetConsoleTitleA; the terminal title escape when standard output is a
-// terminal). Failures are ignored.
+// Shows a message box with no owner, in front of other windows, and waits for the answer. Cancel
+// comes only from a box that offers it (also when the user closes it); every other end is OK.
+box_answer platform_message_box(box_style style, const char *caption, const char *text);
+
+// Sets the console title. Failures are ignored.
 void platform_set_console_title(const char *title);
 
-// Language identifiers of the user interface that the tool tells apart.
-const unsigned UI_LANGUAGE_CHINESE_PRC = 0x0804;
-const unsigned UI_LANGUAGE_CHINESE_TAIWAN = 0x0404;
-
-// The user's default UI language (GetUserDefaultUILanguage). POSIX: from LC_ALL, LC_MESSAGES or
-// LANG, the first that is set: zh_CN 0x0804, zh_TW 0x0404, zh_HK 0x0C04, zh_SG 0x1004, zh 0x0004,
-// anything else English (0x0409).
-unsigned platform_ui_language();
+// True when the user's interface language is Chinese as the tool speaks it: Chinese of the
+// People's Republic (zh-CN) or of Taiwan (zh-TW); other Chinese variants count as English.
+bool platform_ui_is_chinese();
 
 // ---- Named mutex ----
 
 struct platform_mutex;
 
-// An existing mutex of this name (OpenMutexA), or null when there is none. POSIX: probes by binding
-// the name (given back at once when it was free), so a probe never waits, however many there are.
+// An existing mutex of this name, or null when there is none. Never waits.
 platform_mutex *platform_mutex_open(const char *name);
 
-// Creates the mutex, owned by the caller (CreateMutexA). Null when it cannot be created; *existed
-// tells whether it already existed (the handle then names the other owner's mutex). POSIX: an
-// abstract Unix socket named after the mutex, freed by the kernel when the process ends and scoped
-// to the network namespace.
+// Creates the mutex, owned by the caller until it is closed or the process ends. Null when it
+// cannot be created; *existed tells whether it already existed (the handle then names the other
+// owner's mutex).
 platform_mutex *platform_mutex_create(const char *name, bool *existed);
 
 // Releases a handle from open or create; null is allowed.
@@ -92,20 +90,29 @@ void platform_mutex_close(platform_mutex *mutex);
 
 // ---- Processes and threads ----
 
-// Runs a command through the command interpreter (_popen, popen) / closes it and waits for its end
-// (_pclose, pclose). Null when the command cannot be started.
+// Runs a command through the command interpreter / closes it and waits for its end. Null when the
+// command cannot be started.
 FILE *platform_popen(const char *command, const char *mode);
 int platform_pclose(FILE *stream);
 
-// Runs a command through the command interpreter and waits for it (system).
+// Runs a command through the command interpreter and waits for it.
 int platform_system(const char *command);
+
+// Receives one line that a program started by platform_spawn_piped printed, without its line end
+// ("\n" or "\r\n"), terminated. Runs on the pipe's draining thread.
+using spawn_line_hook = void (*)(const char *line, void *context);
+
+// The longest line a spawn_line_hook receives: the rest of a longer line is dropped.
+const size_t SPAWN_LINE_MAX = 1023;
 
 // Starts the program of command_line (first word; double quotes group words) with its standard
 // output and standard error into an anonymous pipe, and returns without waiting. A detached thread
-// drains the pipe so the program never blocks on it. When dir is given the program is started with
-// that current directory and the caller's current directory is the same afterwards, on every road.
+// drains the pipe so the program never blocks on it: it hands each complete line to on_line (with
+// context, which must stay valid until the program and every program it started have ended), or
+// discards the output when on_line is null. When dir is given the program is started with that
+// current directory and the caller's current directory is the same afterwards, on every road.
 // Returns 0 started, -1 the pipe cannot be created, -2 the process cannot be created.
-int platform_spawn_piped(const char *dir, char *command_line);
+int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context);
 
 // Starts a detached thread running body(argument). Returns the thread's identifier (nonzero), or 0
 // when the thread cannot be created.
@@ -113,9 +120,7 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument);
 
 // ---- Errors ----
 
-// The system's message text for an error code: on Windows the message table's text
-// (FormatMessageW, then converted to the ANSI code page); on POSIX the resolver's text for a
-// getaddrinfo code (negative) and strerror's text otherwise. The text lives in a buffer of the
-// calling thread until its next call, so threads (the WebSocket workers, the HTTP client) never
-// garble each other's texts.
+// The system's message text for the error code of a failed system, socket or name resolver call.
+// The text lives in a buffer of the calling thread until its next call, so threads (the WebSocket
+// workers, the HTTP client) never garble each other's texts.
 const char *system_error_text(int code);

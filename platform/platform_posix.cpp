@@ -1,4 +1,5 @@
 // POSIX side of the platform services (the Linux port).
+#include "pipe_lines.h"
 #include "platform.h"
 #include "socket.h"
 
@@ -45,13 +46,14 @@ int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
 
 // ---- The executable's own resources: images the build links in ----
 
-// Defined by the firmware image object when the program links it; null otherwise.
+// Resource 101 is the firmware image (assets/firmware_image.S): these symbols are defined when the
+// program links it and null otherwise, so that a program without it has no resource of any type.
 extern "C" {
 extern const unsigned char facup_resource_101_start[] __attribute__((weak));
 extern const unsigned char facup_resource_101_end[] __attribute__((weak));
 }
 
-int platform_resource(int id, const void **bytes, uint32_t *size)
+resource_result platform_resource(int id, const void **bytes, uint32_t *size, int *)
 {
     if (id != 101)
         return RESOURCE_NAME_NOT_FOUND;
@@ -59,14 +61,17 @@ int platform_resource(int id, const void **bytes, uint32_t *size)
         return RESOURCE_TYPE_NOT_FOUND;
     *bytes = facup_resource_101_start;
     *size = (uint32_t)(facup_resource_101_end - facup_resource_101_start);
-    return 0;
+    return RESOURCE_FOUND;
 }
 
 // ---- Console and user interface ----
 
-int platform_message_box(unsigned style, const char *caption, const char *text)
+// The caption and text on standard output. With a terminal on standard input the answer is read
+// from it (Enter is OK, "c" is Cancel for an OK/Cancel box); without one the answer is OK, so that
+// an unattended run goes on.
+box_answer platform_message_box(box_style style, const char *caption, const char *text)
 {
-    bool ok_cancel = (style & 0xF) == 1;
+    bool ok_cancel = style == BOX_STYLE_WARNING;
     std::printf("\n[%s]\n%s\n", caption, text);
     if (!isatty(STDIN_FILENO)) {
         std::fflush(stdout);
@@ -82,6 +87,8 @@ int platform_message_box(unsigned style, const char *caption, const char *text)
     return BOX_ANSWER_OK;
 }
 
+// The terminal's title escape, only when standard output is a terminal: a log file or pipe gets
+// no control bytes.
 void platform_set_console_title(const char *title)
 {
     if (isatty(STDOUT_FILENO)) {
@@ -90,7 +97,9 @@ void platform_set_console_title(const char *title)
     }
 }
 
-unsigned platform_ui_language()
+// From LC_ALL, LC_MESSAGES or LANG, the first that is set: Chinese when it begins "zh_CN" or
+// "zh_TW".
+bool platform_ui_is_chinese()
 {
     const char *locale = nullptr;
     for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
@@ -98,19 +107,14 @@ unsigned platform_ui_language()
         if (locale != nullptr && locale[0] != '\0')
             break;
     }
-    if (locale == nullptr || std::strncmp(locale, "zh", 2) != 0)
-        return 0x0409;
-    const struct {
-        const char *prefix;
-        unsigned id;
-    } chinese[] = {{"zh_CN", 0x0804}, {"zh_TW", 0x0404}, {"zh_HK", 0x0C04}, {"zh_SG", 0x1004}};
-    for (const auto &c : chinese)
-        if (std::strncmp(locale, c.prefix, 5) == 0)
-            return c.id;
-    return 0x0004;
+    if (locale == nullptr)
+        return false;
+    return std::strncmp(locale, "zh_CN", 5) == 0 || std::strncmp(locale, "zh_TW", 5) == 0;
 }
 
 // ---- Named mutex: an abstract Unix socket, held while bound ----
+// The kernel frees the name when the process ends, however it ends; the name is scoped to the
+// network namespace, which keeps test scenarios apart.
 
 struct platform_mutex {
     int fd;  // the bound socket, or -1 for a handle naming another process's mutex
@@ -205,18 +209,36 @@ std::vector<std::string> split_command_line(const char *line)
     return words;
 }
 
+// The read end of a started program's pipe, with the lines read from it so far.
+struct pipe_drain {
+    int read_end;
+    pipe_lines lines;
+};
+
 // Reads a pipe until every writer has closed it, then closes it.
 void drain_pipe(void *argument)
 {
-    int fd = (int)(intptr_t)argument;
+    auto *drain = static_cast<pipe_drain *>(argument);
     char chunk[4096];
     for (;;) {
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n > 0 || (n < 0 && errno == EINTR))
-            continue;
-        break;
+        ssize_t n = read(drain->read_end, chunk, sizeof chunk);
+        if (n > 0)
+            pipe_lines_feed(&drain->lines, chunk, (size_t)n);
+        else if (n == 0 || errno != EINTR)
+            break;
     }
-    close(fd);
+    close(drain->read_end);
+    delete drain;
+}
+
+// Hands the read end to a draining thread; closes it when no thread can be started.
+void start_draining(int read_end, spawn_line_hook on_line, void *context)
+{
+    auto *drain = new pipe_drain{read_end, {on_line, context, {}, 0}};
+    if (platform_thread_start(drain_pipe, drain) == 0) {
+        close(read_end);
+        delete drain;
+    }
 }
 
 int spawn_into_pipe(char *command_line, int write_end)
@@ -242,7 +264,7 @@ int spawn_into_pipe(char *command_line, int write_end)
 
 } // namespace
 
-int platform_spawn_piped(const char *dir, char *command_line)
+int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context)
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
@@ -257,8 +279,10 @@ int platform_spawn_piped(const char *dir, char *command_line)
         std::perror("chdir");
 
     close(ends[1]);
-    if (rc != 0 || platform_thread_start(drain_pipe, (void *)(intptr_t)ends[0]) == 0)
+    if (rc != 0)
         close(ends[0]);
+    else
+        start_draining(ends[0], on_line, context);
     return rc;
 }
 
@@ -293,6 +317,7 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
 
 // ---- Errors and sockets ----
 
+// The resolver's text for a getaddrinfo code (negative), strerror's text for any other.
 const char *system_error_text(int code)
 {
     static thread_local char text[1025];

@@ -1,4 +1,5 @@
 // Win32 side of the platform services.
+#include "pipe_lines.h"
 #include "platform.h"
 #include "socket.h"
 
@@ -14,8 +15,10 @@ bool platform_exists(const char *path) { return _access(path, 0) == 0; }
 
 int platform_mkdir(const char *path) { return _mkdir(path); }
 
+// Windows runs any file whose name says program: nothing to change.
 int platform_make_executable(const char *) { return 0; }
 
+// One WriteFile call for the whole buffer; CREATE_ALWAYS replaces an existing file.
 int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -27,29 +30,75 @@ int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
     return ok && written == size ? 0 : -1;
 }
 
-// ---- The executable's own resources ----
+// ---- The executable's own resources: RCDATA entries of the program file ----
 
-int platform_resource(int id, const void **bytes, uint32_t *size)
+namespace {
+
+// The lookup's result for the code GetLastError gave: the two codes of a missing resource have
+// results of their own, any other failure keeps its number.
+resource_result resource_result_of(DWORD code, int *system_code)
+{
+    switch (code) {
+    case ERROR_SUCCESS:
+        return RESOURCE_FOUND;
+    case ERROR_RESOURCE_NAME_NOT_FOUND:
+        return RESOURCE_NAME_NOT_FOUND;
+    case ERROR_RESOURCE_TYPE_NOT_FOUND:
+        return RESOURCE_TYPE_NOT_FOUND;
+    }
+    *system_code = (int)code;
+    return RESOURCE_FAILED;
+}
+
+} // namespace
+
+resource_result platform_resource(int id, const void **bytes, uint32_t *size, int *system_code)
 {
     HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10));  // RT_RCDATA
     if (found == nullptr)
-        return (int)GetLastError();
+        return resource_result_of(GetLastError(), system_code);
     HGLOBAL loaded = LoadResource(nullptr, found);
     *bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     *size = SizeofResource(nullptr, found);
-    return *bytes != nullptr ? 0 : (int)GetLastError();
+    return *bytes != nullptr ? RESOURCE_FOUND : resource_result_of(GetLastError(), system_code);
 }
 
 // ---- Console and user interface ----
 
-int platform_message_box(unsigned style, const char *caption, const char *text)
+namespace {
+
+// The MessageBoxA flags of a style; every box comes to the foreground.
+UINT message_box_flags(box_style style)
 {
-    return MessageBoxA(nullptr, text, caption, style);
+    switch (style) {
+    case BOX_STYLE_ERROR:
+        return MB_SETFOREGROUND | MB_ICONERROR;
+    case BOX_STYLE_WARNING:
+        return MB_SETFOREGROUND | MB_ICONWARNING | MB_OKCANCEL;
+    case BOX_STYLE_PLAIN:
+        break;
+    }
+    return MB_SETFOREGROUND;
+}
+
+} // namespace
+
+// A box that cannot be shown (MessageBoxA gives 0) counts as OK, as any answer but IDCANCEL does.
+// Closing an OK/Cancel box answers IDCANCEL; closing an OK box answers IDOK.
+box_answer platform_message_box(box_style style, const char *caption, const char *text)
+{
+    int answer = MessageBoxA(nullptr, text, caption, message_box_flags(style));
+    return answer == IDCANCEL ? BOX_ANSWER_CANCEL : BOX_ANSWER_OK;
 }
 
 void platform_set_console_title(const char *title) { SetConsoleTitleA(title); }
 
-unsigned platform_ui_language() { return GetUserDefaultUILanguage(); }
+bool platform_ui_is_chinese()
+{
+    LANGID language = GetUserDefaultUILanguage();
+    return language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)       // 0x0804, zh-CN
+           || language == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL);  // 0x0404, zh-TW
+}
 
 // ---- Named mutex ----
 
@@ -88,20 +137,37 @@ int platform_system(const char *command) { return std::system(command); }
 
 namespace {
 
+// The read end of a started program's pipe, with the lines read from it so far.
+struct pipe_drain {
+    HANDLE read_end;
+    pipe_lines lines;
+};
+
 // Reads the pipe until the program and every other writer have closed it, then closes it.
 void drain_pipe(void *argument)
 {
-    HANDLE read_end = (HANDLE)argument;
+    auto *drain = static_cast<pipe_drain *>(argument);
     char chunk[4096];
     DWORD got;
-    while (ReadFile(read_end, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    while (ReadFile(drain->read_end, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        pipe_lines_feed(&drain->lines, chunk, got);
+    CloseHandle(drain->read_end);
+    delete drain;
+}
+
+// Hands the read end to a draining thread; closes it when no thread can be started.
+void start_draining(HANDLE read_end, spawn_line_hook on_line, void *context)
+{
+    auto *drain = new pipe_drain{read_end, {on_line, context, {}, 0}};
+    if (platform_thread_start(drain_pipe, drain) == 0) {
+        CloseHandle(read_end);
+        delete drain;
     }
-    CloseHandle(read_end);
 }
 
 } // namespace
 
-int platform_spawn_piped(const char *dir, char *command_line)
+int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context)
 {
     SECURITY_ATTRIBUTES inherit = {};
     inherit.nLength = sizeof inherit;  // 12 on 32-bit Windows, 24 here
@@ -140,8 +206,7 @@ int platform_spawn_piped(const char *dir, char *command_line)
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    if (platform_thread_start(drain_pipe, read_end) == 0)
-        CloseHandle(read_end);
+    start_draining(read_end, on_line, context);
     return 0;
 }
 
@@ -177,6 +242,7 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
 
 // ---- Errors and sockets ----
 
+// The message table's text (FormatMessageW), converted to the ANSI code page for the console.
 const char *system_error_text(int code)
 {
     static thread_local wchar_t wide[1024];
@@ -207,5 +273,6 @@ int socket_close(socket_t s) { return closesocket(s); }
 int socket_set_nonblocking(socket_t s, bool on)
 {
     u_long mode = on ? 1 : 0;
-    return ioctlsocket(s, FIONBIO, &mode) == 0 ? 0 : -1;
+    // FIONBIO is an unsigned request code; ioctlsocket takes it as a long of the same bits.
+    return ioctlsocket(s, static_cast<long>(FIONBIO), &mode) == 0 ? 0 : -1;
 }

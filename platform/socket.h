@@ -2,6 +2,7 @@
 // Winsock 2 on Windows, BSD sockets elsewhere, under one set of names.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 
 #ifdef _WIN32
@@ -77,6 +78,13 @@ const int SOCK_ERR_NOT_SUPPORTED = EOPNOTSUPP;
 // Writing to a connection the peer has closed must come back as a failed send, never as SIGPIPE.
 const int SOCK_SEND_FLAGS = MSG_NOSIGNAL;
 #endif
+
+// The length for one send or recv of length bytes, capped at INT_MAX so that the count the call
+// returns fits an int.
+inline socket_io_size socket_io_length(size_t length)
+{
+    return (socket_io_size)(length > (size_t)INT_MAX ? (size_t)INT_MAX : length);
+}
 
 // Starts the socket service (Winsock 2.2; nothing on POSIX). 0 on success, else the system's code.
 int socket_startup();

@@ -8,7 +8,6 @@
 #include <mbedtls/ssl.h>
 #include <mbedtls/x509_crt.h>
 
-#include <climits>
 #include <cstdlib>
 
 struct tls_method {
@@ -36,14 +35,12 @@ bool is_transient(int error)
     return error == SOCK_ERR_WOULD_BLOCK || error == SOCK_ERR_IN_PROGRESS || error == SOCK_ERR_INTERRUPTED;
 }
 
-int clamp_length(size_t length) { return length > INT_MAX ? INT_MAX : (int)length; }
-
 // Socket glue: a socket that would block, or a call interrupted by a signal, asks the caller to
 // come back when the socket is ready; other socket errors are system errors.
 int send_on_socket(void *glue, const unsigned char *bytes, size_t length)
 {
     auto *connection = static_cast<tls_connection *>(glue);
-    int sent = (int)send(connection->socket, (const char *)bytes, clamp_length(length), SOCK_SEND_FLAGS);
+    int sent = (int)send(connection->socket, (const char *)bytes, socket_io_length(length), SOCK_SEND_FLAGS);
     if (sent >= 0)
         return sent;
     int error = socket_last_error();
@@ -56,7 +53,7 @@ int send_on_socket(void *glue, const unsigned char *bytes, size_t length)
 int receive_on_socket(void *glue, unsigned char *buffer, size_t length)
 {
     auto *connection = static_cast<tls_connection *>(glue);
-    int received = (int)recv(connection->socket, (char *)buffer, clamp_length(length), 0);
+    int received = (int)recv(connection->socket, (char *)buffer, socket_io_length(length), 0);
     if (received >= 0)
         return received;
     int error = socket_last_error();

@@ -345,7 +345,7 @@ bool rws_send_bytes(rws_client *c, const void *data, size_t size)
     steady::time_point give_up = steady::now() + std::chrono::milliseconds(10 * rws_send_wait_ms);
     while (done < size) {
         int chunk = size - done > 0x40000000 ? 0x40000000 : (int)(size - done);
-        int n = (int)send(c->socket, bytes + done, (socket_io_size)chunk, SOCK_SEND_FLAGS);
+        int n = (int)send(c->socket, bytes + done, socket_io_length((size_t)chunk), SOCK_SEND_FLAGS);
         if (n > 0) {
             done += (size_t)n;
             continue;
@@ -380,7 +380,7 @@ bool rws_read_socket(rws_client *c)
         uint32_t room = RWS_MAX_FRAME_SIZE - c->rx_length;
         if (room == 0)
             return true;
-        int n = (int)recv(c->socket, chunk, (socket_io_size)(room < sizeof chunk ? room : sizeof chunk), 0);
+        int n = (int)recv(c->socket, chunk, socket_io_length(room < sizeof chunk ? room : sizeof chunk), 0);
         if (n <= 0) {
             int code = socket_last_error();
             if (n < 0 && (code == SOCK_ERR_WOULD_BLOCK || code == SOCK_ERR_IN_PROGRESS))

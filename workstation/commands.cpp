@@ -9,7 +9,17 @@ shared_flag g_upgrade_quit{0};
 const char *const g_brand_word = FACUP_BRAND_WORD;
 platform_mutex *g_instance_mutex = nullptr;
 
-command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, platform_spawn_piped,
+namespace {
+
+// The file server's output is drained and dropped: nothing reads it.
+int spawn_discarding_output(const char *dir, char *command_line)
+{
+    return platform_spawn_piped(dir, command_line, nullptr, nullptr);
+}
+
+} // namespace
+
+command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, spawn_discarding_output,
                                  platform_thread_start};
 
 namespace {
@@ -60,19 +70,9 @@ int spawn_with_pipe(const char *dir, char *command_line)
     return rc;
 }
 
-void firewall_on()
-{
-    char command[COMMAND_LINE_SIZE];
-    format_text(command, sizeof command, "%s", CMD_FIREWALL_ON);
-    run_command_quiet(command);
-}
+void firewall_on() { run_command_quiet(CMD_FIREWALL_ON); }
 
-void firewall_off()
-{
-    char command[COMMAND_LINE_SIZE];
-    format_text(command, sizeof command, "%s", CMD_FIREWALL_OFF);
-    run_command_quiet(command);
-}
+void firewall_off() { run_command_quiet(CMD_FIREWALL_OFF); }
 
 namespace {
 

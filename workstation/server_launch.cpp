@@ -17,12 +17,36 @@ namespace {
 // A usable server program is larger than this.
 const uint32_t SERVER_PROGRAM_MIN = 1024;
 
-// Each launch records the generation current when it was begun; each clean-up starts a new one.
-// A launcher acts only while its generation is current, so a launch pending at a clean-up never
-// starts a server, and one begun after it does.
-std::mutex g_launch_lock;
-unsigned g_launch_generation = 0;              // guarded by g_launch_lock
-std::atomic<int> g_node_launchers_waiting{0};  // node launchers blocked in their command
+// The file-server launches of the process. Each launch records the generation current when it was
+// begun; each clean-up starts a new one. A launcher acts only while its generation is current, so a
+// launch pending at a clean-up never starts a server, and one begun after it does.
+struct launch_state {
+    std::mutex lock;
+    unsigned generation = 0;                     // guarded by lock
+    std::atomic<int> node_launchers_waiting{0};  // node launchers blocked in their command
+};
+launch_state g_launches;
+
+// The commands that find and stop one kind of file server, by the image name it runs under.
+struct server_commands {
+    const char *image;
+    const char *list;  // its first output line is longer than one character while one runs
+    const char *kill;
+};
+
+const server_commands SERVERS[] = {
+    {"node.exe", CMD_LIST_NODE, CMD_KILL_NODE},
+    {"Shttpd.exe", CMD_LIST_SHTTPD, CMD_KILL_SHTTPD},
+};
+
+// The commands for an image name; any name but "node.exe" means Shttpd.
+const server_commands &server_named(const char *image)
+{
+    for (const server_commands &server : SERVERS)
+        if (std::strcmp(server.image, image) == 0)
+            return server;
+    return SERVERS[1];
+}
 
 // How long the start waits for the file server to listen after its first second.
 const int LISTEN_WAIT_MS = 10000;
@@ -45,7 +69,7 @@ bool port_accepts(int port)
 // The launcher starts the server a second or more after it was created (it first stops any server
 // left over): wait, within a limit, until the server listens, so that the camera is never told to
 // fetch the image before it can. A server that never listens is left for the camera's download to
-// report, as before.
+// report.
 void wait_until_listening()
 {
     socket_startup();
@@ -64,8 +88,8 @@ void node_body(void *argument) { node_launcher(as_generation(argument)); }
 
 unsigned current_generation()
 {
-    std::lock_guard<std::mutex> lock(g_launch_lock);
-    return g_launch_generation;
+    std::lock_guard<std::mutex> lock(g_launches.lock);
+    return g_launches.generation;
 }
 
 // Stops any server left over, unless the launch is no longer current: then a server of a later
@@ -73,8 +97,8 @@ unsigned current_generation()
 // cannot begin a new generation in between.
 bool kill_leftover_servers(unsigned generation)
 {
-    std::lock_guard<std::mutex> lock(g_launch_lock);
-    if (generation != g_launch_generation)
+    std::lock_guard<std::mutex> lock(g_launches.lock);
+    if (generation != g_launches.generation)
         return false;
     kill_if_listed("node.exe");
     kill_if_listed("Shttpd.exe");
@@ -85,12 +109,12 @@ bool kill_leftover_servers(unsigned generation)
 
 void kill_if_listed(const char *image)
 {
-    bool node = std::strcmp(image, "node.exe") == 0;
+    const server_commands &server = server_named(image);
     char line[COMMAND_LINE_SIZE];
     line[0] = '\0';
-    run_command_first_line(node ? CMD_LIST_NODE : CMD_LIST_SHTTPD, line);
+    run_command_first_line(server.list, line);
     if (std::strlen(line) > 1)
-        run_command_quiet(node ? CMD_KILL_NODE : CMD_KILL_SHTTPD);
+        run_command_quiet(server.kill);
 }
 
 int shttpd_launcher(unsigned generation)
@@ -102,8 +126,8 @@ int shttpd_launcher(unsigned generation)
     format_text(command, sizeof command, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
     // Under the lock the clean-up either comes first (no server starts) or finds the server
     // already started and kills it.
-    std::lock_guard<std::mutex> lock(g_launch_lock);
-    if (generation == g_launch_generation)
+    std::lock_guard<std::mutex> lock(g_launches.lock);
+    if (generation == g_launches.generation)
         spawn_with_pipe(nullptr, command);
     return 0;
 }
@@ -115,13 +139,13 @@ int node_launcher(unsigned generation)
     char command[COMMAND_LINE_SIZE];
     format_text(command, sizeof command, CMD_NODE_FMT, g_brand_word, g_brand_word, g_brand_word);
     {
-        std::lock_guard<std::mutex> lock(g_launch_lock);
-        if (generation != g_launch_generation)
+        std::lock_guard<std::mutex> lock(g_launches.lock);
+        if (generation != g_launches.generation)
             return 0;
-        g_node_launchers_waiting++;
+        g_launches.node_launchers_waiting++;
     }
     g_command_hooks.system(command);  // blocks while the server runs
-    g_node_launchers_waiting--;
+    g_launches.node_launchers_waiting--;
     return 0;
 }
 
@@ -163,8 +187,8 @@ int start_file_server()
 
 void stop_server_launches()
 {
-    std::lock_guard<std::mutex> lock(g_launch_lock);
-    g_launch_generation++;
+    std::lock_guard<std::mutex> lock(g_launches.lock);
+    g_launches.generation++;
 }
 
 void await_node_launcher()
@@ -172,7 +196,7 @@ void await_node_launcher()
     // A node launcher may have passed its check just before the clean-up and start the server
     // after the first kill: kill again until every such command has returned (bounded: about 5 s).
     // A count, not a flag: a launcher that outlives this wait must not hide a later one.
-    for (int i = 0; i < 50 && g_node_launchers_waiting.load() > 0; i++) {
+    for (int i = 0; i < 50 && g_launches.node_launchers_waiting.load() > 0; i++) {
         sleep_ms(100);
         run_command_quiet(CMD_KILL_NODE);
     }

@@ -63,15 +63,16 @@ int extract_firmware_resource(const char *path)
         return -2;
     const void *bytes = nullptr;
     uint32_t size = 0;
-    int error = platform_resource(FIRMWARE_RESOURCE_ID, &bytes, &size);
-    if (error != 0) {
+    int system_code = 0;
+    resource_result found = platform_resource(FIRMWARE_RESOURCE_ID, &bytes, &size, &system_code);
+    if (found != RESOURCE_FOUND) {
         std::printf("[ERROR] FindResource failed: ");
-        if (error == RESOURCE_NAME_NOT_FOUND)
+        if (found == RESOURCE_NAME_NOT_FOUND)
             std::puts("Resource not found (ERROR_RESOURCE_NAME_NOT_FOUND)");
-        else if (error == RESOURCE_TYPE_NOT_FOUND)
+        else if (found == RESOURCE_TYPE_NOT_FOUND)
             std::puts("Resource type not found (ERROR_RESOURCE_TYPE_NOT_FOUND)");
         else
-            std::printf("Code %d\n", error);
+            std::printf("Code %d\n", system_code);
         return -1;
     }
     // A staged file that is missing or short would only be noticed by the camera: the write

@@ -13,7 +13,7 @@
 namespace {
 
 struct box {
-    unsigned style;
+    box_style style;
     std::string caption;
     std::string text;
 };
@@ -21,7 +21,7 @@ struct box {
 // with every stage passing and counting its calls, of which one can be made to fail.
 struct fake_run {
     std::vector<box> boxes;
-    int box_answer = BOX_ANSWER_OK;
+    box_answer answer = BOX_ANSWER_OK;
     int failing_step = 0;
     int guard_failure = 1;  // what the guard returns when it fails
     std::vector<int> steps_run;
@@ -30,10 +30,10 @@ struct fake_run {
 };
 fake_run fake;
 
-int record_box(unsigned style, const char *caption, const char *text)
+box_answer record_box(box_style style, const char *caption, const char *text)
 {
     fake.boxes.push_back({style, caption, text});
-    return fake.box_answer;
+    return fake.answer;
 }
 
 std::string hex(const std::string &bytes)
@@ -129,10 +129,10 @@ TEST_F(driver_test, InteractiveBoxesUseTheUiLanguage)
     set_flag(g_chinese_ui, 1);
     report_outcome(OUTCOME_ALREADY_LATEST);
     ASSERT_EQ(fake.boxes.size(), 3u);
-    EXPECT_EQ(fake.boxes[0].style, 0x10000u);
+    EXPECT_EQ(fake.boxes[0].style, BOX_STYLE_PLAIN);
     EXPECT_EQ(fake.boxes[0].caption, "Quorvane Camera Factory Upgrade Tool v2.91");
     EXPECT_EQ(fake.boxes[0].text, "Upgrade ok, camera will reboot!\nPlz wait 1min to init device!");
-    EXPECT_EQ(fake.boxes[1].style, 0x10010u);
+    EXPECT_EQ(fake.boxes[1].style, BOX_STYLE_ERROR);
     EXPECT_EQ(fake.boxes[1].text, "more than one instance!\nPlz wait last upgrader ok!");
     EXPECT_EQ(fake.boxes[2].caption, ui_caption());
     EXPECT_NE(fake.boxes[2].caption, fake.boxes[0].caption);
@@ -169,10 +169,10 @@ TEST_F(driver_test, StartupWarning)
     set_flag(g_silent_mode, 0);
     show_startup_warning();
     ASSERT_EQ(fake.boxes.size(), 1u);
-    EXPECT_EQ(fake.boxes[0].style, 0x10031u);
+    EXPECT_EQ(fake.boxes[0].style, BOX_STYLE_WARNING);
     EXPECT_EQ(fake.boxes[0].text.substr(0, 40), "This tool only provided for tester, may ");
 
-    fake.box_answer = BOX_ANSWER_CANCEL;
+    fake.answer = BOX_ANSWER_CANCEL;
     EXPECT_EXIT(show_startup_warning(), ::testing::ExitedWithCode(0), "");
 }
 

@@ -1,4 +1,5 @@
 // Platform services that the Win32 and POSIX sides must both give in the same terms.
+#include "pipe_lines.h"
 #include "platform.h"
 #include "socket.h"
 #include "test_files.h"
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +33,32 @@ bool wait_for_file(const std::string &path)
 }
 
 void collect(const char *name, void *names) { static_cast<std::vector<std::string> *>(names)->push_back(name); }
+
+// The lines a spawn_line_hook received, in order.
+struct received_lines {
+    std::mutex lock;
+    std::vector<std::string> lines;
+};
+
+void receive_line(const char *line, void *context)
+{
+    auto *seen = static_cast<received_lines *>(context);
+    std::lock_guard<std::mutex> hold(seen->lock);
+    seen->lines.push_back(line);
+}
+
+// The lines received once there are at least count, or after 30 s.
+std::vector<std::string> lines_after(received_lines &seen, size_t count)
+{
+    for (int i = 0;; i++) {
+        {
+            std::lock_guard<std::mutex> hold(seen.lock);
+            if (seen.lines.size() >= count || i == 300)
+                return seen.lines;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
 
 } // namespace
 
@@ -82,13 +110,38 @@ TEST(SpawnPiped, DrainsOutputAndKeepsTheCurrentDirectory)
     test_files::scratch_dir dir;
     fs::path before = fs::current_path();
     std::string line = std::string(SPEW_PROGRAM) + " 300000 marker.txt";
-    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0]), 0);
+    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], nullptr, nullptr), 0);
     EXPECT_EQ(fs::current_path(), before);
     EXPECT_TRUE(wait_for_file(dir.file("marker.txt")));
 
     std::string missing = "\"" + dir.file("no program here") + "\" 1 x";
-    EXPECT_EQ(platform_spawn_piped(dir.path().c_str(), &missing[0]), -2);
+    EXPECT_EQ(platform_spawn_piped(dir.path().c_str(), &missing[0], nullptr, nullptr), -2);
     EXPECT_EQ(fs::current_path(), before);
+}
+
+// Either line end, one split across reads, a carriage return inside a line, an empty line, a line
+// cut at the limit, and an unfinished last line, which never reaches the hook.
+TEST(PipeLines, CutsTheOutputIntoLines)
+{
+    received_lines seen;
+    pipe_lines lines = {receive_line, &seen, {}, 0};
+    std::string long_line(SPAWN_LINE_MAX + 10, 'x');
+    for (const std::string &chunk : {std::string("fir"), std::string("st\r"), std::string("\na\rb\n\n"),
+                                     long_line + "\r\nafter\nunfinished"})
+        pipe_lines_feed(&lines, chunk.data(), chunk.size());
+    EXPECT_EQ(seen.lines,
+              (std::vector<std::string>{"first", "a\rb", "", long_line.substr(0, SPAWN_LINE_MAX), "after"}));
+}
+
+// The program's lines reach the hook from the draining thread (with "\r\n" ends on Windows).
+TEST(SpawnPiped, HandsEachLineToTheHook)
+{
+    test_files::scratch_dir dir;
+    static received_lines seen;  // outlives the draining thread
+    std::string line = std::string(SPEW_PROGRAM) + " 0 marker.txt 3";
+    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], receive_line, &seen), 0);
+    EXPECT_EQ(lines_after(seen, 3), (std::vector<std::string>{"line 1", "line 2", "line 3"}));
+    EXPECT_TRUE(wait_for_file(dir.file("marker.txt")));
 }
 
 TEST(ErrorText, SystemMessages)
@@ -105,18 +158,18 @@ TEST(UiLanguage, FromLocaleVariables)
 {
     const struct {
         const char *lc_all, *lc_messages, *lang;
-        unsigned id;
+        bool chinese;
     } cases[] = {
-        {"zh_CN.UTF-8", "", "", 0x0804}, {"", "zh_TW.UTF-8", "en_US.UTF-8", 0x0404},
-        {"", "", "zh_HK.UTF-8", 0x0C04},  {"", "", "zh_SG", 0x1004},
-        {"", "", "en_GB.UTF-8", 0x0409},  {"en_US.UTF-8", "", "zh_CN.UTF-8", 0x0409},
-        {"", "", "", 0x0409},
+        {"zh_CN.UTF-8", "", "", true}, {"", "zh_TW.UTF-8", "en_US.UTF-8", true},
+        {"", "", "zh_HK.UTF-8", false}, {"", "", "zh_SG", false},
+        {"", "", "en_GB.UTF-8", false}, {"en_US.UTF-8", "", "zh_CN.UTF-8", false},
+        {"", "", "", false},
     };
     for (const auto &c : cases) {
         setenv("LC_ALL", c.lc_all, 1);
         setenv("LC_MESSAGES", c.lc_messages, 1);
         setenv("LANG", c.lang, 1);
-        EXPECT_EQ(platform_ui_language(), c.id) << c.lc_all << "|" << c.lc_messages << "|" << c.lang;
+        EXPECT_EQ(platform_ui_is_chinese(), c.chinese) << c.lc_all << "|" << c.lc_messages << "|" << c.lang;
     }
 }
 #endif

@@ -202,6 +202,16 @@ TEST_F(workstation_test, CleanupStopsOnlyThePendingLaunches)
                                                     CMD_LIST_SHTTPD, node}));
 }
 
+// Each image has its own list and kill commands; a listed line of one character means none runs.
+TEST_F(workstation_test, KillIfListed)
+{
+    recording_commands::outputs[CMD_LIST_NODE] = "4242\n";
+    recording_commands::outputs[CMD_LIST_SHTTPD] = "\n";
+    kill_if_listed("node.exe");
+    kill_if_listed("Shttpd.exe");
+    EXPECT_EQ(commands(), (std::vector<std::string>{CMD_LIST_NODE, CMD_KILL_NODE, CMD_LIST_SHTTPD}));
+}
+
 TEST_F(workstation_test, GuardRefusesASecondHolder)
 {
     ASSERT_EQ(acquire_instance_guard(), 0);
@@ -370,7 +380,7 @@ TEST_F(workstation_test, FileServerLaunchAndCleanup)
 
     char old_server[COMMAND_LINE_SIZE];
     format_text(old_server, sizeof old_server, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
-    ASSERT_EQ(platform_spawn_piped(nullptr, old_server), 0);
+    ASSERT_EQ(platform_spawn_piped(nullptr, old_server, nullptr, nullptr), 0);
     std::string old_pid = first_line_of(CMD_LIST_SHTTPD);
     ASSERT_GT(old_pid.size(), 1u);
 
