@@ -2,7 +2,7 @@
 option(FACUP_WERROR "Treat warnings of the project's own code as errors" OFF)
 
 function(facup_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wformat=2 -Wundef)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wformat=2 -Wundef -Wconversion -Wsign-conversion)
   if(FACUP_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

@@ -84,9 +84,11 @@ bool path_stays_inside(const std::string &path)
 {
     if (path.empty() || path[0] != '/')
         return false;
-    for (unsigned char c : path)
+    for (char byte : path) {
+        unsigned char c = (unsigned char)byte;
         if (c < 0x20 || c == 0x7f || c == '\\' || c == ':')
             return false;
+    }
     size_t start = 1;
     for (;;) {
         size_t end = path.find('/', start);

@@ -121,7 +121,7 @@ bool raw_conn::send(const std::string &bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
-        int n = (int)::send(s_, bytes.data() + done, (int)(bytes.size() - done), SOCK_SEND_FLAGS);
+        int n = (int)::send(s_, bytes.data() + done, socket_io_length(bytes.size() - done), SOCK_SEND_FLAGS);
         if (n <= 0)
             return false;
         done += (size_t)n;

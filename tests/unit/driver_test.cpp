@@ -40,7 +40,8 @@ std::string hex(const std::string &bytes)
 {
     static const char digits[] = "0123456789abcdef";
     std::string out;
-    for (unsigned char c : bytes) {
+    for (char byte : bytes) {
+        unsigned char c = (unsigned char)byte;
         out += digits[c >> 4];
         out += digits[c & 15];
     }

@@ -55,7 +55,7 @@ void send_all(socket_t s, const std::string &bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
-        int n = (int)send(s, bytes.data() + done, (int)(bytes.size() - done), SOCK_SEND_FLAGS);
+        int n = (int)send(s, bytes.data() + done, socket_io_length(bytes.size() - done), SOCK_SEND_FLAGS);
         if (n <= 0)
             return;
         done += (size_t)n;

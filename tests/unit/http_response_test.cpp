@@ -216,7 +216,7 @@ TEST(HttpResponse, RedirectBound)
     test_files::scratch_dir dir;
     for (int redirects : {HTTP_MAX_REDIRECTS, HTTP_MAX_REDIRECTS + 1}) {
         SCOPED_TRACE(redirects);
-        std::vector<peer_script> scripts(redirects, answer(redirect_to("http://127.0.0.1:{PORT}/again")));
+        std::vector<peer_script> scripts((size_t)redirects, answer(redirect_to("http://127.0.0.1:{PORT}/again")));
         scripts.push_back(answer(ok_response("arrived")));
         script_peer peer(scripts);
         std::string path = dir.file("out" + std::to_string(redirects));

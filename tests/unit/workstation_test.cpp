@@ -50,7 +50,7 @@ std::vector<held_thread> held_threads;
 unsigned long hold_thread(void (*body)(void *), void *argument)
 {
     held_threads.push_back({body, argument});
-    return held_threads.size();
+    return (unsigned long)held_threads.size();
 }
 void run_held_threads()
 {
