@@ -70,7 +70,7 @@ struct http_client {
     uint8_t header_stage;        // HTTP_STAGE_*
     int8_t last_result;          // http_result of the last request
     uint8_t flags;               // HTTP_FLAG_*
-    // Beyond the basic record:
+    // The fields above keep the layout callers of the record know; these follow them.
     uint8_t tls_no_verify;       // 1: "https://" servers are not authenticated
     int32_t body_capacity;       // bytes allocated for the memory body, without its NUL
     int32_t body_start;          // memory body bytes stored before the current response began
