@@ -12,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 
+download_progress g_download_progress;
+
 namespace {
 
 // A usable server program is larger than this.

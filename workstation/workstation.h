@@ -114,6 +114,15 @@ int write_firmware_buffer_file(const char *path);
 // clean-up done).
 int start_file_server();
 
+// What the file server reported of the camera's download of the staged image: bytes sent so far and
+// the image's size, each -1 until a report came. Written by the thread that reads the server's
+// output, read by the spinner and the run record.
+struct download_progress {
+    std::atomic<int64_t> sent{-1};
+    std::atomic<int64_t> size{-1};
+};
+extern download_progress g_download_progress;
+
 // Create the launcher threads; each returns the new thread's identifier, or 0.
 unsigned long start_shttpd_launcher();
 unsigned long start_node_launcher();
