@@ -102,7 +102,8 @@ TEST(WsFrames, MaskingWithKnownKeyAndKeyRange)
     // Keys are (r1 / 16383 + 1) * r2 with 15-bit draws: never above 3 * 32767.
     for (int i = 0; i < 200; i++) {
         rws_packet *q = rws_packet_new();
-        uint32_t k = q->mask[0] | q->mask[1] << 8 | q->mask[2] << 16 | (uint32_t)q->mask[3] << 24;
+        uint32_t k = (uint32_t)q->mask[0] | (uint32_t)q->mask[1] << 8 | (uint32_t)q->mask[2] << 16 |
+                     (uint32_t)q->mask[3] << 24;
         EXPECT_LE(k, 3u * 32767u);
         rws_packet_free(q);
     }
