@@ -5,6 +5,7 @@
 #include "recording_commands.h"
 #include "socket.h"
 #include "test_files.h"
+#include "waits.h"
 #include "workstation.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,19 @@ void run_held_threads()
     held_threads.clear();
 }
 
+// Waits on a clock that moves only when they pause: a wait's limit is checked without waiting it
+// out.
+struct {
+    int64_t now;
+} fake;
+int64_t fake_now() { return fake.now; }
+void fake_sleep(int ms) { fake.now += ms; }
+void install_fake_waits()
+{
+    fake = {0};
+    g_wait_hooks = {fake_now, fake_sleep};
+}
+
 struct workstation_test : ::testing::Test {
     paths p;
     std::string root = p.root, units = p.units, firmware = p.firmware, program = p.program;
@@ -82,6 +96,7 @@ struct workstation_test : ::testing::Test {
     {
         cleanup_workstation();
         recording_commands::restore();
+        g_wait_hooks = REAL_WAIT_HOOKS;
         set_outcome_reporter(nullptr);
         fs::current_path(saved_cwd);
     }
@@ -252,6 +267,21 @@ TEST_F(workstation_test, RootThatIsAFileLeavesUnitsMissing)
     EXPECT_EQ(prepare_workstation(), -2);
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_NO_ADMIN_UNITS});
     EXPECT_EQ(commands().size(), 3u);  // the clean-up ran
+    std::remove(root.c_str());
+}
+
+// A created directory ends its wait at the first look; one that never appears is waited for its
+// whole second.
+TEST_F(workstation_test, DirectoryWaits)
+{
+    install_fake_waits();
+    ASSERT_EQ(prepare_workstation(), 0);
+    EXPECT_EQ(fake.now, 0);
+
+    fs::remove_all(root);
+    ASSERT_TRUE(test_files::write_file(root, "not a directory"));
+    EXPECT_EQ(prepare_workstation(), -2);
+    EXPECT_EQ(fake.now, 1000);
     std::remove(root.c_str());
 }
 
