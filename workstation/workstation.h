@@ -109,9 +109,9 @@ int write_firmware_buffer_file(const char *path);
 
 // Starts the file server on port 8234 over the firmware directory on a detached launcher thread:
 // Shttpd when its program is larger than 1,024 bytes, else node with httpd.js when that script is,
-// else none. Waits a second after starting a launcher, then until the server listens on port 8234
-// (at most 10 s more). Returns 0, or -3 when the launcher thread cannot be created (outcome raised,
-// clean-up done).
+// else none. After starting a launcher, waits until the server that launcher started listens on
+// port 8234 (at most 11 s; a server left over from before never counts). Returns 0, or -3 when the
+// launcher thread cannot be created (outcome raised, clean-up done).
 int start_file_server();
 
 // What the file server reported of the camera's download of the staged image: bytes sent so far and

@@ -60,17 +60,26 @@ void run_held_threads()
     held_threads.clear();
 }
 
-// Waits on a clock that moves only when they pause: a wait's limit is checked without waiting it
-// out.
+// Runs a launcher thread's body before returning, as if it had run at once.
+unsigned long run_at_once(void (*body)(void *), void *argument)
+{
+    body(argument);
+    return 1;
+}
+
+// Waits on a clock that moves only when they pause, and a port probe with a fixed answer: a wait's
+// limit is checked without waiting it out.
 struct {
     int64_t now;
+    bool port_accepts;
 } fake;
 int64_t fake_now() { return fake.now; }
 void fake_sleep(int ms) { fake.now += ms; }
+bool fake_port_accepts(int) { return fake.port_accepts; }
 void install_fake_waits()
 {
-    fake = {0};
-    g_wait_hooks = {fake_now, fake_sleep};
+    fake = {0, false};
+    g_wait_hooks = {fake_now, fake_sleep, fake_port_accepts};
 }
 
 struct workstation_test : ::testing::Test {
@@ -215,6 +224,27 @@ TEST_F(workstation_test, CleanupStopsOnlyThePendingLaunches)
     format_text(node, sizeof node, CMD_NODE_FMT, g_brand_word, g_brand_word, g_brand_word);
     EXPECT_EQ(commands(), (std::vector<std::string>{CMD_LIST_NODE, CMD_LIST_SHTTPD, shttpd, CMD_LIST_NODE,
                                                     CMD_LIST_SHTTPD, node}));
+}
+
+// The listen check counts only the server of its own launch: a leftover one accepting before the
+// launcher has started its server never ends it, and the check keeps its limit. Once the launcher
+// has started its server, a listening port ends it at the first look.
+TEST_F(workstation_test, ListenCheckWaitsForItsOwnServer)
+{
+    make_directories();
+    ASSERT_TRUE(test_files::write_file(program, std::string(2000, 's')));
+    install_fake_waits();
+    fake.port_accepts = true;
+    g_command_hooks.start_thread = hold_thread;
+    EXPECT_EQ(start_file_server(), 0);
+    EXPECT_EQ(fake.now, 11000);
+
+    fake.now = 0;
+    g_command_hooks.start_thread = run_at_once;
+    EXPECT_EQ(start_file_server(), 0);
+    EXPECT_EQ(fake.now, 0);
+    EXPECT_EQ(recording_commands::calls.back().mode, "spawn");
+    EXPECT_TRUE(raised.empty());
 }
 
 // Each image has its own list and kill commands; a listed line of one character means none runs.
