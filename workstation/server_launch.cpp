@@ -54,6 +54,11 @@ const server_commands &server_named(const char *image)
 // it, and ten more.
 const int LISTEN_WAIT_MS = 11000;
 
+// How long a launcher gives a server it stopped to free the port.
+const int PORT_FREE_WAIT_MS = 1000;
+
+bool port_is_free(const void *) { return !g_wait_hooks.port_accepts(FILE_SERVER_PORT); }
+
 // A server started by a launch after the count given listens on the port. Only such a server
 // counts: a leftover server that the launcher is about to kill must never end the wait.
 bool own_server_listens(const void *started_before)
@@ -85,15 +90,15 @@ unsigned current_generation()
 
 // Stops any server left over, unless the launch is no longer current: then a server of a later
 // launch may be running, and it is not this launcher's to kill. Under the lock, so that a clean-up
-// cannot begin a new generation in between.
-bool kill_leftover_servers(unsigned generation)
+// cannot begin a new generation in between. Returns how many kinds of server it stopped, or -1
+// when the launch is no longer current.
+int kill_leftover_servers(unsigned generation)
 {
     std::lock_guard<std::mutex> lock(g_launches.lock);
     if (generation != g_launches.generation)
-        return false;
-    kill_if_listed("node.exe");
-    kill_if_listed("Shttpd.exe");
-    return true;
+        return -1;
+    int stopped = kill_if_listed("node.exe") ? 1 : 0;
+    return kill_if_listed("Shttpd.exe") ? stopped + 1 : stopped;
 }
 
 // With the lock held: true when the launch is current, and then counts its server as started, for
@@ -108,21 +113,25 @@ bool begin_own_server(unsigned generation)
 
 } // namespace
 
-void kill_if_listed(const char *image)
+bool kill_if_listed(const char *image)
 {
     const server_commands &server = server_named(image);
     char line[COMMAND_LINE_SIZE];
     line[0] = '\0';
     run_command_first_line(server.list, line);
-    if (std::strlen(line) > 1)
-        run_command_quiet(server.kill);
+    if (std::strlen(line) <= 1)
+        return false;
+    run_command_quiet(server.kill);
+    return true;
 }
 
 int shttpd_launcher(unsigned generation)
 {
-    if (!kill_leftover_servers(generation))
+    int stopped = kill_leftover_servers(generation);
+    if (stopped < 0)
         return 0;
-    sleep_ms(1000);
+    if (stopped > 0)  // a killed server frees the port only as it ends
+        wait_until(port_is_free, nullptr, PORT_FREE_WAIT_MS);
     char command[COMMAND_LINE_SIZE];
     format_text(command, sizeof command, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
     // Under the lock the clean-up either comes first (no server starts) or finds the server
@@ -135,7 +144,7 @@ int shttpd_launcher(unsigned generation)
 
 int node_launcher(unsigned generation)
 {
-    if (!kill_leftover_servers(generation))
+    if (kill_leftover_servers(generation) < 0)
         return 0;
     char command[COMMAND_LINE_SIZE];
     format_text(command, sizeof command, CMD_NODE_FMT, g_brand_word, g_brand_word, g_brand_word);

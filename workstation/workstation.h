@@ -128,14 +128,15 @@ unsigned long start_shttpd_launcher();
 unsigned long start_node_launcher();
 
 // The launcher threads' bodies, for the launch of this generation (recorded when the launcher was
-// created): stop any server left over, then start one (Shttpd after a second, spawned; node through
-// the command interpreter, blocking until the server ends). A launch from before the latest
-// clean-up does nothing. Return 0.
+// created): stop any server left over, then start one (Shttpd spawned, once the port is free when a
+// server was stopped, at most a second later; node through the command interpreter, blocking until
+// the server ends). A launch from before the latest clean-up does nothing. Return 0.
 int shttpd_launcher(unsigned generation);
 int node_launcher(unsigned generation);
 
-// Kills the image's servers ("node.exe" or "Shttpd.exe") when the process list shows one.
-void kill_if_listed(const char *image);
+// Kills the image's servers ("node.exe" or "Shttpd.exe") when the process list shows one. True when
+// it ran the kill command.
+bool kill_if_listed(const char *image);
 
 // For the clean-up: no launch pending now may start a server after this (launches begun later
 // proceed); and node launchers already past that point are waited for, killing their server until

@@ -226,6 +226,27 @@ TEST_F(workstation_test, CleanupStopsOnlyThePendingLaunches)
                                                     CMD_LIST_SHTTPD, node}));
 }
 
+// The Shttpd launcher waits for the port only after stopping a server, and starts its own even when
+// the port stays taken past the second it gives.
+TEST_F(workstation_test, LauncherWaitsForThePortAfterAStop)
+{
+    install_fake_waits();
+    g_command_hooks.start_thread = run_at_once;
+    const struct {
+        const char *listed;
+        bool port_taken;
+        int64_t waited;
+    } cases[] = {{"\n", true, 0}, {"4242\n", false, 0}, {"4242\n", true, 1000}};
+    for (const auto &c : cases) {
+        fake = {0, c.port_taken};
+        recording_commands::outputs[CMD_LIST_SHTTPD] = c.listed;
+        recording_commands::calls.clear();
+        ASSERT_NE(start_shttpd_launcher(), 0u);
+        EXPECT_EQ(fake.now, c.waited) << c.listed;
+        EXPECT_EQ(recording_commands::calls.back().mode, "spawn");
+    }
+}
+
 // The listen check counts only the server of its own launch: a leftover one accepting before the
 // launcher has started its server never ends it, and the check keeps its limit. Once the launcher
 // has started its server, a listening port ends it at the first look.
