@@ -76,6 +76,8 @@ int prepare_workstation()
         raise_outcome(OUTCOME_SHTTPD_NOT_WRITTEN);
         return -4;
     }
+    // A full second, not a wait that ends early: a program a virus scanner quarantines is gone
+    // only after it, and its absence then is how that is caught.
     sleep_ms(1000);
     if (platform_exists(program))
         return 0;
