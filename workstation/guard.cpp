@@ -2,6 +2,7 @@
 #include "workstation.h"
 
 #include "commands.h"
+#include "waits.h"
 
 
 namespace {
@@ -11,15 +12,19 @@ const char INSTANCE_MUTEX_NAME[] = "dozez_upgrader";
 // An existing Shttpd of more than this size is kept as it is.
 const uint32_t KEEP_PROGRAM_ABOVE = 307199;
 
-// Makes sure the directory exists: creates it when missing and looks again after a second. Raises
-// the outcome and cleans up when it is still missing.
+// How long a created directory is given to appear.
+const int DIRECTORY_WAIT_MS = 1000;
+
+bool path_exists(const void *path) { return platform_exists(static_cast<const char *>(path)); }
+
+// Makes sure the directory exists: creates it when missing and waits, up to a second, until it
+// exists. Raises the outcome and cleans up when it is still missing.
 bool ensure_directory(const char *path, int outcome)
 {
     if (platform_exists(path))
         return true;
     platform_mkdir(path);
-    sleep_ms(1000);
-    if (platform_exists(path))
+    if (wait_until(path_exists, path, DIRECTORY_WAIT_MS))
         return true;
     raise_outcome(outcome);
     cleanup_workstation();
@@ -71,6 +76,8 @@ int prepare_workstation()
         raise_outcome(OUTCOME_SHTTPD_NOT_WRITTEN);
         return -4;
     }
+    // A full second, not a wait that ends early: a program a virus scanner quarantines is gone
+    // only after it, and its absence then is how that is caught.
     sleep_ms(1000);
     if (platform_exists(program))
         return 0;

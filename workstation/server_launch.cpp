@@ -4,10 +4,9 @@
 #include "workstation.h"
 
 #include "commands.h"
-#include "socket.h"
+#include "waits.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -26,6 +25,7 @@ struct launch_state {
     std::mutex lock;
     unsigned generation = 0;                     // guarded by lock
     std::atomic<int> node_launchers_waiting{0};  // node launchers blocked in their command
+    std::atomic<unsigned> servers_started{0};    // launches that have started their server
 };
 launch_state g_launches;
 
@@ -50,35 +50,29 @@ const server_commands &server_named(const char *image)
     return SERVERS[1];
 }
 
-// How long the start waits for the file server to listen after its first second.
-const int LISTEN_WAIT_MS = 10000;
+// How long the start waits for its launcher's server to listen: a second for the launcher to start
+// it, and ten more.
+const int LISTEN_WAIT_MS = 11000;
 
-// True when something on this PC accepts a TCP connection on the port.
-bool port_accepts(int port)
+// How long a launcher gives a server it stopped to free the port.
+const int PORT_FREE_WAIT_MS = 1000;
+
+bool port_is_free(const void *) { return !g_wait_hooks.port_accepts(FILE_SERVER_PORT); }
+
+// A server started by a launch after the count given listens on the port. Only such a server
+// counts: a leftover server that the launcher is about to kill must never end the wait.
+bool own_server_listens(const void *started_before)
 {
-    socket_t s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == NO_SOCKET)
-        return false;
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons((unsigned short)port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool accepted = connect(s, (sockaddr *)&addr, sizeof addr) == 0;
-    socket_close(s);
-    return accepted;
+    return g_launches.servers_started.load() != *static_cast<const unsigned *>(started_before) &&
+           g_wait_hooks.port_accepts(FILE_SERVER_PORT);
 }
 
-// The launcher starts the server a second or more after it was created (it first stops any server
-// left over): wait, within a limit, until the server listens, so that the camera is never told to
-// fetch the image before it can. A server that never listens is left for the camera's download to
-// report.
-void wait_until_listening()
+// The launcher starts the server after it has stopped any server left over: wait, within a limit,
+// until the server of this run's launch listens, so that the camera is never told to fetch the
+// image before it can. A server that never listens is left for the camera's download to report.
+void wait_until_listening(unsigned started_before)
 {
-    socket_startup();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LISTEN_WAIT_MS);
-    while (!port_accepts(FILE_SERVER_PORT) && std::chrono::steady_clock::now() < deadline)
-        sleep_ms(100);
-    socket_cleanup();
+    wait_until(own_server_listens, &started_before, LISTEN_WAIT_MS);
 }
 
 // The generation travels to the launcher thread as its argument.
@@ -96,53 +90,67 @@ unsigned current_generation()
 
 // Stops any server left over, unless the launch is no longer current: then a server of a later
 // launch may be running, and it is not this launcher's to kill. Under the lock, so that a clean-up
-// cannot begin a new generation in between.
-bool kill_leftover_servers(unsigned generation)
+// cannot begin a new generation in between. Returns how many kinds of server it stopped, or -1
+// when the launch is no longer current.
+int kill_leftover_servers(unsigned generation)
 {
     std::lock_guard<std::mutex> lock(g_launches.lock);
     if (generation != g_launches.generation)
+        return -1;
+    int stopped = kill_if_listed("node.exe") ? 1 : 0;
+    return kill_if_listed("Shttpd.exe") ? stopped + 1 : stopped;
+}
+
+// With the lock held: true when the launch is current, and then counts its server as started, for
+// the start's listen check.
+bool begin_own_server(unsigned generation)
+{
+    if (generation != g_launches.generation)
         return false;
-    kill_if_listed("node.exe");
-    kill_if_listed("Shttpd.exe");
+    g_launches.servers_started++;
     return true;
 }
 
 } // namespace
 
-void kill_if_listed(const char *image)
+bool kill_if_listed(const char *image)
 {
     const server_commands &server = server_named(image);
     char line[COMMAND_LINE_SIZE];
     line[0] = '\0';
     run_command_first_line(server.list, line);
-    if (std::strlen(line) > 1)
-        run_command_quiet(server.kill);
+    if (std::strlen(line) <= 1)
+        return false;
+    run_command_quiet(server.kill);
+    return true;
 }
 
 int shttpd_launcher(unsigned generation)
 {
-    if (!kill_leftover_servers(generation))
+    int stopped = kill_leftover_servers(generation);
+    if (stopped < 0)
         return 0;
-    sleep_ms(1000);
+    if (stopped > 0)  // a killed server frees the port only as it ends
+        wait_until(port_is_free, nullptr, PORT_FREE_WAIT_MS);
     char command[COMMAND_LINE_SIZE];
     format_text(command, sizeof command, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
     // Under the lock the clean-up either comes first (no server starts) or finds the server
     // already started and kills it.
     std::lock_guard<std::mutex> lock(g_launches.lock);
-    if (generation == g_launches.generation)
+    if (begin_own_server(generation))
         spawn_with_pipe(nullptr, command);
     return 0;
 }
 
 int node_launcher(unsigned generation)
 {
-    if (!kill_leftover_servers(generation))
+    if (kill_leftover_servers(generation) < 0)
         return 0;
     char command[COMMAND_LINE_SIZE];
     format_text(command, sizeof command, CMD_NODE_FMT, g_brand_word, g_brand_word, g_brand_word);
     {
         std::lock_guard<std::mutex> lock(g_launches.lock);
-        if (generation != g_launches.generation)
+        if (!begin_own_server(generation))
             return 0;
         g_launches.node_launchers_waiting++;
     }
@@ -177,9 +185,9 @@ int start_file_server()
     } else {
         return 0;  // no usable server: the camera's download fails later and says so
     }
+    unsigned started_before = g_launches.servers_started.load();
     if (start_launcher() != 0) {
-        sleep_ms(1000);
-        wait_until_listening();
+        wait_until_listening(started_before);
         return 0;
     }
     raise_outcome(failure);

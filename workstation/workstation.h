@@ -109,9 +109,9 @@ int write_firmware_buffer_file(const char *path);
 
 // Starts the file server on port 8234 over the firmware directory on a detached launcher thread:
 // Shttpd when its program is larger than 1,024 bytes, else node with httpd.js when that script is,
-// else none. Waits a second after starting a launcher, then until the server listens on port 8234
-// (at most 10 s more). Returns 0, or -3 when the launcher thread cannot be created (outcome raised,
-// clean-up done).
+// else none. After starting a launcher, waits until the server that launcher started listens on
+// port 8234 (at most 11 s; a server left over from before never counts). Returns 0, or -3 when the
+// launcher thread cannot be created (outcome raised, clean-up done).
 int start_file_server();
 
 // What the file server reported of the camera's download of the staged image: bytes sent so far and
@@ -128,14 +128,15 @@ unsigned long start_shttpd_launcher();
 unsigned long start_node_launcher();
 
 // The launcher threads' bodies, for the launch of this generation (recorded when the launcher was
-// created): stop any server left over, then start one (Shttpd after a second, spawned; node through
-// the command interpreter, blocking until the server ends). A launch from before the latest
-// clean-up does nothing. Return 0.
+// created): stop any server left over, then start one (Shttpd spawned, once the port is free when a
+// server was stopped, at most a second later; node through the command interpreter, blocking until
+// the server ends). A launch from before the latest clean-up does nothing. Return 0.
 int shttpd_launcher(unsigned generation);
 int node_launcher(unsigned generation);
 
-// Kills the image's servers ("node.exe" or "Shttpd.exe") when the process list shows one.
-void kill_if_listed(const char *image);
+// Kills the image's servers ("node.exe" or "Shttpd.exe") when the process list shows one. True when
+// it ran the kill command.
+bool kill_if_listed(const char *image);
 
 // For the clean-up: no launch pending now may start a server after this (launches begun later
 // proceed); and node launchers already past that point are waited for, killing their server until

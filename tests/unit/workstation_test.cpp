@@ -5,6 +5,7 @@
 #include "recording_commands.h"
 #include "socket.h"
 #include "test_files.h"
+#include "waits.h"
 #include "workstation.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,28 @@ void run_held_threads()
     held_threads.clear();
 }
 
+// Runs a launcher thread's body before returning, as if it had run at once.
+unsigned long run_at_once(void (*body)(void *), void *argument)
+{
+    body(argument);
+    return 1;
+}
+
+// Waits on a clock that moves only when they pause, and a port probe with a fixed answer: a wait's
+// limit is checked without waiting it out.
+struct {
+    int64_t now;
+    bool port_accepts;
+} fake;
+int64_t fake_now() { return fake.now; }
+void fake_sleep(int ms) { fake.now += ms; }
+bool fake_port_accepts(int) { return fake.port_accepts; }
+void install_fake_waits()
+{
+    fake = {0, false};
+    g_wait_hooks = {fake_now, fake_sleep, fake_port_accepts};
+}
+
 struct workstation_test : ::testing::Test {
     paths p;
     std::string root = p.root, units = p.units, firmware = p.firmware, program = p.program;
@@ -82,6 +105,7 @@ struct workstation_test : ::testing::Test {
     {
         cleanup_workstation();
         recording_commands::restore();
+        g_wait_hooks = REAL_WAIT_HOOKS;
         set_outcome_reporter(nullptr);
         fs::current_path(saved_cwd);
     }
@@ -202,6 +226,48 @@ TEST_F(workstation_test, CleanupStopsOnlyThePendingLaunches)
                                                     CMD_LIST_SHTTPD, node}));
 }
 
+// The Shttpd launcher waits for the port only after stopping a server, and starts its own even when
+// the port stays taken past the second it gives.
+TEST_F(workstation_test, LauncherWaitsForThePortAfterAStop)
+{
+    install_fake_waits();
+    g_command_hooks.start_thread = run_at_once;
+    const struct {
+        const char *listed;
+        bool port_taken;
+        int64_t waited;
+    } cases[] = {{"\n", true, 0}, {"4242\n", false, 0}, {"4242\n", true, 1000}};
+    for (const auto &c : cases) {
+        fake = {0, c.port_taken};
+        recording_commands::outputs[CMD_LIST_SHTTPD] = c.listed;
+        recording_commands::calls.clear();
+        ASSERT_NE(start_shttpd_launcher(), 0u);
+        EXPECT_EQ(fake.now, c.waited) << c.listed;
+        EXPECT_EQ(recording_commands::calls.back().mode, "spawn");
+    }
+}
+
+// The listen check counts only the server of its own launch: a leftover one accepting before the
+// launcher has started its server never ends it, and the check keeps its limit. Once the launcher
+// has started its server, a listening port ends it at the first look.
+TEST_F(workstation_test, ListenCheckWaitsForItsOwnServer)
+{
+    make_directories();
+    ASSERT_TRUE(test_files::write_file(program, std::string(2000, 's')));
+    install_fake_waits();
+    fake.port_accepts = true;
+    g_command_hooks.start_thread = hold_thread;
+    EXPECT_EQ(start_file_server(), 0);
+    EXPECT_EQ(fake.now, 11000);
+
+    fake.now = 0;
+    g_command_hooks.start_thread = run_at_once;
+    EXPECT_EQ(start_file_server(), 0);
+    EXPECT_EQ(fake.now, 0);
+    EXPECT_EQ(recording_commands::calls.back().mode, "spawn");
+    EXPECT_TRUE(raised.empty());
+}
+
 // Each image has its own list and kill commands; a listed line of one character means none runs.
 TEST_F(workstation_test, KillIfListed)
 {
@@ -252,6 +318,21 @@ TEST_F(workstation_test, RootThatIsAFileLeavesUnitsMissing)
     EXPECT_EQ(prepare_workstation(), -2);
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_NO_ADMIN_UNITS});
     EXPECT_EQ(commands().size(), 3u);  // the clean-up ran
+    std::remove(root.c_str());
+}
+
+// A created directory ends its wait at the first look; one that never appears is waited for its
+// whole second.
+TEST_F(workstation_test, DirectoryWaits)
+{
+    install_fake_waits();
+    ASSERT_EQ(prepare_workstation(), 0);
+    EXPECT_EQ(fake.now, 0);
+
+    fs::remove_all(root);
+    ASSERT_TRUE(test_files::write_file(root, "not a directory"));
+    EXPECT_EQ(prepare_workstation(), -2);
+    EXPECT_EQ(fake.now, 1000);
     std::remove(root.c_str());
 }
 
