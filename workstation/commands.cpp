@@ -14,7 +14,7 @@ namespace {
 // The file server's output is drained and dropped: nothing reads it.
 int spawn_discarding_output(const char *dir, char *command_line)
 {
-    return platform_spawn_piped(dir, command_line, nullptr, nullptr);
+    return platform_spawn_piped(dir, command_line, nullptr, nullptr, nullptr);
 }
 
 } // namespace

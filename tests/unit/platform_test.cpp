@@ -111,12 +111,12 @@ TEST(SpawnPiped, DrainsOutputAndKeepsTheCurrentDirectory)
     test_files::scratch_dir dir;
     fs::path before = fs::current_path();
     std::string line = std::string(SPEW_PROGRAM) + " 300000 marker.txt";
-    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], nullptr, nullptr), 0);
+    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(fs::current_path(), before);
     EXPECT_TRUE(wait_for_file(dir.file("marker.txt")));
 
     std::string missing = "\"" + dir.file("no program here") + "\" 1 x";
-    EXPECT_EQ(platform_spawn_piped(dir.path().c_str(), &missing[0], nullptr, nullptr), -2);
+    EXPECT_EQ(platform_spawn_piped(dir.path().c_str(), &missing[0], nullptr, nullptr, nullptr), -2);
     EXPECT_EQ(fs::current_path(), before);
 }
 
@@ -140,7 +140,7 @@ TEST(SpawnPiped, HandsEachLineToTheHook)
     test_files::scratch_dir dir;
     static received_lines seen;  // outlives the draining thread
     std::string line = std::string(SPEW_PROGRAM) + " 0 marker.txt 3";
-    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], receive_line, &seen), 0);
+    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], receive_line, &seen, nullptr), 0);
     EXPECT_EQ(lines_after(seen, 3), (std::vector<std::string>{"line 1", "line 2", "line 3"}));
     EXPECT_TRUE(wait_for_file(dir.file("marker.txt")));
 }

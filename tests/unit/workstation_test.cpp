@@ -380,7 +380,7 @@ TEST_F(workstation_test, FileServerLaunchAndCleanup)
 
     char old_server[COMMAND_LINE_SIZE];
     format_text(old_server, sizeof old_server, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
-    ASSERT_EQ(platform_spawn_piped(nullptr, old_server, nullptr, nullptr), 0);
+    ASSERT_EQ(platform_spawn_piped(nullptr, old_server, nullptr, nullptr, nullptr), 0);
     std::string old_pid = first_line_of(CMD_LIST_SHTTPD);
     ASSERT_GT(old_pid.size(), 1u);
 
