@@ -12,8 +12,6 @@
 #include <cstring>
 #include <mutex>
 
-download_progress g_download_progress;
-
 namespace {
 
 // A usable server program is larger than this.
@@ -130,7 +128,7 @@ int shttpd_launcher(unsigned generation)
     // already started and kills it.
     std::lock_guard<std::mutex> lock(g_launches.lock);
     if (generation == g_launches.generation)
-        spawn_with_pipe(nullptr, command);
+        spawn_reporting_server(command);
     return 0;
 }
 
