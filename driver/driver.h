@@ -72,6 +72,14 @@ void show_startup_warning();
 const char *ui_caption();     // the caption of every box and the console title
 const char *progress_note();  // the spinner's note
 
+// The spinner's lines about the camera's download, in the UI language, into out (of size bytes;
+// cut to fit): while it runs "Camera downloading firmware: 7.4 / 15.5 MB (47 %)", and once every
+// byte is sent "Firmware sent to camera: 15.5 MB in 1.3 s. Camera is installing it, plz wait...".
+// Megabytes are of 10^6 bytes and, like the seconds, rounded half up to one decimal; the
+// percentage is rounded down, so that 100 % means every byte.
+void download_progress_text(char *out, size_t size, int64_t sent, int64_t total);
+void download_done_text(char *out, size_t size, int64_t total, int64_t elapsed_ms);
+
 // ---- The run ----
 
 // Text buffers the run owns, zero-filled before the first stage.
