@@ -138,7 +138,9 @@ exit_code run_upgrade();
 // Prints the banner and starts the spinner thread. 0 when the thread runs, -1 when it cannot start.
 int start_spinner();
 
-// The spinner thread's body: the progress note, then one step a second until the run stops.
+// The spinner thread's body: the progress note, then one step a second until the run stops; between
+// the steps, the camera's download (g_download_progress) as a line of its own whenever its text
+// changes.
 int spinner_thread();
 
 // Draws step n (clamped to 0..10,000): one "#" per ten steps and the turning character.

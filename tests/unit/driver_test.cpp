@@ -244,6 +244,21 @@ TEST_F(driver_test, DownloadLines)
 #endif
 }
 
+// A download reported whole shows its closing line once, before the spinner stops.
+TEST_F(driver_test, SpinnerShowsTheDownloadBeforeItStops)
+{
+    watch_download_of("KTR.img");
+    take_download_report("Shttpd-progress KTR.img 15490649 15490649", nullptr);
+    set_flag(g_upgrade_ok, 1);
+    testing::internal::CaptureStdout();
+    spinner_thread();
+    std::string out = testing::internal::GetCapturedStdout();
+    watch_download_of("");
+    char done[256];
+    download_done_text(done, sizeof done, 15490649, 0);
+    EXPECT_EQ(out, std::string(progress_note()) + "\n\n" + done + "\nUpgrade quit.\r\n\n");
+}
+
 TEST_F(driver_test, CommandLine)
 {
     const struct {
