@@ -13,8 +13,41 @@ namespace {
 
 const char BANNER[] = "Tester Upgrader v1.0.3\r";
 const int SPINNER_LAST_STEP = 10000;
+const int DOWNLOAD_CHECK_MS = 250;      // how often the spinner looks at the camera's download
+const size_t DOWNLOAD_LINE_SIZE = 256;  // a line about the download, as shown
 
 void spinner_body(void *) { spinner_thread(); }
+
+// Prints the camera's download as a line of its own when its text differs from the one shown
+// before (kept in shown, of DOWNLOAD_LINE_SIZE bytes): the progress, or once every byte is sent,
+// the closing line. Nothing while no report came.
+void show_download(char *shown)
+{
+    int64_t sent = g_download_progress.sent;
+    int64_t total = g_download_progress.size;
+    int64_t elapsed_ms = g_download_progress.elapsed_ms;
+    if (sent < 0 || total <= 0)
+        return;
+    char text[DOWNLOAD_LINE_SIZE];
+    if (sent == total)
+        download_done_text(text, sizeof text, total, elapsed_ms);
+    else
+        download_progress_text(text, sizeof text, sent, total);
+    if (std::strcmp(text, shown) == 0)
+        return;
+    std::puts(text);
+    std::fflush(stdout);
+    std::memcpy(shown, text, sizeof text);
+}
+
+// The spinner's pause of a second, looking at the download every DOWNLOAD_CHECK_MS meanwhile.
+void pause_showing_download(char *shown)
+{
+    for (int waited = 0; waited < 1000; waited += DOWNLOAD_CHECK_MS) {
+        sleep_ms(DOWNLOAD_CHECK_MS);
+        show_download(shown);
+    }
+}
 
 // One stage of the run over its stage function in g_stages: STAGE_GO_ON when the run goes on,
 // otherwise the run's exit code. A stage that stops the run has raised its outcome and, where its
@@ -210,13 +243,15 @@ int spinner_thread()
 {
     std::puts(progress_note());
     std::puts("");
+    char shown[DOWNLOAD_LINE_SIZE] = "";
     for (int n = 0; n <= SPINNER_LAST_STEP; n++) {
         if (flag_is_set(g_upgrade_quit) || flag_is_set(g_upgrade_ok)) {
+            show_download(shown);  // the closing report may have come just before the answer
             std::puts("Upgrade quit.\r");
             break;
         }
         spinner_step(n);
-        sleep_ms(1000);
+        pause_showing_download(shown);
     }
     std::printf("\n");
     return 0;

@@ -72,6 +72,14 @@ void show_startup_warning();
 const char *ui_caption();     // the caption of every box and the console title
 const char *progress_note();  // the spinner's note
 
+// The spinner's lines about the camera's download, in the UI language, into out (of size bytes;
+// cut to fit): while it runs "Camera downloading firmware: 7.4 / 15.5 MB (47 %)", and once every
+// byte is sent "Firmware sent to camera: 15.5 MB in 1.3 s. Camera is installing it, plz wait...".
+// Megabytes are of 10^6 bytes and, like the seconds, rounded half up to one decimal; the
+// percentage is rounded down, so that 100 % means every byte.
+void download_progress_text(char *out, size_t size, int64_t sent, int64_t total);
+void download_done_text(char *out, size_t size, int64_t total, int64_t elapsed_ms);
+
 // ---- The run ----
 
 // Text buffers the run owns, zero-filled before the first stage.
@@ -130,7 +138,9 @@ exit_code run_upgrade();
 // Prints the banner and starts the spinner thread. 0 when the thread runs, -1 when it cannot start.
 int start_spinner();
 
-// The spinner thread's body: the progress note, then one step a second until the run stops.
+// The spinner thread's body: the progress note, then one step a second until the run stops; between
+// the steps, the camera's download (g_download_progress) as a line of its own whenever its text
+// changes.
 int spinner_thread();
 
 // Draws step n (clamped to 0..10,000): one "#" per ten steps and the turning character.

@@ -129,6 +129,17 @@ const char NOTE_CHINESE[] = "警告:     \n    本工具仅供测试用户使用
 
 const char RESULT_FILE[] = "flashret.txt";
 
+// count units (bytes of a megabyte, milliseconds of a second; unit a multiple of 20) as text with
+// one decimal, rounded half up, in out (of size bytes).
+void in_tenths(char *out, size_t size, int64_t count, int64_t unit)
+{
+    int64_t tenths = (count + unit / 20) / (unit / 10);
+    format_text(out, size, "%lld.%lld", (long long)(tenths / 10), (long long)(tenths % 10));
+}
+const size_t TENTHS_SIZE = 24;
+const int64_t MEGABYTE = 1000000;
+const int64_t SECOND_MS = 1000;
+
 } // namespace
 
 const outcome *outcome_entry(int id)
@@ -141,6 +152,31 @@ const outcome *outcome_entry(int id)
 const char *ui_caption() { return flag_is_set(g_chinese_ui) ? CAPTION_CHINESE : CAPTION_ENGLISH; }
 
 const char *progress_note() { return flag_is_set(g_chinese_ui) ? NOTE_CHINESE : NOTE_ENGLISH; }
+
+void download_progress_text(char *out, size_t size, int64_t sent, int64_t total)
+{
+    sent = sent < 0 ? 0 : sent > total ? total : sent;
+    int percent = total > 0 ? (int)(sent * 100 / total) : 100;
+    char done[TENTHS_SIZE], whole[TENTHS_SIZE];
+    in_tenths(done, sizeof done, sent, MEGABYTE);
+    in_tenths(whole, sizeof whole, total, MEGABYTE);
+    if (flag_is_set(g_chinese_ui))
+        format_text(out, size, "相机正在下载固件：%s / %s MB (%d %%)", done, whole, percent);
+    else
+        format_text(out, size, "Camera downloading firmware: %s / %s MB (%d %%)", done, whole, percent);
+}
+
+void download_done_text(char *out, size_t size, int64_t total, int64_t elapsed_ms)
+{
+    char whole[TENTHS_SIZE], seconds[TENTHS_SIZE];
+    in_tenths(whole, sizeof whole, total, MEGABYTE);
+    in_tenths(seconds, sizeof seconds, elapsed_ms < 0 ? 0 : elapsed_ms, SECOND_MS);
+    if (flag_is_set(g_chinese_ui))
+        format_text(out, size, "固件已发送给相机：%s MB，用时 %s 秒。相机正在安装，请稍候……", whole, seconds);
+    else
+        format_text(out, size, "Firmware sent to camera: %s MB in %s s. Camera is installing it, plz wait...",
+                    whole, seconds);
+}
 
 void write_result_code(const char *code)
 {

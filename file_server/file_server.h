@@ -5,7 +5,9 @@
 
 #include "socket.h"
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // Error codes of the file server.
@@ -81,29 +83,61 @@ extern const char REPLY_NOT_IMPLEMENTED[]; // the whole 501 reply
 // when it does not fit.
 size_t compose_ok_head(const char *file_name, char *out, size_t size);
 
+// --- Download reports ---------------------------------------------------------------------------
+
+const int REPORT_INTERVAL_MS = 250; // the shortest time between two reports of one download
+
+// The reports of one download (lines of download_report.h on standard output): the file's name
+// under the root (null: the download is not reported), its size, the bytes sent so far and when
+// the latest report was made.
+struct download_reports {
+    const char *name;
+    uint64_t size;
+    uint64_t sent;
+    std::chrono::steady_clock::time_point last;
+};
+
+// Starts the thread that writes the reports; until it runs every report is dropped. False when it
+// cannot start.
+bool start_report_writer();
+
+// Starts a download's reports with one of no bytes sent; a null name reports nothing.
+void reports_begin(download_reports *reports, const char *name, uint64_t size);
+
+// Counts bytes sent and reports them when REPORT_INTERVAL_MS have passed since the latest report.
+// A null reports counts nothing.
+void reports_add(download_reports *reports, uint64_t bytes);
+
+// The download's last report, however soon after the one before.
+void reports_end(download_reports *reports);
+
 // --- Connections --------------------------------------------------------------------------------
 
 // Sends the bytes of the file f, just opened for reading, over s from its start to its end: in
 // zero-copy pieces when zero_copy is set and the system can, else (also when the system refuses the
 // first piece) by reading and sending chunks of COPY_CHUNK_SIZE. False when the connection failed
 // or a send made no progress within limit_ms (which socket_set_io_limit must have set on s too).
-bool send_file_body(socket_t s, FILE *f, int limit_ms, bool zero_copy);
+// Each piece or chunk sent is counted in reports (null: not reported).
+bool send_file_body(socket_t s, FILE *f, int limit_ms, bool zero_copy, download_reports *reports);
 
 // --- The server ---------------------------------------------------------------------------------
 
 struct file_server_config {
-    int port;          // TCP port, any local IPv4 address
-    const char *root;  // directory whose files are served
-    int idle_limit_ms; // IDLE_LIMIT_MS unless a test shortens it
+    int port;              // TCP port, any local IPv4 address
+    const char *root;      // directory whose files are served
+    int idle_limit_ms;     // IDLE_LIMIT_MS unless a test shortens it
+    bool report_downloads; // print the reports of every file download on standard output
 };
 
-// Starts the socket service, listens, starts the workers and accepts connections for ever. Returns
+// Starts the socket service, listens, starts the workers (and the report writer when reports are
+// asked for; without it the server serves unreported) and accepts connections for ever. Returns
 // only when it could not start: FILE_SERVER_ERR_SOCKETS, FILE_SERVER_ERR_LISTEN or
 // FILE_SERVER_ERR_THREADS, with a line on standard error.
 int file_server_run(const file_server_config &config);
 
 // The program's entry: "<program> <PORT> <ROOT_DIR>". With any other argument count it prints the
 // usage line and returns -1; an unusable port gives the usage line and -1 too. The environment
-// variable SHTTPD_IDLE_LIMIT_MS (1 to IDLE_LIMIT_MAX_MS) replaces the idle limit, for tests.
-// Otherwise returns only when the server could not start: 1.
+// variable SHTTPD_IDLE_LIMIT_MS (1 to IDLE_LIMIT_MAX_MS) replaces the idle limit, for tests;
+// DOWNLOAD_REPORT_VARIABLE set to "1" asks for the download reports (the command line stays two
+// arguments). Otherwise returns only when the server could not start: 1.
 int shttpd_main(int argc, char **argv);

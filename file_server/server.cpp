@@ -107,30 +107,44 @@ void close_after_reply(socket_t s, int idle_limit_ms)
 }
 
 // The copy path: reads and sends chunks of the file until its end.
-bool copy_file_body(socket_t s, FILE *f)
+bool copy_file_body(socket_t s, FILE *f, download_reports *reports)
 {
     std::vector<char> chunk(COPY_CHUNK_SIZE);
     for (;;) {
         size_t n = std::fread(chunk.data(), 1, chunk.size(), f);
         if (n > 0 && !send_all(s, chunk.data(), n))
             return false;
+        reports_add(reports, n);
         if (n < chunk.size())
             return std::ferror(f) == 0;
     }
 }
 
+// The name a download is reported under: the file name past the root and the slashes after it.
+const char *name_under_root(const char *file_name, const char *root)
+{
+    const char *name = file_name + std::strlen(root);
+    while (*name == '/')
+        name++;
+    return name;
+}
+
 // Sends the reply to a request whose head has been read: the file with the 200 head, else 404.
 // Returns false when the connection failed on the way.
-bool reply_with_file(socket_t s, request_verdict verdict, const char *file_name, int idle_limit_ms)
+bool reply_with_file(socket_t s, request_verdict verdict, const char *file_name, const file_server_config &config)
 {
     std::FILE *f = nullptr;
     if (verdict == REQUEST_SERVE && is_regular_file(file_name))
         f = std::fopen(file_name, "rb");
     if (f == nullptr)
         return send_all(s, REPLY_NOT_FOUND, std::strlen(REPLY_NOT_FOUND));
+    download_reports reports;
+    reports_begin(&reports, config.report_downloads ? name_under_root(file_name, config.root) : nullptr,
+                  file_size_of(file_name));
     char head[256];
     size_t head_len = compose_ok_head(file_name, head, sizeof head);
-    bool sent = send_all(s, head, head_len) && send_file_body(s, f, idle_limit_ms, true);
+    bool sent = send_all(s, head, head_len) && send_file_body(s, f, config.idle_limit_ms, true, &reports);
+    reports_end(&reports);
     std::fclose(f);
     return sent;
 }
@@ -157,7 +171,7 @@ void serve_connection(socket_t s, const file_server_config &config)
         replied = send_all(s, REPLY_NOT_IMPLEMENTED, std::strlen(REPLY_NOT_IMPLEMENTED));
     else
         replied = receive_head(c, &head, HEAD_COMPLETE) &&
-                  reply_with_file(s, verdict, file_name, config.idle_limit_ms);
+                  reply_with_file(s, verdict, file_name, config);
     if (replied)
         close_after_reply(s, config.idle_limit_ms);
     else
@@ -218,21 +232,22 @@ bool start_workers(work_queue *queue, const file_server_config *config)
 
 } // namespace
 
-bool send_file_body(socket_t s, FILE *f, int limit_ms, bool zero_copy)
+bool send_file_body(socket_t s, FILE *f, int limit_ms, bool zero_copy, download_reports *reports)
 {
     uint64_t offset = 0;
     while (zero_copy) {
         long long n = send_file_piece(s, f, offset, ZERO_COPY_PIECE, limit_ms);
-        if (n > 0)
+        if (n > 0) {
             offset += (uint64_t)n;
-        else if (n == SEND_FILE_END)
+            reports_add(reports, (uint64_t)n);
+        } else if (n == SEND_FILE_END)
             return true;
         else if (n == SEND_FILE_UNSUPPORTED && offset == 0)
             break; // nothing sent yet, the file's own position is still at its start
         else
             return false;
     }
-    return copy_file_body(s, f);
+    return copy_file_body(s, f, reports);
 }
 
 int file_server_run(const file_server_config &config)
@@ -247,6 +262,7 @@ int file_server_run(const file_server_config &config)
     static work_queue queue;
     static file_server_config shared;
     shared = config;
+    shared.report_downloads = config.report_downloads && start_report_writer();
     if (!start_workers(&queue, &shared))
         return FILE_SERVER_ERR_THREADS;
     for (;;) {

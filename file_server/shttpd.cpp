@@ -1,9 +1,12 @@
-// The program's command line: port and root directory, and the idle limit for tests.
+// The program's command line: port and root directory; from the environment the idle limit for
+// tests and the request for download reports.
+#include "download_report.h"
 #include "file_server.h"
 #include "file_transfer.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -27,6 +30,13 @@ int idle_limit_from_environment()
     return ms > 0 ? (int)ms : IDLE_LIMIT_MS;
 }
 
+// True when the caller asked for the download reports.
+bool reports_asked()
+{
+    const char *value = std::getenv(DOWNLOAD_REPORT_VARIABLE);
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
 } // namespace
 
 int shttpd_main(int argc, char **argv)
@@ -41,6 +51,7 @@ int shttpd_main(int argc, char **argv)
     config.port = (int)port;
     config.root = argv[2];
     config.idle_limit_ms = idle_limit_from_environment();
+    config.report_downloads = reports_asked();
     transfer_startup();
     file_server_run(config);
     return 1;

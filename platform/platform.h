@@ -110,9 +110,12 @@ const size_t SPAWN_LINE_MAX = 1023;
 // drains the pipe so the program never blocks on it: it hands each complete line to on_line (with
 // context, which must stay valid until the program and every program it started have ended), or
 // discards the output when on_line is null. When dir is given the program is started with that
-// current directory and the caller's current directory is the same afterwards, on every road.
+// current directory and the caller's current directory is the same afterwards, on every road. The
+// program gets the caller's environment, with env_entry ("NAME=value") set in it when given; the
+// caller's own environment stays as it is.
 // Returns 0 started, -1 the pipe cannot be created, -2 the process cannot be created.
-int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context);
+int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context,
+                         const char *env_entry);
 
 // Starts a detached thread running body(argument). Returns the thread's identifier (nonzero), or 0
 // when the thread cannot be created.

@@ -241,7 +241,22 @@ void start_draining(int read_end, spawn_line_hook on_line, void *context)
     }
 }
 
-int spawn_into_pipe(char *command_line, int write_end)
+// The caller's environment for a program, with entry ("NAME=value") in place of any entry of the
+// same name when given. The texts stay the caller's.
+std::vector<char *> environment_with(const char *entry)
+{
+    std::vector<char *> env;
+    size_t name_len = entry != nullptr ? std::strcspn(entry, "=") + 1 : 0;  // "NAME="
+    for (char **e = environ; *e != nullptr; e++)
+        if (entry == nullptr || std::strncmp(*e, entry, name_len) != 0)
+            env.push_back(*e);
+    if (entry != nullptr)
+        env.push_back(const_cast<char *>(entry));
+    env.push_back(nullptr);
+    return env;
+}
+
+int spawn_into_pipe(char *command_line, int write_end, const char *env_entry)
 {
     std::vector<std::string> words = split_command_line(command_line);
     if (words.empty())
@@ -257,14 +272,16 @@ int spawn_into_pipe(char *command_line, int write_end)
     posix_spawn_file_actions_adddup2(&actions, write_end, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, write_end, STDERR_FILENO);
     pid_t pid;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    std::vector<char *> env = environment_with(env_entry);
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? 0 : -2;
 }
 
 } // namespace
 
-int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context)
+int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context,
+                         const char *env_entry)
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
@@ -274,7 +291,7 @@ int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on
     bool moved = false;
     if (dir != nullptr && getcwd(saved, sizeof saved) != nullptr)
         moved = chdir(dir) == 0;
-    int rc = spawn_into_pipe(command_line, ends[1]);
+    int rc = spawn_into_pipe(command_line, ends[1], env_entry);
     if (moved && chdir(saved) != 0)
         std::perror("chdir");
 

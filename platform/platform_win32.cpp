@@ -8,6 +8,8 @@
 #include <direct.h>
 #include <io.h>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 // ---- Files and directories ----
 
@@ -165,9 +167,29 @@ void start_draining(HANDLE read_end, spawn_line_hook on_line, void *context)
     }
 }
 
+// The caller's environment block for CreateProcessA with entry ("NAME=value") in place of any
+// entry of the same name (names compared without case, as Windows does). Empty when entry is null
+// or the caller's block cannot be read: the program then gets the caller's environment as it is.
+std::string environment_block_with(const char *entry)
+{
+    std::string block;
+    char *own = entry != nullptr ? GetEnvironmentStringsA() : nullptr;
+    if (own == nullptr)
+        return block;
+    size_t name_len = std::strcspn(entry, "=") + 1;  // "NAME="
+    for (const char *e = own; *e != '\0'; e += std::strlen(e) + 1)
+        if (_strnicmp(e, entry, name_len) != 0)
+            block.append(e, std::strlen(e) + 1);
+    FreeEnvironmentStringsA(own);
+    block.append(entry, std::strlen(entry) + 1);
+    block.push_back('\0');
+    return block;
+}
+
 } // namespace
 
-int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context)
+int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context,
+                         const char *env_entry)
 {
     SECURITY_ATTRIBUTES inherit = {};
     inherit.nLength = sizeof inherit;  // 12 on 32-bit Windows, 24 here
@@ -195,8 +217,9 @@ int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on
     startup.hStdError = write_end;
     startup.hStdInput = nullptr;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, INHERIT_PARENT_AFFINITY, nullptr,
-                                  nullptr, &startup, &process);
+    std::string environment = environment_block_with(env_entry);
+    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, INHERIT_PARENT_AFFINITY,
+                                  environment.empty() ? nullptr : &environment[0], nullptr, &startup, &process);
     if (moved)
         SetCurrentDirectoryA(saved);
     CloseHandle(write_end);

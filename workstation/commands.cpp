@@ -9,17 +9,7 @@ shared_flag g_upgrade_quit{0};
 const char *const g_brand_word = FACUP_BRAND_WORD;
 platform_mutex *g_instance_mutex = nullptr;
 
-namespace {
-
-// The file server's output is drained and dropped: nothing reads it.
-int spawn_discarding_output(const char *dir, char *command_line)
-{
-    return platform_spawn_piped(dir, command_line, nullptr, nullptr);
-}
-
-} // namespace
-
-command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, spawn_discarding_output,
+command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, platform_spawn_piped,
                                  platform_thread_start};
 
 namespace {
@@ -60,9 +50,10 @@ void run_command_console(const char *command)
         g_command_hooks.close(pipe);
 }
 
-int spawn_with_pipe(const char *dir, char *command_line)
+int spawn_with_pipe(const char *dir, char *command_line, spawn_line_hook on_line, void *context,
+                    const char *env_entry)
 {
-    int rc = g_command_hooks.spawn(dir, command_line);
+    int rc = g_command_hooks.spawn(dir, command_line, on_line, context, env_entry);
     if (rc == -1)
         std::puts("Error on CreatePipe()!");
     else if (rc != 0)

@@ -11,8 +11,6 @@
 #include <cstring>
 #include <mutex>
 
-download_progress g_download_progress;
-
 namespace {
 
 // A usable server program is larger than this.
@@ -138,7 +136,7 @@ int shttpd_launcher(unsigned generation)
     // already started and kills it.
     std::lock_guard<std::mutex> lock(g_launches.lock);
     if (begin_own_server(generation))
-        spawn_with_pipe(nullptr, command);
+        spawn_reporting_server(command);
     return 0;
 }
 

@@ -33,7 +33,7 @@ struct command_hooks {
     FILE *(*open)(const char *command, const char *mode);
     int (*close)(FILE *stream);
     int (*system)(const char *command);
-    int (*spawn)(const char *dir, char *command_line);
+    int (*spawn)(const char *dir, char *command_line, spawn_line_hook on_line, void *context, const char *env_entry);
     unsigned long (*start_thread)(void (*body)(void *), void *argument);
 };
 extern command_hooks g_command_hooks;
@@ -51,10 +51,13 @@ void run_command_first_line(const char *command, char line[COMMAND_LINE_SIZE]);
 // Runs the command with its output on the tool's console and waits for its end.
 void run_command_console(const char *command);
 
-// Starts a program directly, its output into a drained pipe, without waiting. Prints
-// "Error on CreatePipe()!" or "Error on CreateProcess()!" on failure. Returns 0 started, -1 the pipe
-// cannot be created, -2 the process cannot be created.
-int spawn_with_pipe(const char *dir, char *command_line);
+// Starts a program directly, its output into a drained pipe, without waiting: each line it prints
+// goes to on_line (null: its output is dropped), and env_entry ("NAME=value", or null) is set in
+// its environment only (platform_spawn_piped). Prints "Error on CreatePipe()!" or
+// "Error on CreateProcess()!" on failure. Returns 0 started, -1 the pipe cannot be created, -2 the
+// process cannot be created.
+int spawn_with_pipe(const char *dir, char *command_line, spawn_line_hook on_line, void *context,
+                    const char *env_entry);
 
 void firewall_on();
 void firewall_off();
@@ -114,14 +117,29 @@ int write_firmware_buffer_file(const char *path);
 // launcher thread cannot be created (outcome raised, clean-up done).
 int start_file_server();
 
-// What the file server reported of the camera's download of the staged image: bytes sent so far and
-// the image's size, each -1 until a report came. Written by the thread that reads the server's
-// output, read by the spinner and the run record.
+// What the file server reported of the camera's download of the staged image: bytes sent so far,
+// the image's size, and the milliseconds from its first report to its latest; each -1 until a
+// report came. Written by the thread that reads the server's output, read by the spinner and the
+// run record.
 struct download_progress {
     std::atomic<int64_t> sent{-1};
     std::atomic<int64_t> size{-1};
+    std::atomic<int64_t> elapsed_ms{-1};
 };
 extern download_progress g_download_progress;
+
+// Starts the Shttpd command line as spawn_with_pipe does (no working directory), with its download
+// reports asked for and read: the reports so far are forgotten, and those naming the staged image
+// (g_staged_image_path) fill g_download_progress from then on.
+int spawn_reporting_server(char *command_line);
+
+// For tests and the launch: forgets every report and sets g_download_progress back to -1; from now
+// on only reports naming the file at image_path (its name after the last "/" or "\") count.
+void watch_download_of(const char *image_path);
+
+// The line hook of the launch: a download report naming the watched image updates
+// g_download_progress; every other line is ignored. The context is not used.
+void take_download_report(const char *line, void *context);
 
 // Create the launcher threads; each returns the new thread's identifier, or 0.
 unsigned long start_shttpd_launcher();

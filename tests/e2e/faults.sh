@@ -71,6 +71,8 @@ check "server killed: exit code" $rc 0
 check "server killed: the camera's download failed and it said so" "$result" err0
 check "server killed: the camera got less than the image" \
   "$(grep '"event":"download"' "$E2E_CAMERA_LOG" | grep -c '"bytes":15490649')" 0
+check "server killed: the console showed the download" "$(grep -a -q 'Camera downloading firmware' "$run_dir.out" && echo yes)" yes
+check "server killed: the console never said the image was sent" "$(grep -a -c 'Firmware sent' "$run_dir.out")" 0
 throttle_link 10gbit
 
 echo "== the camera closes the channel right after the command =="

@@ -38,6 +38,13 @@ for line in open(sys.argv[1]):
 print(value)' "$E2E_CAMERA_LOG" "$1" "$2"
 }
 
+# percentages_before_end <name>: how many different percentages below 100 the run's console showed
+# for the camera's download.
+percentages_before_end() {
+  grep -a -o 'Camera downloading firmware: [0-9.]* / [0-9.]* MB ([0-9]* %)' "$E2E_SCRATCH/$1.out" |
+    sed 's/.*(\([0-9]*\) %)/\1/' | sort -un | awk '$1 < 100' | wc -l
+}
+
 # firewall_order: the firewall commands the run gave, in order (Windows records them; Linux has
 # none to record).
 firewall_order() { grep -o 'state o[nf]*' "$E2E_COMMAND_LOG" 2>/dev/null | tr '\n' ' '; }
@@ -55,6 +62,17 @@ if [ "$link" = usb ]; then
   check "success: the handshake asked for port 9999 at the camera" "$(camera_field ws_handshake path)" /
   [ "$E2E_TARGET" = windows ] && check "success: firewall off, then on again" "$(firewall_order)" "state off state on "
   check "success: no Wi-Fi command" "$(grep -c -E 'wlan|con ' "$E2E_COMMAND_LOG")" 0
+
+  echo "== the camera's download shown as it goes (a throttled link) =="
+  start_camera
+  throttle_link 20mbit  # the image takes about 6 s
+  run progress
+  throttle_link 10gbit
+  check "progress: result" "$result" ok0
+  check "progress: at least three percentages before 100 %" "$([ "$(percentages_before_end progress)" -ge 3 ] && echo yes)" yes
+  tenths=$(((image_size + 50000) / 100000))
+  check "progress: the closing line, once" \
+    "$(grep -a -c "Firmware sent to camera: $((tenths / 10)).$((tenths % 10)) MB in [0-9]*\.[0-9] s\. Camera is installing it, plz wait\.\.\." "$E2E_SCRATCH/progress.out")" 1
 
   echo "== answers =="
   start_camera '"info_body":"QUORVANE_CAM418S"' '"version":"2.0.16"'

@@ -3,12 +3,14 @@
 
 usage: file_server_test.py <group> <scratch dir> <image> <target> -- <command that runs Shttpd>...
 
-Groups: clients, raw, concurrency, idle, usage, kill. Each starts its own servers on free ports
+Groups: clients, raw, concurrency, idle, usage, kill, reports. Each starts its own servers on free ports
 (a port taken meanwhile by someone else makes the server exit, and the group retries with another)
 and stops them by their process id.
 """
+import fcntl
 import hashlib
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -65,17 +67,19 @@ def run_program(command, cwd):
 class Server:
     """One Shttpd process on 127.0.0.1, stopped by its pid."""
 
-    def __init__(self, command, root, cwd, idle_limit_ms=None, port=None):
+    def __init__(self, command, root, cwd, idle_limit_ms=None, port=None, reports=None, stdout=subprocess.DEVNULL):
         env = dict(os.environ)
         if idle_limit_ms is not None:
             env["SHTTPD_IDLE_LIMIT_MS"] = str(idle_limit_ms)
+        if reports is not None:
+            env["SHTTPD_PROGRESS"] = reports
         err = ""
         for attempt in range(5):
             self.port = port or free_port()
             # Standard error goes to a file, for the reason given in run_program.
             self.err = open(os.path.join(cwd, "..", "server-err.txt"), "w+b")
             self.proc = subprocess.Popen(command + [str(self.port), root], cwd=cwd, env=env,
-                                         stdout=subprocess.DEVNULL, stderr=self.err)
+                                         stdout=stdout, stderr=self.err)
             if self._wait_listening():
                 return
             self.stop()
@@ -386,6 +390,60 @@ def group_kill(ctx):
               "the restarted server does not serve")
     finally:
         srv.stop()
+
+
+def reports_of(path, name):
+    """The (sent, size) pairs of the report lines for name in the output file; every line must be a
+    report."""
+    lines = open(path, "rb").read().decode().splitlines()
+    for line in lines:
+        check(re.fullmatch(r"Shttpd-progress \S+ \d+ \d+", line.rstrip("\r")), "not a report: %r" % line)
+    return [tuple(int(n) for n in l.split()[2:]) for l in lines if l.split()[1] == name]
+
+
+def group_reports(ctx):
+    """Asked through its environment, the server reports each file download: first nothing sent, at
+    most every 250 ms, and once at the end; nothing for a missing file, nothing when not asked. A
+    report output that nobody reads never holds up the serving."""
+    out = os.path.join(ctx.scratch, "reports.txt")
+    size = len(ctx.image_bytes)
+    for asked in ("1", "0"):
+        with open(out, "wb") as f:
+            srv = Server(ctx.command, ctx.root, ctx.cwd, reports=asked, stdout=f)
+        try:
+            started = time.monotonic()
+            rc, _ = curl(srv.port, "/" + IMAGE_NAME, os.path.join(ctx.scratch, "slow.out"), ("--limit-rate", "5M"))
+            took = time.monotonic() - started
+            check(rc == 0, "slow download: exit %d" % rc)
+            for path in ("/small.txt", "/sub/inner.txt", "/missing.img"):
+                curl(srv.port, path, os.path.join(ctx.scratch, "more.out"))
+            time.sleep(0.5)  # the writer's last lines
+        finally:
+            srv.stop()
+        if asked != "1":
+            check(open(out, "rb").read() == b"", "reports without being asked")
+            continue
+        image = reports_of(out, IMAGE_NAME)
+        check(image[0] == (0, size) and image[-1] == (size, size), "image reports %r" % image)
+        check([s for s, _ in image] == sorted(s for s, _ in image), "image reports go back: %r" % image)
+        check(len(image) <= 2 + took / 0.25, "%d image reports in %.2f s" % (len(image), took))
+        check(reports_of(out, "small.txt") == [(0, len(SMALL)), (len(SMALL), len(SMALL))], "small.txt reports")
+        check(reports_of(out, "sub/inner.txt") == [(0, 6), (6, 6)], "sub/inner.txt reports")
+        check(reports_of(out, "missing.img") == [], "a missing file was reported")
+
+    read_end, write_end = os.pipe()
+    try:
+        fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 4096)
+        srv = Server(ctx.command, ctx.root, ctx.cwd, reports="1", stdout=write_end)
+        try:
+            small = ok_head("text/plain") + SMALL
+            for i in range(300):  # about 20 kB of reports into a pipe of 4 kB
+                check(request(srv.port, b"GET /small.txt HTTP/1.0\r\n\r\n") == small, "request %d" % i)
+        finally:
+            srv.stop()
+    finally:
+        os.close(read_end)
+        os.close(write_end)
 
 
 class Context:

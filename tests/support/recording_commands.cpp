@@ -39,7 +39,7 @@ int record_system(const char *command)
     return 0;
 }
 
-int record_spawn(const char *, char *command_line)
+int record_spawn(const char *, char *command_line, spawn_line_hook, void *, const char *)
 {
     calls.push_back({command_line, "spawn"});
     return cannot_start(command_line) ? -2 : 0;

@@ -206,6 +206,59 @@ TEST_F(driver_test, SpinnerStopsOnceTheRunEnds)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(progress_note()) + "\n\nUpgrade quit.\r\n\n");
 }
 
+// The download lines round megabytes and seconds half up and the percentage down, in both languages.
+TEST_F(driver_test, DownloadLines)
+{
+    const int64_t image = 15490649;
+    const struct {
+        int64_t sent;
+        const char *text;
+    } progress[] = {
+        {0, "0.0 / 15.5 MB (0 %)"},
+        {7400000, "7.4 / 15.5 MB (47 %)"},
+        {7449999, "7.4 / 15.5 MB (48 %)"},
+        {7450000, "7.5 / 15.5 MB (48 %)"},
+        {image - 1, "15.5 / 15.5 MB (99 %)"},
+    };
+    char line[256];
+    for (const auto &c : progress) {
+        download_progress_text(line, sizeof line, c.sent, image);
+        EXPECT_EQ(std::string(line), std::string("Camera downloading firmware: ") + c.text) << c.sent;
+    }
+    download_done_text(line, sizeof line, image, 1249);
+    EXPECT_STREQ(line, "Firmware sent to camera: 15.5 MB in 1.2 s. Camera is installing it, plz wait...");
+    download_done_text(line, sizeof line, image, 61250);
+    EXPECT_STREQ(line, "Firmware sent to camera: 15.5 MB in 61.3 s. Camera is installing it, plz wait...");
+
+    set_flag(g_chinese_ui, 1);
+    char done[256];
+    download_progress_text(line, sizeof line, 7400000, image);
+    download_done_text(done, sizeof done, image, 1250);
+#ifdef _WIN32
+    EXPECT_EQ(hex(line), "cfe0bbfad5fdd4dacfc2d4d8b9ccbcfea3ba372e34202f2031352e35204d4220283437202529");
+    EXPECT_EQ(hex(done), "b9ccbcfed2d1b7a2cbcdb8f8cfe0bbfaa3ba31352e35204d42a3acd3c3cab120312e3320c3eba1a3cfe0bbfad5fdd4da"
+                         "b0b2d7b0a3acc7ebc9d4baf2a1ada1ad");
+#else
+    EXPECT_EQ(std::string(line), "相机正在下载固件：7.4 / 15.5 MB (47 %)");
+    EXPECT_EQ(std::string(done), "固件已发送给相机：15.5 MB，用时 1.3 秒。相机正在安装，请稍候……");
+#endif
+}
+
+// A download reported whole shows its closing line once, before the spinner stops.
+TEST_F(driver_test, SpinnerShowsTheDownloadBeforeItStops)
+{
+    watch_download_of("KTR.img");
+    take_download_report("Shttpd-progress KTR.img 15490649 15490649", nullptr);
+    set_flag(g_upgrade_ok, 1);
+    testing::internal::CaptureStdout();
+    spinner_thread();
+    std::string out = testing::internal::GetCapturedStdout();
+    watch_download_of("");
+    char done[256];
+    download_done_text(done, sizeof done, 15490649, 0);
+    EXPECT_EQ(out, std::string(progress_note()) + "\n\n" + done + "\nUpgrade quit.\r\n\n");
+}
+
 TEST_F(driver_test, CommandLine)
 {
     const struct {

@@ -276,7 +276,7 @@ TEST(FileServerSend, BothPathsDeliverTheFileByteForByte)
         ASSERT_NE(f, nullptr);
         bool sent = false;
         std::thread sender([&] {
-            sent = send_file_body(pair.server, f, 10000, zero_copy);
+            sent = send_file_body(pair.server, f, 10000, zero_copy, nullptr);
             socket_close(pair.server);
             pair.server = NO_SOCKET;
         });
@@ -310,7 +310,7 @@ TEST(FileServerSend, ClientThatStopsReadingIsGivenUp)
         std::FILE *f = std::fopen(dir.file("big.bin").c_str(), "rb");
         ASSERT_NE(f, nullptr);
         auto start = std::chrono::steady_clock::now();
-        bool sent = send_file_body(pair.server, f, 300, zero_copy);
+        bool sent = send_file_body(pair.server, f, 300, zero_copy, nullptr);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::fclose(f);
         EXPECT_FALSE(sent) << zero_copy;

@@ -1,4 +1,5 @@
 // Platform services that the Win32 and POSIX sides must both give in the same terms.
+#include "download_report.h"
 #include "pipe_lines.h"
 #include "platform.h"
 #include "socket.h"
@@ -110,12 +111,12 @@ TEST(SpawnPiped, DrainsOutputAndKeepsTheCurrentDirectory)
     test_files::scratch_dir dir;
     fs::path before = fs::current_path();
     std::string line = std::string(SPEW_PROGRAM) + " 300000 marker.txt";
-    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], nullptr, nullptr), 0);
+    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(fs::current_path(), before);
     EXPECT_TRUE(wait_for_file(dir.file("marker.txt")));
 
     std::string missing = "\"" + dir.file("no program here") + "\" 1 x";
-    EXPECT_EQ(platform_spawn_piped(dir.path().c_str(), &missing[0], nullptr, nullptr), -2);
+    EXPECT_EQ(platform_spawn_piped(dir.path().c_str(), &missing[0], nullptr, nullptr, nullptr), -2);
     EXPECT_EQ(fs::current_path(), before);
 }
 
@@ -139,9 +140,31 @@ TEST(SpawnPiped, HandsEachLineToTheHook)
     test_files::scratch_dir dir;
     static received_lines seen;  // outlives the draining thread
     std::string line = std::string(SPEW_PROGRAM) + " 0 marker.txt 3";
-    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], receive_line, &seen), 0);
+    ASSERT_EQ(platform_spawn_piped(dir.path().c_str(), &line[0], receive_line, &seen, nullptr), 0);
     EXPECT_EQ(lines_after(seen, 3), (std::vector<std::string>{"line 1", "line 2", "line 3"}));
     EXPECT_TRUE(wait_for_file(dir.file("marker.txt")));
+}
+
+// A composed report parses back; every other line, however close, is no report.
+TEST(DownloadReport, ComposedLinesParseBackAndNothingElseDoes)
+{
+    char line[DOWNLOAD_REPORT_SIZE];
+    ASSERT_TRUE(format_download_report(line, sizeof line, "sub/a.img", 7400000, 15490649));
+    EXPECT_STREQ(line, "Shttpd-progress sub/a.img 7400000 15490649");
+    download_report report;
+    ASSERT_TRUE(parse_download_report(line, &report));
+    EXPECT_EQ(std::string(report.name, report.name_len), "sub/a.img");
+    EXPECT_EQ(report.sent, 7400000);
+    EXPECT_EQ(report.size, 15490649);
+    ASSERT_TRUE(parse_download_report("Shttpd-progress a 999999999999999999 999999999999999999", &report));
+    EXPECT_EQ(report.size, 999999999999999999);
+    EXPECT_FALSE(format_download_report(line, sizeof line, std::string(DOWNLOAD_REPORT_SIZE, 'n').c_str(), 0, 1));
+
+    for (const char *other : {"", "Shttpd: cannot listen on port 8234", "Shttpd-progress a 1", "Shttpd-progress  1 2",
+                              "Shttpd-progress a 1 2 ", "Shttpd-progress a 1 2 3", "Shttpd-progress a -1 2",
+                              "Shttpd-progress a +1 2", "Shttpd-progress a 3 2", "shttpd-progress a 1 2",
+                              "Shttpd-progress a 1 1000000000000000000", "Shttpd-progress a\t1 2"})
+        EXPECT_FALSE(parse_download_report(other, &report)) << other;
 }
 
 TEST(ErrorText, SystemMessages)

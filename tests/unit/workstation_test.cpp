@@ -202,7 +202,7 @@ TEST_F(workstation_test, SpawnReportsItsFailures)
     char line[] = "cannot-start 8234";
     recording_commands::unstartable.push_back(line);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(spawn_with_pipe(nullptr, line), -2);
+    EXPECT_EQ(spawn_with_pipe(nullptr, line, nullptr, nullptr, nullptr), -2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error on CreateProcess()!\n");
 }
 
@@ -411,6 +411,31 @@ TEST_F(workstation_test, StagingWithoutTheImage)
     EXPECT_EQ(commands().size(), 3u);  // the clean-up ran
 }
 
+// Only the reports that name the watched image count, the others and any other line are ignored;
+// the time runs from its first report.
+TEST_F(workstation_test, DownloadReportsOfTheWatchedImageOnly)
+{
+    watch_download_of("C:\\firmware/KTR.img");
+    for (const char *line : {"Shttpd-progress other.img 5 10", "Shttpd-progress KTR.img.bak 5 10",
+                             "Shttpd-progress KTR.im 5 10", "Shttpd-progress KTR.img 11 10", "KTR.img 5 10"})
+        take_download_report(line, nullptr);
+    EXPECT_EQ(g_download_progress.sent, -1);
+    EXPECT_EQ(g_download_progress.size, -1);
+
+    take_download_report("Shttpd-progress KTR.img 0 10", nullptr);
+    EXPECT_EQ(g_download_progress.elapsed_ms, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    take_download_report("Shttpd-progress KTR.img 10 10", nullptr);
+    EXPECT_EQ(g_download_progress.sent, 10);
+    EXPECT_EQ(g_download_progress.size, 10);
+    EXPECT_GE(g_download_progress.elapsed_ms, 50);
+
+    watch_download_of("");
+    take_download_report("Shttpd-progress KTR.img 5 10", nullptr);
+    EXPECT_EQ(g_download_progress.sent, -1);
+    EXPECT_EQ(g_download_progress.elapsed_ms, -1);
+}
+
 #ifndef _WIN32
 namespace {
 
@@ -458,15 +483,22 @@ TEST_F(workstation_test, FileServerLaunchAndCleanup)
     ASSERT_EQ(prepare_workstation(), 0);
     std::string image = std::string(1 << 20, 'i') + "end";
     ASSERT_TRUE(test_files::write_file(firmware + "/KTR_418s_1126_fac_up_2.0.16.img", image));
+    format_text(g_staged_image_path, sizeof g_staged_image_path, "%s/KTR_418s_1126_fac_up_2.0.16.img",
+                firmware.c_str());
 
     char old_server[COMMAND_LINE_SIZE];
     format_text(old_server, sizeof old_server, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
-    ASSERT_EQ(platform_spawn_piped(nullptr, old_server, nullptr, nullptr), 0);
+    ASSERT_EQ(platform_spawn_piped(nullptr, old_server, nullptr, nullptr, nullptr), 0);
     std::string old_pid = first_line_of(CMD_LIST_SHTTPD);
     ASSERT_GT(old_pid.size(), 1u);
 
     ASSERT_EQ(start_file_server(), 0);
     EXPECT_EQ(fetch_from_file_server("/KTR_418s_1126_fac_up_2.0.16.img"), image);
+    // The new server was asked for its reports, and its last one reached the record.
+    for (int i = 0; i < 300 && g_download_progress.sent != (int64_t)image.size(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(g_download_progress.sent, (int64_t)image.size());
+    EXPECT_EQ(g_download_progress.size, (int64_t)image.size());
     std::string new_pid = first_line_of(CMD_LIST_SHTTPD);
     EXPECT_GT(new_pid.size(), 1u);
     EXPECT_NE(new_pid, old_pid);
