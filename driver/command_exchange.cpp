@@ -163,6 +163,7 @@ bool recover_over_wifi(upgrade_run *run)
     if (read_info_file(text) != 0 || read_version_text(text, run->device_version) != 0)
         return false;
     DEBUG_LOG("device version:%s.\n", run->device_version);
+    std::memcpy(run->version_after, run->device_version, sizeof run->version_after);
     if (std::strcmp(run->device_version, TARGET_FIRMWARE_VERSION) != 0)
         return false;
     if (run->device_version_found)
