@@ -22,6 +22,8 @@ const int CONNECT_WAIT_SECONDS = 4;
 const int RECOVERY_FETCH_LIMIT_MS = 5000;
 const int RECOVERY_ATTEMPTS = 17;
 const int REPLY_LIMIT_SECONDS = 600;
+// Texts from the camera reach the diagnostics log cut to this many bytes.
+const size_t CAMERA_TEXT_SHOWN = 200;
 
 enum reply_result { REPLY_UNDECIDED, REPLY_SUCCESS, REPLY_ALREADY_LATEST, REPLY_FAILURE, REPLY_TIMEOUT, REPLY_CHANNEL_ENDED };
 
@@ -68,6 +70,16 @@ bool wait_for_connection()
     return true;
 }
 
+// How much of a camera's text of this length the log shows.
+int shown_length(size_t length) { return (int)(length < CAMERA_TEXT_SHOWN ? length : CAMERA_TEXT_SHOWN); }
+
+// Says, after a wait for the connection ran out, how far the channel got.
+void log_no_connection(const upgrade_run *run, int attempt)
+{
+    DEBUG_LOG("no WebSocket connection to the camera at %s:%d within %d s (attempt %d of 2): %s\n",
+              run->device_address, CAMERA_COMMAND_PORT, CONNECT_WAIT_SECONDS, attempt, device_channel_progress());
+}
+
 exit_code channel_failure(const char *log_text, exit_code code)
 {
     DEBUG_LOG("%s", log_text);
@@ -103,7 +115,7 @@ reply_result judge_reply()
         DEBUG_LOG("recv upgrade ws response from device: fail!\n");
         return REPLY_FAILURE;
     }
-    DEBUG_LOG("recv upgrade res:%s.\n", g_ws_reply);
+    DEBUG_LOG("recv upgrade res:%.*s.\n", shown_length((size_t)g_ws_reply_len), g_ws_reply);
     return REPLY_UNDECIDED;
 }
 
@@ -146,6 +158,8 @@ bool fetch_after_rejoin(const char *device)
             return true;
         }
         DEBUG_LOG("device reconnect fail! try again!\n");
+        DEBUG_LOG("the camera's information file could not be read again (attempt %d of %d): rejoining its Wi-Fi\n",
+                  attempt, RECOVERY_ATTEMPTS);
         reconnect_wifi();
     }
     return false;
@@ -160,9 +174,12 @@ bool recover_over_wifi(upgrade_run *run)
         return false;
 
     char text[1024];
-    if (read_info_file(text) != 0 || read_version_text(text, run->device_version) != 0)
+    if (read_info_file(text) != 0 || read_version_text(text, run->device_version) != 0) {
+        DEBUG_LOG("the camera's information file, read again, holds no version\n");
         return false;
+    }
     DEBUG_LOG("device version:%s.\n", run->device_version);
+    std::memcpy(run->version_after, run->device_version, sizeof run->version_after);
     if (std::strcmp(run->device_version, TARGET_FIRMWARE_VERSION) != 0)
         return false;
     if (run->device_version_found)
@@ -220,17 +237,21 @@ void reply_mailbox_close()
 
 void on_ws_text(rws_client *, const char *text, uint32_t length)
 {
-    DEBUG_LOG("\nSocket text: %.*s.\n", (int)length, text);
+    DEBUG_LOG("\nSocket text: %.*s.\n", shown_length(length), text);
+    if (length > CAMERA_TEXT_SHOWN)
+        DEBUG_LOG("the camera's text above has %u bytes; the log shows its first %u\n", length,
+                  (unsigned)CAMERA_TEXT_SHOWN);
     if (contains(text, length, "auth"))
         return;
     std::string kept(text, length < sizeof g_ws_reply - 1 ? length : sizeof g_ws_reply - 1);
     std::lock_guard<std::mutex> hold(mailbox.lock);
     if (!mailbox.open) {
-        DEBUG_LOG("text before the command, dropped: %s\n", kept.c_str());
+        DEBUG_LOG("text before the command, dropped: %.*s\n", shown_length(kept.size()), kept.c_str());
         return;
     }
     if (mailbox.texts.size() == REPLY_MAILBOX_SIZE) {
-        DEBUG_LOG("reply mailbox full, oldest text dropped: %s\n", mailbox.texts.front().c_str());
+        const std::string &oldest = mailbox.texts.front();
+        DEBUG_LOG("reply mailbox full, oldest text dropped: %.*s\n", shown_length(oldest.size()), oldest.c_str());
         mailbox.texts.pop_front();
     }
     mailbox.texts.push_back(std::move(kept));
@@ -244,7 +265,7 @@ void on_ws_binary(rws_client *, const char *data, uint32_t length)
     size_t n = length < sizeof copy - 1 ? length : sizeof copy - 1;
     std::memcpy(copy, data, n);
     copy[n] = '\0';
-    DEBUG_LOG("\nSocket bin: <%s>", copy);
+    DEBUG_LOG("\nSocket bin: <%.*s>", shown_length(n), copy);
 }
 
 void on_ws_connected(rws_client *)
@@ -255,8 +276,11 @@ void on_ws_connected(rws_client *)
 
 void on_ws_disconnected(rws_client *client)
 {
-    if (rws_fault *fault = rws_client_get_error(client))
+    if (rws_fault *fault = rws_client_get_error(client)) {
         DEBUG_LOG("\nSocket disconnect with code, error: %i, %s", rws_fault_code(fault), rws_fault_text(fault));
+        DEBUG_LOG("the command channel ended on fault %i: %s\n", rws_fault_code(fault),
+                  rws_fault_meaning(rws_fault_code(fault)));
+    }
     std::lock_guard<std::mutex> hold(mailbox.lock);
     if (mailbox.open && client == mailbox.channel) {
         mailbox.channel_ended = true;
@@ -273,6 +297,7 @@ exit_code open_command_channel(upgrade_run *run)
     if (wait_for_connection())
         return STAGE_GO_ON;
 
+    log_no_connection(run, 1);
     DEBUG_LOG("connect ws to device fail! try common port 9999...\n");
     // The first channel is closed first: it must not connect late while the command waits in the
     // second one.
@@ -282,6 +307,7 @@ exit_code open_command_channel(upgrade_run *run)
         return channel_failure("connect ws to device:9999 fail!\n", EXIT_SECOND_CHANNEL_NOT_OPENED);
     if (wait_for_connection())
         return STAGE_GO_ON;
+    log_no_connection(run, 2);
     return channel_failure("connect ws to device:9999 fail!\n", EXIT_NOT_CONNECTED);
 }
 
@@ -297,8 +323,10 @@ exit_code send_upgrade_command(upgrade_run *run)
                 1, "fac_firmware.bin", TARGET_FIRMWARE_VERSION, run->firmware_md5, run->image_url);
     // Texts from here on may answer the command; anything earlier never does.
     reply_mailbox_open(device_channel_client());
-    if (device_channel_send(run->upgrade_command) == 0)
+    if (device_channel_send(run->upgrade_command) == 0) {
+        DEBUG_LOG("upgrade command queued for the camera: %s\n", run->upgrade_command);
         return STAGE_GO_ON;
+    }
     DEBUG_LOG("send upgrade ws cli to device fail!\n");
     reply_mailbox_close();
     device_channel_close();

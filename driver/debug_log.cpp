@@ -1,20 +1,21 @@
-// The logging hook. The shipped tool discards every line; a build with FACUP_DEBUG_LOG shows them.
+// The logging hook: every line goes to the run's diagnostics log; a build with FACUP_DEBUG_LOG also
+// shows it on standard error.
 #include "driver.h"
+
+#include "diagnostics_log.h"
 
 #include <cstdarg>
 #include <cstdio>
 
 void debug_log(const char *file, int line, const char *format, ...)
 {
-#ifdef FACUP_DEBUG_LOG
+    char text[4096];
     va_list args;
     va_start(args, format);
-    std::fprintf(stderr, "%s:%d: ", file, line);
-    std::vfprintf(stderr, format, args);
+    std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-#else
-    (void)file;
-    (void)line;
-    (void)format;
+#ifdef FACUP_DEBUG_LOG
+    std::fprintf(stderr, "%s:%d: %s", file, line, text);
 #endif
+    diagnostics_line(file, line, text);
 }

@@ -75,6 +75,8 @@ int discover_device_link(char host[32], char device[32])
 {
     if (find_host_address(host) != 0) {
         DEBUG_LOG("get self ip fail!\n");
+        DEBUG_LOG("this PC has no address on the camera's USB link (192.168.88.x) or Wi-Fi (10.0.0.x): is the "
+                  "camera connected, and its network adapter up?\n");
         return stop_run(OUTCOME_NO_CAMERA_ADDRESS, -4);
     }
     DEBUG_LOG("get self ip: %s.\n", host);
@@ -82,6 +84,7 @@ int discover_device_link(char host[32], char device[32])
         std::strcpy(device, USB_CAMERA_ADDRESS);
     else if (std::strstr(host, "10.0.0.") != nullptr)
         std::strcpy(device, WIFI_CAMERA_ADDRESS);
+    DEBUG_LOG("camera link found: this PC is %s, the camera is expected at %s\n", host, device);
     return 0;
 }
 
@@ -89,7 +92,9 @@ int download_device_info(const char *device, int limit_ms)
 {
     char url[128];
     format_text(url, sizeof url, "http://%s/deviceRelateInfo.txt", device);
-    return http_download_file(url, ".deviceRelateInfo.txt", limit_ms);
+    int result = http_download_file(url, ".deviceRelateInfo.txt", limit_ms);
+    DEBUG_LOG("information file %s: HTTP client result %d, %s\n", url, result, http_result_text(result));
+    return result;
 }
 
 int fetch_device_info(const char *device)

@@ -2,6 +2,8 @@
 // which passes or ends the run with its exit code; the banner and the progress spinner.
 #include "driver.h"
 
+#include "run_record.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -11,7 +13,7 @@ shared_flag g_ws_reply_ready{0};
 
 namespace {
 
-const char BANNER[] = "Tester Upgrader v1.0.3\r";
+const char BANNER[] = "Tester Upgrader v" FACUP_TOOL_VERSION "\r";
 const int SPINNER_LAST_STEP = 10000;
 const int DOWNLOAD_CHECK_MS = 250;      // how often the spinner looks at the camera's download
 const size_t DOWNLOAD_LINE_SIZE = 256;  // a line about the download, as shown
@@ -64,10 +66,14 @@ exit_code go_on_after(void (*stage_function)())
     return STAGE_GO_ON;
 }
 
-// Only another instance stops the run: a guard that cannot be created lets it go on.
+// Only another instance stops the run: a guard that cannot be created lets it go on. The copy that
+// holds the guard is the one that may rotate the run records.
 exit_code guard_stage(upgrade_run &)
 {
-    return g_stages.acquire_instance_guard() == 1 ? EXIT_ANOTHER_INSTANCE : STAGE_GO_ON;
+    int result = g_stages.acquire_instance_guard();
+    if (result == 0)
+        run_record_rotate();
+    return result == 1 ? EXIT_ANOTHER_INSTANCE : STAGE_GO_ON;
 }
 
 exit_code link_stage(upgrade_run &run)
@@ -118,6 +124,10 @@ exit_code purge_stage(upgrade_run &) { return go_on_after(g_stages.purge_staged_
 exit_code staging_stage(upgrade_run &run)
 {
     int result = g_stages.stage_firmware(run.firmware_file_name, run.firmware_path);
+    if (result == 0) {
+        run.firmware_bytes = file_size_of(run.firmware_path);
+        DEBUG_LOG("firmware image staged: %s, %u bytes\n", run.firmware_path, run.firmware_bytes);
+    }
     return go_on_at_zero(result, EXIT_FIRMWARE_NOT_STAGED);
 }
 
@@ -141,16 +151,24 @@ exit_code spinner_stage(upgrade_run &)
     return EXIT_SPINNER_NOT_STARTED;
 }
 
+// A stage with the name under which the run record keeps its seconds.
+struct named_stage {
+    const char *name;
+    run_stage run;
+};
+
 // Stages 1 to 16; the wait for the reply and the ending follow in finish_run.
-const run_stage RUN_STAGES[] = {
+const named_stage RUN_STAGES[] = {
     // the guard, the link and the camera's presence
-    guard_stage, link_stage, warning_stage, presence_stage,
+    {"guard", guard_stage}, {"link", link_stage}, {"warning", warning_stage}, {"presence", presence_stage},
     // eligibility
-    parse_stage, model_stage, same_version_stage, fits_database_stage,
+    {"parse", parse_stage}, {"model", model_stage}, {"same_version", same_version_stage},
+    {"fits_database", fits_database_stage},
     // the PC: working directories, the staged image, the firewall, the file server
-    workstation_stage, purge_stage, staging_stage, firewall_stage, file_server_stage,
+    {"workstation", workstation_stage}, {"purge", purge_stage}, {"staging", staging_stage},
+    {"firewall", firewall_stage}, {"file_server", file_server_stage},
     // the camera: the channel, the command, the spinner
-    channel_stage, command_stage, spinner_stage,
+    {"channel", channel_stage}, {"command", command_stage}, {"spinner", spinner_stage},
 };
 
 // After the reply the clean-up runs; every ending but "already the latest version" then purges the
@@ -158,12 +176,27 @@ const run_stage RUN_STAGES[] = {
 exit_code finish_run(upgrade_run &run)
 {
     upgrade_ending ending = g_stages.await_reply(&run);
+    run_record_stage_done("reply");
     cleanup_workstation();
     if (ending == ENDING_FULL) {
         g_stages.purge_staged_images();
         std::remove(g_staged_image_path);
     }
+    run_record_stage_done("cleanup");
     return EXIT_COMPLETED;
+}
+
+// The stages in order until one stops the run, then the ending; each stage's seconds go to the run
+// record.
+exit_code run_stages(upgrade_run &run)
+{
+    for (const named_stage &stage : RUN_STAGES) {
+        exit_code code = stage.run(run);
+        run_record_stage_done(stage.name);
+        if (code != STAGE_GO_ON)
+            return code;
+    }
+    return finish_run(run);
 }
 
 } // namespace
@@ -225,12 +258,10 @@ exit_code run_upgrade()
     upgrade_run run;
     std::memset(&run, 0, sizeof run);
     set_outcome_reporter(report_outcome);
-    for (run_stage stage : RUN_STAGES) {
-        exit_code code = stage(run);
-        if (code != STAGE_GO_ON)
-            return code;
-    }
-    return finish_run(run);
+    run_record_begin(&run);
+    exit_code code = run_stages(run);
+    run_record_end(code);
+    return code;
 }
 
 int start_spinner()

@@ -16,6 +16,9 @@ extern shared_flag g_upgrade_ok;      // success reported; also stops the spinne
 extern shared_flag g_ws_connected;    // the command channel has connected
 extern shared_flag g_ws_reply_ready;  // a text from the camera waits in the reply mailbox
 
+// The tool's own version, as the banner shows it.
+#define FACUP_TOOL_VERSION "1.0.3"
+
 // ---- Exit codes ----
 
 // The process exit code of a run, named by its cause. Several causes share one number: the number
@@ -91,9 +94,11 @@ struct upgrade_run {
     unsigned char device_version_found;
     char firmware_file_name[255];
     char firmware_path[255];
+    uint32_t firmware_bytes;  // the staged image's size, once staged
     char firmware_md5[33];
     char image_url[128];
     char upgrade_command[1024];
+    char version_after[64];   // the version the Wi-Fi recovery read back, once it did
 };
 
 // How the run ends after the reply: the clean-up alone (the camera already runs the target
@@ -268,8 +273,8 @@ void reset_run_state();
 
 // ---- Logging ----
 
-// The logging hook: discards everything in the shipped tool; a build with FACUP_DEBUG_LOG writes
-// each line to standard error with its source file and line.
+// The logging hook: each line goes to the run's diagnostics log (diagnostics_log.h) with its source
+// file and line; a build with FACUP_DEBUG_LOG also writes it to standard error.
 void debug_log(const char *file, int line, const char *format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 3, 4)))

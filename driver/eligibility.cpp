@@ -93,10 +93,16 @@ int parse_device_info(unsigned char *found, char version[64], char previous[64])
 {
     char text[INFO_BUFFER];
     int rc = read_info_file(text);
-    if (rc < 0)
+    if (rc < 0) {
+        DEBUG_LOG("information file %s (%u bytes): the run ends without an outcome\n",
+                  rc == -1 ? "missing or 10 bytes or less" : "cannot be opened", file_size_of(INFO_FILE));
         return rc;
-    if (rc > 0)
+    }
+    if (rc > 0) {
+        DEBUG_LOG("information file of %u bytes read as nothing (1,024 bytes or more, or CR LF line ends): no "
+                  "model, no version\n", file_size_of(INFO_FILE));
         return 0;  // nothing parsed: every later test passes
+    }
 
     if (read_version_text(text, version) == 0) {
         DEBUG_LOG("device version:%s.\n", version);
@@ -114,6 +120,8 @@ int parse_device_info(unsigned char *found, char version[64], char previous[64])
             g_device_model_found = 1;
         }
     }
+    DEBUG_LOG("information file: model \"%s\", version \"%s\"\n", g_device_model_found ? g_device_model : "(none)",
+              *found ? version : "(none)");
     return 0;
 }
 
@@ -121,8 +129,11 @@ int check_device_model()
 {
     if (!g_device_model_found || std::strlen(g_device_model) < 2 || std::strstr(g_device_model, "QUORVANE_CAM418S"))
         return 0;
-    if (std::strstr(g_device_model, "QUORVANE_CAM418") || std::strstr(g_device_model, "QUORVANE_CAM_418"))
+    if (std::strstr(g_device_model, "QUORVANE_CAM418") || std::strstr(g_device_model, "QUORVANE_CAM_418")) {
+        DEBUG_LOG("model %s is a first-burn model: it is upgraded at the factory only\n", g_device_model);
         return stop_run(OUTCOME_FIRST_BURN_MODEL, -2);
+    }
+    DEBUG_LOG("model %s may not receive this firmware\n", g_device_model);
     return stop_run(OUTCOME_MODEL_INVALID, -2);
 }
 
@@ -155,5 +166,6 @@ int check_fits_database(const char *version)
     format_text(path, sizeof path, PATH_FITS_DATABASE_FMT, g_brand_word);
     if (file_size_of(path) >= FITS_DATABASE_MIN)
         return 0;
+    DEBUG_LOG("version %s needs the fits database %s (1,024 bytes or more), which is missing\n", version, path);
     return stop_run(OUTCOME_NO_FITS_DATABASE, -3);
 }

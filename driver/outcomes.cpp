@@ -3,6 +3,8 @@
 // character set, so the Chinese texts and the full-width "！" (A3 A1) reach the ANSI calls as GBK.
 #include "driver.h"
 
+#include "run_record.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -193,6 +195,7 @@ void report_outcome(int id)
     const outcome *entry = outcome_entry(id);
     if (entry == nullptr)
         return;
+    run_record_note_outcome(id);
     if (flag_is_set(g_silent_mode)) {
         write_result_code(entry->code);
         return;
@@ -215,6 +218,8 @@ void show_startup_warning()
     if (flag_is_set(g_silent_mode))
         return;
     const char *text = flag_is_set(g_chinese_ui) ? WARNING_CHINESE : WARNING_ENGLISH;
-    if (g_driver_hooks.message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL)
+    if (g_driver_hooks.message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL) {
+        run_record_end(EXIT_COMPLETED);  // the process ends here, so the run's record is written first
         std::exit(0);
+    }
 }

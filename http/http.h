@@ -31,6 +31,10 @@ enum http_result {
     HTTP_ERR_TLS = 24,                // the TLS handshake failed, the server's certificate or name included
 };
 
+// What a result code of http_download_file means, in words for a support engineer (any other code:
+// "unknown result").
+const char *http_result_text(int code);
+
 // Redirects one request follows; a response asking for one more ends it with
 // HTTP_ERR_TOO_MANY_REDIRECTS.
 const int HTTP_MAX_REDIRECTS = 10;

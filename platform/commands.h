@@ -42,6 +42,9 @@
 #define PATH_FIRMWARE_ENTRY_FMT "C://%s_facup//firmware//%s"
 #define PATH_FITS_DATABASE_FMT "C://%s_facup//firmware//index-4110.fits"
 #define PATH_PROFILE_NAME_FMT "C:\\%s_facup\\cfg\\profile_name.cfg"
+// The run records and diagnostics logs, and one file in it (the second "%s" is the file name).
+#define PATH_LOGS_DIR_FMT "C:\\%s_facup\\logs"
+#define PATH_LOGS_ENTRY_FMT "C:\\%s_facup\\logs\\%s"
 
 #else
 
@@ -78,6 +81,8 @@
 #define PATH_FIRMWARE_ENTRY_FMT "/var/lib/%s_facup/firmware/%s"
 #define PATH_FITS_DATABASE_FMT "/var/lib/%s_facup/firmware/index-4110.fits"
 #define PATH_PROFILE_NAME_FMT "/var/lib/%s_facup/cfg/profile_name.cfg"
+#define PATH_LOGS_DIR_FMT "/var/lib/%s_facup/logs"
+#define PATH_LOGS_ENTRY_FMT "/var/lib/%s_facup/logs/%s"
 
 #endif
 

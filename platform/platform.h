@@ -121,6 +121,17 @@ int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on
 // when the thread cannot be created.
 unsigned long platform_thread_start(void (*body)(void *), void *argument);
 
+// ---- This computer and process ----
+
+// The computer's name, cut to fit size bytes with its terminator; empty when the system cannot tell.
+void platform_computer_name(char *out, size_t size);
+
+// The system's identifier of the calling process.
+unsigned long platform_process_id();
+
+// Gives the file at from the name to, replacing a file of that name. 0 on success.
+int platform_replace_file(const char *from, const char *to);
+
 // ---- Errors ----
 
 // The system's message text for the error code of a failed system, socket or name resolver call.

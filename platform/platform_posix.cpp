@@ -332,6 +332,23 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
     return (unsigned long)thread;
 }
 
+// ---- This computer and process ----
+
+void platform_computer_name(char *out, size_t size)
+{
+    if (size == 0)
+        return;
+    // gethostname need not terminate a name it had to cut.
+    if (gethostname(out, size) != 0)
+        out[0] = '\0';
+    out[size - 1] = '\0';
+}
+
+unsigned long platform_process_id() { return (unsigned long)getpid(); }
+
+// rename replaces the target in one step.
+int platform_replace_file(const char *from, const char *to) { return std::rename(from, to); }
+
 // ---- Errors and sockets ----
 
 // The resolver's text for a getaddrinfo code (negative), strerror's text for any other.

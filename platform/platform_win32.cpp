@@ -263,6 +263,30 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
     return id;
 }
 
+// ---- This computer and process ----
+
+void platform_computer_name(char *out, size_t size)
+{
+    if (size == 0)
+        return;
+    char name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD length = sizeof name;
+    if (!GetComputerNameA(name, &length))
+        length = 0;
+    size_t n = length < size - 1 ? length : size - 1;
+    std::memcpy(out, name, n);
+    out[n] = '\0';
+}
+
+unsigned long platform_process_id() { return GetCurrentProcessId(); }
+
+// MoveFileA refuses an existing target: the old file goes first.
+int platform_replace_file(const char *from, const char *to)
+{
+    DeleteFileA(to);
+    return MoveFileA(from, to) ? 0 : -1;
+}
+
 // ---- Errors and sockets ----
 
 // The message table's text (FormatMessageW), converted to the ANSI code page for the console.

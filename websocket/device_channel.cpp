@@ -29,6 +29,25 @@ int device_channel_send(const char *text) { return rws_client_send_text(g_ws_cli
 
 const rws_client *device_channel_client() { return g_ws_client; }
 
+const char *device_channel_progress()
+{
+    if (g_ws_client == nullptr)
+        return "no channel is open";
+    switch (g_ws_client->state.load()) {
+    case RWS_ST_NEW:
+    case RWS_ST_CONNECT:
+        return "no TCP connection to that port yet (nothing answers there, or the link is down)";
+    case RWS_ST_HANDSHAKE_SEND:
+    case RWS_ST_HANDSHAKE_WAIT:
+        return "the camera took the TCP connection but has not answered the WebSocket handshake";
+    case RWS_ST_OPENED:
+    case RWS_ST_IDLE:
+        return "connected";
+    default:
+        return "the connection has ended (its fault is logged above)";
+    }
+}
+
 int device_channel_close()
 {
     rws_client_disconnect(g_ws_client);

@@ -20,5 +20,9 @@ int device_channel_send(const char *text);
 // earlier one.
 const rws_client *device_channel_client();
 
+// How far the open channel has got, in words for the diagnostics log: no TCP connection yet, no
+// answer to the WebSocket handshake yet, connected, or ended.
+const char *device_channel_progress();
+
 // Closes the channel and gives its client up (a close frame when open, no callback). Always 0.
 int device_channel_close();

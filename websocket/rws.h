@@ -69,6 +69,8 @@ bool rws_client_is_connected(rws_client *client);
 rws_fault *rws_client_get_error(rws_client *client);
 int rws_fault_code(const rws_fault *fault);         // rws_fault_kind value (0)
 const char *rws_fault_text(const rws_fault *fault); // (null)
+// What a fault code (rws_fault_kind) means, in words for a support engineer.
+const char *rws_fault_meaning(int code);
 
 // Diagnostic lines of every client (bytes it drops, for one) go to the hook, on the worker thread;
 // none is set at start, and then nothing is written anywhere.

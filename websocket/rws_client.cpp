@@ -263,3 +263,27 @@ void rws_client_free(rws_client *c)
     std::free(c);
     live_clients--;
 }
+
+const char *rws_fault_meaning(int code)
+{
+    switch (code) {
+    case RWS_FAULT_NONE:
+        return "no fault";
+    case RWS_FAULT_CONFIG:
+        return "the connection's settings are incomplete";
+    case RWS_FAULT_HANDSHAKE_SEND:
+        return "the WebSocket handshake request could not be sent";
+    case RWS_FAULT_HANDSHAKE_REPLY:
+        return "the server answered the WebSocket handshake, but did not accept it";
+    case RWS_FAULT_SOCKET_IO:
+        return "a read or write on the open connection failed (the server reset or dropped it)";
+    case RWS_FAULT_CONNECT:
+        return "no TCP connection: refused, or no answer (nothing listens on that port, or the link is down)";
+    case RWS_FAULT_PEER_CLOSED:
+        return "the server closed the connection";
+    case RWS_FAULT_TOO_LARGE:
+        return "the server sent a message larger than 16 MiB";
+    default:
+        return "unknown fault";
+    }
+}

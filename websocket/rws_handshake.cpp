@@ -154,6 +154,7 @@ void rws_handshake_wait_step(rws_client *c)
     rws_release_text(&c->accept_value);
     c->accept_value = accept;
     if (verdict == RWS_REPLY_ACCEPTED) {
+        rws_log("WebSocket handshake accepted by %s:%i\n", c->host, (int)c->port);
         // Frames the server sent right behind its reply stay for the frame passes.
         c->reply_scan = RWS_REPLY_IN_LINE;
         rws_handshake_skip_reply(c);

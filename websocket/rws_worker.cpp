@@ -158,6 +158,7 @@ void connect_step(rws_client *c)
     c->reply_scan = RWS_REPLY_DONE;
     c->socket = s;
     c->state = RWS_ST_HANDSHAKE_SEND;
+    rws_log("TCP connection to %s:%i made; the WebSocket handshake follows\n", c->host, (int)c->port);
 }
 
 // Close step: one close frame sent at once, then END and a 200 ms pause. The fault that ended the

@@ -1,7 +1,7 @@
 # Faults during a run, with the real tool and the simulated camera: the camera vanishes during the
 # download, the file server is killed during it, the camera closes the channel after the command,
-# it answers only after 30 s of pings, the firmware directory fills up while staging, and the
-# result file cannot be written. Each ends with its outcome and exit code and leaves nothing behind.
+# it answers only after 30 s of pings, the firmware directory fills up while staging, the logs
+# directory is read-only, and the result file cannot be written. Each ends with its outcome and exit code and leaves nothing behind.
 # usage (inside sandbox usb): faults.sh <linux|windows> <tool> <tool with a short reply limit> <scratch dir>
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$4"
@@ -97,6 +97,16 @@ check "disk full: exit code" $rc "$(exit_code -9)"
 check "disk full: result" "$result" err-3
 check "disk full: the camera was never told to upgrade" "$(camera_saw command | wc -l)" 0
 umount "$(root_path firmware)"
+
+echo "== the logs directory is read-only: the run is the same, without a record or a log =="
+start_camera
+mkdir -p "$(root_path logs)"
+mount -t tmpfs -o ro tmpfs "$(root_path logs)"
+run logs-read-only
+check "logs read-only: exit code" $rc 0
+check "logs read-only: result" "$result" ok0
+check "logs read-only: nothing written there" "$(ls -A "$(root_path logs)")" ""
+umount "$(root_path logs)"
 
 echo "== the result file cannot be written (read-only working directory) =="
 # The information file lives in the same directory, so the camera's answer cannot be stored

@@ -19,6 +19,7 @@ if [ "$1" = linux ]; then
   check "Cancel: exit code" "$(answer_on_terminal c)" 0
   check "Cancel: no result file" "$(ls "$E2E_SCRATCH/run")" ""
   check "Cancel: nothing cleaned up" "$(cat "$(root_path firmware/keep.txt)")" keep
+  check "Cancel: the run's record, without an outcome" "$(last_record exit_code) $(last_record outcome)" "0 null"
   check "OK: exit code" "$(answer_on_terminal '')" 0
   check "OK: the run went on (working directories made)" "$(test -d "$(root_path units)" && echo yes)" yes
   e2e_finish

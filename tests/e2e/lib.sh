@@ -124,11 +124,59 @@ press() {
 }
 
 # run_tool <working dir> <arguments...>: runs the tool there and returns its exit code, as the
-# shell sees it (a negative code -n shows as 256 - n).
+# shell sees it (a negative code -n shows as 256 - n). The run's record is checked against what the
+# run reported (check_run_record).
 run_tool() {
-  local dir=$1
+  local dir=$1 rc records had_result had_root
   shift
   mkdir -p "$dir"
+  records=$(cat "$(root_path logs/runs.jsonl)" 2>/dev/null | wc -l)
+  had_result=$(test -e "$dir/flashret.txt" && echo yes)
+  had_root=$(test -d "$(root_path)" && echo yes)
+  run_tool_once "$dir" "$@"
+  rc=$?
+  check_run_record "$dir" $rc "$records" "$had_result" "$had_root"
+  return $rc
+}
+
+# check_run_record <working dir> <exit code> <records before the run> <result file before the run>
+# <working root before the run>: when the working root is a directory with a writable logs directory
+# after the run, one of the records added since the run began (copies may run side by side) holds
+# the run's exit code and, when the run wrote the result file, its result code. A copy that the
+# guard refused ends at once: a root that appeared during it is the other copy's, made after it
+# ended. A failure is noted in a file, because the run may be a background job: e2e_finish counts it.
+check_run_record() {
+  local result=- logs
+  logs=$(root_path logs)
+  [ -d "$(root_path)" ] || return 0
+  [ -e "$logs" ] && [ ! -w "$logs" ] && return 0
+  [ -z "$5" ] && [ "$2" = "$(exit_code -1)" ] && return 0
+  [ -z "$4" ] && [ -e "$1/flashret.txt" ] && result=$(cat "$1/flashret.txt")
+  python3 - "$logs/runs.jsonl" "$3" "$2" "$result" >>"$E2E_SCRATCH/run-record.failures" 2>&1 <<'PY'
+import json, sys
+path, before, code, result = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+try:
+    lines = [line for line in open(path, encoding="latin-1").read().split("\n")[before:] if line]
+    found = any(r["exit_code"] % 256 == code and result in ("-", r["result"]) for r in map(json.loads, lines))
+except (OSError, ValueError, KeyError) as error:
+    lines, found = repr(error), False
+if not found:
+    print("FAILED: run record: none with exit code %d and result %s among %s" % (code, result, lines))
+PY
+}
+
+# last_record <field>: that field of the newest run record, as JSON.
+last_record() {
+  tail -n 1 "$(root_path logs/runs.jsonl)" | python3 -c 'import json, sys; print(json.dumps(json.load(sys.stdin)[sys.argv[1]]))' "$1"
+}
+
+# newest_log: the path of the newest diagnostics log.
+newest_log() { ls -t "$(root_path logs)"/run-*.log 2>/dev/null | head -n 1; }
+
+# run_tool_once <working dir> <arguments...>: run_tool without the record's check.
+run_tool_once() {
+  local dir=$1
+  shift
   if [ "$E2E_TARGET" = windows ]; then
     # Under load, Wine's command interpreter now and then fails to find a program on its path
     # ("Can't recognize 'findstr ...'"): a fault of the test machine, not of the tool. Such a run
@@ -204,6 +252,10 @@ wait_for() {
 }
 
 e2e_finish() {
+  if [ -s "$E2E_SCRATCH/run-record.failures" ]; then
+    cat "$E2E_SCRATCH/run-record.failures"
+    e2e_failures=$((e2e_failures + $(wc -l <"$E2E_SCRATCH/run-record.failures")))
+  fi
   if [ $e2e_failures -gt 0 ]; then
     echo "$e2e_failures check(s) failed"
     exit 1

@@ -124,6 +124,11 @@ if [ "$link" = usb ]; then
   run no-accept-header
   check "a handshake without the accept header: exit code" $rc "$(exit_code -7)"
   check "a handshake without the accept header: result" "$result" err-5
+  start_camera '"ws":"silent"'
+  run no-handshake-answer
+  check "no answer to the handshake: exit code" $rc "$(exit_code -7)"
+  check "no answer to the handshake: the diagnostics log says so, for each attempt" \
+    "$(grep -c 'took the TCP connection but has not answered the WebSocket handshake' "$(newest_log)")" 2
 else
   echo "== Wi-Fi recovery =="
   mkdir -p "$(root_path cfg)"

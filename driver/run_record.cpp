@@ -1,0 +1,237 @@
+// The run record: what the run found and reported, gathered from its buffers and the outcome reporter,
+// appended as one JSON line when the run ends.
+#include "run_record.h"
+
+#include "diagnostics_log.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const char RECORD_FILE[] = "runs.jsonl";
+const char RECORD_PREVIOUS[] = "runs.1.jsonl";
+
+using steady = std::chrono::steady_clock;
+
+// The record of the run under way; run is null outside a run.
+struct record_state {
+    const upgrade_run *run = nullptr;
+    int64_t started_utc_ms = 0;
+    steady::time_point started, stage_started;
+    int outcome = 0;  // the last outcome raised, 0 for none
+    std::vector<std::pair<std::string, double>> stages;
+    std::vector<std::string> warnings;
+};
+record_state record;
+
+double seconds_between(steady::time_point from, steady::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// The member's name, after a comma unless it opens its object.
+void add_key(std::string &out, const char *key)
+{
+    if (out.back() != '{')
+        out += ',';
+    out += '"';
+    out += key;
+    out += "\":";
+}
+
+// A text member; null for a text the run did not reach (none, or empty).
+void add_text(std::string &out, const char *key, const char *text, size_t max_length)
+{
+    add_key(out, key);
+    if (text == nullptr || text[0] == '\0')
+        out += "null";
+    else
+        append_json_text(out, text, max_length);
+}
+
+template <size_t N> void add_buffer(std::string &out, const char *key, const char (&buffer)[N])
+{
+    add_text(out, key, buffer, N);
+}
+
+void add_integer(std::string &out, const char *key, long long value, bool reached)
+{
+    add_key(out, key);
+    out += reached ? std::to_string(value) : "null";
+}
+
+void add_seconds(std::string &out, const char *key, double seconds)
+{
+    char number[32];
+    format_text(number, sizeof number, "%.3f", seconds);
+    add_key(out, key);
+    out += number;
+}
+
+const char *link_name(const char *device)
+{
+    if (std::strcmp(device, USB_CAMERA_ADDRESS) == 0)
+        return "usb";
+    if (std::strcmp(device, WIFI_CAMERA_ADDRESS) == 0)
+        return "wifi";
+    return nullptr;
+}
+
+// Appends the line to the record file with one write. 0, or the system's error number.
+int append_record(const std::string &line)
+{
+    char path[COMMAND_LINE_SIZE];
+    if (!logs_entry_path(RECORD_FILE, path, sizeof path))
+        return ENAMETOOLONG;
+    FILE *file = std::fopen(path, "ab");
+    if (file == nullptr)
+        return errno != 0 ? errno : EACCES;
+    std::setvbuf(file, nullptr, _IONBF, 0);  // unbuffered: the whole line in one write
+    std::string whole = line + "\n";
+    bool written = std::fwrite(whole.data(), 1, whole.size(), file) == whole.size();
+    int error = written ? 0 : (errno != 0 ? errno : EIO);
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    return error;
+}
+
+} // namespace
+
+void run_record_begin(const upgrade_run *run)
+{
+    record = record_state{};
+    record.run = run;
+    record.started_utc_ms = utc_now_ms();
+    record.started = record.stage_started = steady::now();
+    diagnostics_begin(record.started_utc_ms);
+    char station[256];
+    platform_computer_name(station, sizeof station);
+    DEBUG_LOG("facup %s started on station \"%s\" (process %lu), %s mode\n", FACUP_TOOL_VERSION, station,
+              platform_process_id(), flag_is_set(g_silent_mode) ? "silent" : "interactive");
+}
+
+void run_record_note_outcome(int id)
+{
+    const outcome *entry = outcome_entry(id);
+    if (entry == nullptr)
+        return;
+    record.outcome = id;
+    DEBUG_LOG("outcome %d raised: result code %s, message \"%s\"\n", id, entry->code, entry->english);
+}
+
+void run_record_stage_done(const char *name)
+{
+    steady::time_point now = steady::now();
+    record.stages.emplace_back(name, seconds_between(record.stage_started, now));
+    record.stage_started = now;
+}
+
+void run_record_add_warning(const char *text)
+{
+    record.warnings.emplace_back(text);
+    DEBUG_LOG("warning: %s\n", text);
+}
+
+void run_record_rotate()
+{
+    char current[COMMAND_LINE_SIZE], previous[COMMAND_LINE_SIZE];
+    if (!logs_entry_path(RECORD_FILE, current, sizeof current) ||
+        !logs_entry_path(RECORD_PREVIOUS, previous, sizeof previous))
+        return;
+    if (file_size_of(current) <= RUN_RECORD_ROTATE_ABOVE)
+        return;
+    if (platform_replace_file(current, previous) == 0)
+        DEBUG_LOG("run records past %u bytes: %s now holds the older runs\n", RUN_RECORD_ROTATE_ABOVE, previous);
+    else
+        DEBUG_LOG("run records past %u bytes, but %s could not replace %s\n", RUN_RECORD_ROTATE_ABOVE, current,
+                  previous);
+}
+
+std::string run_record_line(int exit_code)
+{
+    static const upgrade_run none = {};
+    const upgrade_run &run = record.run != nullptr ? *record.run : none;
+    const outcome *entry = outcome_entry(record.outcome);
+    char time[32], station[256];
+    format_utc(record.started_utc_ms, UTC_SECONDS, time, sizeof time);
+    platform_computer_name(station, sizeof station);
+    int64_t served = g_download_progress.sent.load();
+
+    std::string out = "{";
+    add_buffer(out, "time", time);
+    add_buffer(out, "tool", FACUP_TOOL_VERSION);
+    add_buffer(out, "station", station);
+    add_text(out, "mode", flag_is_set(g_silent_mode) ? "silent" : "interactive", 16);
+    add_text(out, "link", link_name(run.device_address), 8);
+    add_buffer(out, "pc_address", run.host_address);
+    add_buffer(out, "camera_address", run.device_address);
+    add_text(out, "model", g_device_model_found ? g_device_model : nullptr, sizeof g_device_model);
+    add_text(out, "version_before", run.device_version_found ? run.previous_version : nullptr,
+             sizeof run.previous_version);
+    add_buffer(out, "version_after", run.version_after);
+    add_buffer(out, "image", run.firmware_file_name);
+    add_integer(out, "image_bytes", run.firmware_bytes, run.firmware_bytes > 0);
+    add_buffer(out, "image_md5", run.firmware_md5);
+    add_integer(out, "served_bytes", served, served >= 0);
+    add_integer(out, "outcome", record.outcome, entry != nullptr);
+    add_text(out, "result", entry != nullptr ? entry->code : nullptr, 16);
+    add_integer(out, "exit_code", exit_code, true);
+    add_seconds(out, "seconds", seconds_between(record.started, steady::now()));
+    add_key(out, "stages");
+    out += '{';
+    for (const auto &stage : record.stages)
+        add_seconds(out, stage.first.c_str(), stage.second);
+    out += "},\"warnings\":[";
+    for (size_t i = 0; i < record.warnings.size(); i++) {
+        if (i > 0)
+            out += ',';
+        append_json_text(out, record.warnings[i].c_str(), record.warnings[i].size());
+    }
+    out += "]}";
+    return out;
+}
+
+void run_record_end(int exit_code)
+{
+    if (record.run == nullptr)
+        return;
+    std::string line = run_record_line(exit_code);
+    DEBUG_LOG("run ended: exit code %d, %s%s, after %.1f s; the last stage finished: %s\n", exit_code,
+              record.outcome != 0 ? "result code " : "no outcome",
+              record.outcome != 0 ? outcome_entry(record.outcome)->code : "",
+              seconds_between(record.started, steady::now()),
+              record.stages.empty() ? "none" : record.stages.back().first.c_str());
+    // The record needs the working root: a run that never made it keeps no record.
+    logs_directory logs = prepare_logs_directory();
+    if (logs != LOGS_NO_ROOT) {
+        if (int error = logs == LOGS_READY ? append_record(line) : ENOENT)
+            DEBUG_LOG("the run record could not be written to the logs directory: %s\n", std::strerror(error));
+    }
+    record.run = nullptr;
+    diagnostics_end();
+}
+
+void append_json_text(std::string &out, const char *text, size_t max_length)
+{
+    static const char digits[] = "0123456789abcdef";
+    out += '"';
+    for (size_t i = 0; i < max_length && text[i] != '\0'; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20 || c >= 0x7f) {
+            out += "\\u00";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        } else {
+            out += (char)c;
+        }
+    }
+    out += '"';
+}

@@ -1,0 +1,40 @@
+// The record of every run: one JSON line appended to "logs/runs.jsonl" under the working root at the
+// run's end, with what the run found, did and reported. A record that cannot be written changes
+// nothing else of the run.
+#pragma once
+
+#include "driver.h"
+
+#include <string>
+
+// Past this size the record file becomes "runs.1.jsonl" (one older generation is kept).
+const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1024u * 1024u;
+
+// Starts the record of the run whose buffers run holds (they must outlive run_record_end), and the
+// run's diagnostics log.
+void run_record_begin(const upgrade_run *run);
+
+// Notes an outcome raised; the record keeps the last one.
+void run_record_note_outcome(int id);
+
+// Notes the end of the stage of that name: its seconds are those since the previous stage ended
+// (or the run began).
+void run_record_stage_done(const char *name);
+
+// Adds a warning to the run's record.
+void run_record_add_warning(const char *text);
+
+// For the copy that holds the single-instance guard: a record file past RUN_RECORD_ROTATE_ABOVE
+// replaces "runs.1.jsonl".
+void run_record_rotate();
+
+// The run's record as one line of JSON (no line end), as it stands now.
+std::string run_record_line(int exit_code);
+
+// Ends the run: appends its record with one write when the working root exists, and ends the
+// diagnostics log. Nothing happens when no run has begun or the run has already ended.
+void run_record_end(int exit_code);
+
+// Appends text as a JSON string: quotes and backslashes escaped, every byte outside printable ASCII
+// as \u00XX.
+void append_json_text(std::string &out, const char *text, size_t max_length);

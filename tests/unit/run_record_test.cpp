@@ -1,0 +1,234 @@
+// The run record and the diagnostics log, through whole runs of replaced stages.
+#include "commands.h"
+#include "diagnostics_log.h"
+#include "recording_commands.h"
+#include "run_record.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string root_dir()
+{
+    char root[COMMAND_LINE_SIZE];
+    format_text(root, sizeof root, PATH_WORKING_ROOT_FMT, g_brand_word);
+    return root;
+}
+std::string logs_file(const std::string &name) { return root_dir() + "/logs/" + name; }
+
+std::vector<std::string> run_logs()
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(root_dir() + "/logs"))
+        if (entry.path().filename().string().rfind("run-", 0) == 0)
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string staged_file;  // the image the staging stage "stages"
+int guard_result = 0;
+
+void log_from_a_thread()
+{
+    for (int i = 0; i < 500; i++)
+        DEBUG_LOG("thread line %d\n", i);
+}
+
+// A run that gets everywhere and fills what the real stages fill.
+const upgrade_stages FULL_RUN = {
+    [] {
+        if (guard_result == 1)
+            raise_outcome(OUTCOME_ANOTHER_INSTANCE);
+        return guard_result;
+    },
+    [](char *host, char *device) {
+        std::strcpy(host, "192.168.88.2");
+        std::strcpy(device, USB_CAMERA_ADDRESS);
+        DEBUG_LOG("early\x01line\n");
+        return 0;
+    },
+    [] { run_record_add_warning("settings: \"x\""); },
+    [](const char *) { return 1; },
+    [](unsigned char *found, char *version, char *previous) {
+        *found = 1;
+        std::strcpy(version, "2.0.15");
+        std::strcpy(previous, "2.0.15");
+        std::strcpy(g_device_model, "CAM\x01\"\\\xc3");
+        g_device_model_found = 1;
+        return 0;
+    },
+    [] { return 0; },
+    [](const char *) { return 0; },
+    [](const char *) { return 0; },
+    [] { return platform_mkdir(root_dir().c_str()) == 0 || platform_exists(root_dir().c_str()) ? 0 : -1; },
+    [] {},
+    [](char *name, char *path) {
+        std::strcpy(name, "image.img");
+        std::strcpy(path, staged_file.c_str());
+        return 0;
+    },
+    [] {},
+    [] { return 0; },
+    [](upgrade_run *) {
+        std::thread a(log_from_a_thread), b(log_from_a_thread);
+        a.join();
+        b.join();
+        return STAGE_GO_ON;
+    },
+    [](upgrade_run *run) {
+        std::strcpy(run->firmware_md5, "0123456789abcdef0123456789abcdef");
+        return STAGE_GO_ON;
+    },
+    [] { return 0; },
+    [](upgrade_run *) {
+        raise_outcome(OUTCOME_UPGRADE_OK);
+        return ENDING_FULL;
+    },
+};
+
+struct run_record_test : ::testing::Test {
+    test_files::scratch_dir dir;
+    fs::path saved_cwd = fs::current_path();
+
+    void SetUp() override
+    {
+        fs::current_path(dir.path());
+        reset_run_state();
+        recording_commands::install();
+        fs::remove_all(root_dir());
+        g_stages = FULL_RUN;
+        guard_result = 0;
+        staged_file = dir.file("staged.img");
+        test_files::write_file(staged_file, "12345");
+        set_flag(g_silent_mode, 1);
+    }
+    void TearDown() override
+    {
+        g_download_progress.sent = -1;
+        recording_commands::restore();
+        reset_run_state();
+        fs::current_path(saved_cwd);
+        fs::remove_all(root_dir());
+    }
+};
+
+} // namespace
+
+TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
+{
+    g_download_progress.sent = 4096;
+    ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
+    std::string stage = R"(":\d+\.\d{3})";
+    std::string expected = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","tool":"1\.0\.3","station":"[^"]*",)"
+                           R"("mode":"silent","link":"usb","pc_address":"192\.168\.88\.2",)"
+                           R"("camera_address":"192\.168\.88\.1","model":"CAM\\u0001\\"\\\\\\u00c3",)"
+                           R"("version_before":"2\.0\.15","version_after":null,"image":"image\.img","image_bytes":5,)"
+                           R"("image_md5":"0123456789abcdef0123456789abcdef","served_bytes":4096,"outcome":19,)"
+                           R"("result":"ok0","exit_code":0,"seconds":\d+\.\d{3},"stages":\{"guard)" +
+                           stage + R"(,"link)" + stage + R"(,.*,"spinner)" + stage + R"(,"reply)" + stage +
+                           R"(,"cleanup)" + stage + R"(\},"warnings":\["settings: \\"x\\""\]\}\n)";
+    EXPECT_TRUE(std::regex_match(test_files::read_file(logs_file("runs.jsonl")), std::regex(expected)))
+        << test_files::read_file(logs_file("runs.jsonl"));
+}
+
+TEST_F(run_record_test, RoadsThatEndEarly)
+{
+    // No working root: no record, and the root is not made for one.
+    g_stages.parse_device_info = [](unsigned char *, char *, char *) { return -1; };
+    EXPECT_EQ(run_upgrade(), EXIT_INFO_FILE_UNUSABLE);
+    EXPECT_FALSE(test_files::exists(root_dir()));
+
+    ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
+    EXPECT_EQ(run_upgrade(), EXIT_INFO_FILE_UNUSABLE);
+    guard_result = 1;
+    EXPECT_EQ(run_upgrade(), EXIT_ANOTHER_INSTANCE);
+    std::string records = test_files::read_file(logs_file("runs.jsonl"));
+    std::regex parse_failure(R"(\{.*"version_before":null,.*"image":null,"image_bytes":null,.*"outcome":null,)"
+                             R"("result":null,"exit_code":-4,.*"stages":\{"guard.*"parse":[0-9.]+\},.*\n)");
+    std::regex another_instance(R"(\{.*"camera_address":null,.*"outcome":1,"result":"err1","exit_code":-1,.*\n)");
+    std::string first = records.substr(0, records.find('\n') + 1);
+    EXPECT_TRUE(std::regex_match(first, parse_failure)) << first;
+    EXPECT_TRUE(std::regex_match(records.substr(first.size()), another_instance)) << records;
+}
+
+// Past 10 MiB the copy that holds the guard starts a new file; the older one replaces runs.1.jsonl.
+TEST_F(run_record_test, RotationPastTenMebibytes)
+{
+    ASSERT_TRUE(fs::create_directories(root_dir() + "/logs"));
+    ASSERT_TRUE(test_files::write_file(logs_file("runs.1.jsonl"), "old"));
+    ASSERT_TRUE(test_files::make_file_of_size(logs_file("runs.jsonl"), RUN_RECORD_ROTATE_ABOVE));
+    run_upgrade();
+    EXPECT_EQ(test_files::read_file(logs_file("runs.1.jsonl")), "old");
+
+    ASSERT_TRUE(test_files::make_file_of_size(logs_file("runs.jsonl"), RUN_RECORD_ROTATE_ABOVE + 1));
+    guard_result = 1;
+    run_upgrade();
+    EXPECT_EQ(test_files::read_file(logs_file("runs.1.jsonl")), "old") << "only the guard's holder rotates";
+
+    ASSERT_TRUE(test_files::make_file_of_size(logs_file("runs.jsonl"), RUN_RECORD_ROTATE_ABOVE + 1));
+    guard_result = 0;
+    run_upgrade();
+    EXPECT_EQ(file_size_of(logs_file("runs.1.jsonl").c_str()), RUN_RECORD_ROTATE_ABOVE + 1);
+    std::string fresh = test_files::read_file(logs_file("runs.jsonl"));
+    EXPECT_EQ(fresh.find('\n'), fresh.size() - 1) << "one record";
+}
+
+TEST_F(run_record_test, DiagnosticsLog)
+{
+    // The root appears at the working-directory stage; the link stage's line was logged before it.
+    ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
+    std::vector<std::string> logs = run_logs();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_TRUE(std::regex_match(logs[0], std::regex(R"(run-\d{8}T\d{6}Z-\d+\.log)"))) << logs[0];
+    std::string log = test_files::read_file(logs_file(logs[0]));
+    size_t early = log.find(R"( early\x01line)"), later = log.find("upgrade ok");
+    EXPECT_LT(early, later) << log;
+    EXPECT_NE(log.find("result code ok0, message \"Upgrade ok, camera will reboot!\\nPlz"), std::string::npos);
+
+    // Every line whole and stamped, from both threads of the channel stage.
+    std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z [a-z_]+\.cpp:\d+ [^\n]*)");
+    int lines = 0, thread_lines = 0;
+    for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1, lines++) {
+        std::string one = log.substr(at, end - at);
+        EXPECT_TRUE(std::regex_match(one, line)) << one;
+        thread_lines += one.find(" thread line ") != std::string::npos;
+    }
+    EXPECT_EQ(thread_lines, 1000);
+
+    // Only the newest 50 logs stay.
+    for (int i = 0; i < 55; i++)
+        test_files::write_file(logs_file("run-20000101T0000" + std::to_string(10 + i) + "Z-1.log"), "");
+    run_upgrade();
+    logs = run_logs();
+    ASSERT_EQ(logs.size(), 50u);
+    EXPECT_GE(logs[0], "run-20000101T000016Z-1.log") << "the oldest went";
+    EXPECT_NE(logs.back().rfind("run-2000", 0), 0u) << "this run's log stays";
+}
+
+TEST(diagnostics_text, UtcTimesAndEscapes)
+{
+    char text[64];
+    format_utc(0, UTC_MILLISECONDS, text, sizeof text);
+    EXPECT_STREQ(text, "1970-01-01T00:00:00.000Z");
+    format_utc(951868799999, UTC_MILLISECONDS, text, sizeof text);
+    EXPECT_STREQ(text, "2000-02-29T23:59:59.999Z");
+    format_utc(4107542400000, UTC_COMPACT, text, sizeof text);  // 2100 has no 29 February
+    EXPECT_STREQ(text, "21000301T000000Z");
+
+    escape_log_text("\n\nSocket text: a\tb\r\x01\x7f\xc3.\r\n", text, sizeof text);
+    EXPECT_STREQ(text, "Socket text: a\\tb\\r\\x01\\x7f\xc3.");
+    escape_log_text("ab\x01", text, 6);
+    EXPECT_STREQ(text, "ab") << "an escape is never cut in half";
+}
