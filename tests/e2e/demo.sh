@@ -5,6 +5,8 @@ e2e_init "$1" "$2" "$3"
 start_camera
 
 echo "---- the tool's console ($(basename "$E2E_TOOL") -s) ----"
+# A 40 Mbit/s link: the image takes about 3 s, so the camera's download shows as it goes.
+throttle_link 40mbit
 started=$SECONDS
 # The Windows tool writes its texts in GBK; the terminal shows UTF-8.
 to_terminal() { if [ "$E2E_TARGET" = windows ]; then iconv -f GBK -t UTF-8//IGNORE; else cat; fi; }
@@ -33,3 +35,7 @@ PY
 echo "image MD5 (md5sum):     $(md5sum "$4" | cut -d' ' -f1)"
 echo "left running:           $(servers_running | wc -l) file server(s)"
 echo "firmware directory:     $(ls "$(root_path firmware)" | wc -l) file(s)"
+echo "---- the run's record ($(root_path logs)/runs.jsonl) ----"
+tail -n 1 "$(root_path logs/runs.jsonl)"
+echo "---- the end of its diagnostics log ----"
+tail -n 8 "$(newest_log)"
