@@ -17,7 +17,7 @@ extern shared_flag g_ws_connected;    // the command channel has connected
 extern shared_flag g_ws_reply_ready;  // a text from the camera waits in the reply mailbox
 
 // The tool's own version, as the banner shows it: defined by the build from the project's version
-// (CMakeLists.txt).
+// (CMakeLists.txt), which the Windows version resources also carry.
 #ifndef FACUP_TOOL_VERSION
 #error "FACUP_TOOL_VERSION comes from the build (driver_core's compile definitions)"
 #endif
