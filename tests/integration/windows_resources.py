@@ -95,8 +95,6 @@ def check_version(name, data, quad, description):
     tables = blocks["StringFileInfo"][2]
     check(name + " string tables", [table[0].upper() for table in tables], ["040904B0"])
     strings = {entry[0]: entry[1].decode("utf-16-le").rstrip("\0") for entry in tables[0][2]}
-    for field, text in sorted(strings.items()):
-        print("%-55s %r" % (name + " " + field, text))
     want = dict(COMMON, FileDescription=description, FileVersion=quad, ProductVersion=quad, OriginalFilename=name)
     check(name + " strings", strings, want)
     translation = blocks["VarFileInfo"][2][0]
