@@ -16,8 +16,11 @@ extern shared_flag g_upgrade_ok;      // success reported; also stops the spinne
 extern shared_flag g_ws_connected;    // the command channel has connected
 extern shared_flag g_ws_reply_ready;  // a text from the camera waits in the reply mailbox
 
-// The tool's own version, as the banner shows it.
-#define FACUP_TOOL_VERSION "1.0.3"
+// The tool's own version, as the banner shows it: defined by the build from the project's version
+// (CMakeLists.txt), which the Windows version resources also carry.
+#ifndef FACUP_TOOL_VERSION
+#error "FACUP_TOOL_VERSION comes from the build (driver_core's compile definitions)"
+#endif
 
 // ---- Exit codes ----
 
