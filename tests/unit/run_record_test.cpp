@@ -3,7 +3,6 @@
 #include "diagnostics_log.h"
 #include "recording_commands.h"
 #include "run_record.h"
-#include "settings.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -232,15 +231,4 @@ TEST(diagnostics_text, UtcTimesAndEscapes)
     EXPECT_STREQ(text, "Socket text: a\\tb\\r\\x01\\x7f\xc3.");
     escape_log_text("ab\x01", text, 6);
     EXPECT_STREQ(text, "ab") << "an escape is never cut in half";
-}
-
-// The settings file's warnings come first: the file is read before the run begins.
-TEST_F(run_record_test, SettingsWarningsInTheRecord)
-{
-    g_station_settings.warnings = {"facup.ini: unknown key 'x', ignored"};
-    ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
-    std::string record = test_files::read_file(logs_file("runs.jsonl"));
-    EXPECT_NE(record.find(R"("warnings":["facup.ini: unknown key 'x', ignored","settings: \"x\""]})"),
-              std::string::npos)
-        << record;
 }
