@@ -3,6 +3,7 @@
 #include "driver.h"
 
 #include "run_record.h"
+#include "settings.h"
 
 #include <cstdio>
 #include <cstring>
@@ -37,7 +38,7 @@ void show_download(char *shown)
         download_progress_text(text, sizeof text, sent, total);
     if (std::strcmp(text, shown) == 0)
         return;
-    std::puts(text);
+    platform_console_line(text);
     std::fflush(stdout);
     std::memcpy(shown, text, sizeof text);
 }
@@ -237,16 +238,25 @@ void reset_run_state()
     std::memset(g_staged_image_path, 0, sizeof g_staged_image_path);
     g_stages = REAL_STAGES;
     g_driver_hooks = REAL_DRIVER_HOOKS;
+    g_station_settings = station_settings{};
+    g_firewall_mode = FIREWALL_SWITCH_OFF;
+    platform_set_text_route(TEXT_ANSI);
 }
 
+// A forced Chinese takes the wide calls, which read right whatever the system's code page; the
+// system's own language and forced English keep the calls of the system's code page.
 void init_ui_language()
 {
-    set_flag(g_chinese_ui, platform_ui_is_chinese() ? 1 : 0);
+    language_choice language = g_station_settings.language;
+    bool chinese = language == LANGUAGE_AUTO ? platform_ui_is_chinese() : language == LANGUAGE_CHINESE;
+    set_flag(g_chinese_ui, chinese ? 1 : 0);
+    platform_set_text_route(language == LANGUAGE_CHINESE ? TEXT_WIDE_FROM_936 : TEXT_ANSI);
     platform_set_console_title(ui_caption());
 }
 
 int facup_main(int argc, char **argv)
 {
+    load_station_settings();
     init_ui_language();
     if (argc == 2 && std::strcmp(argv[1], "-s") == 0)
         set_flag(g_silent_mode, 1);
@@ -259,6 +269,8 @@ exit_code run_upgrade()
     std::memset(&run, 0, sizeof run);
     set_outcome_reporter(report_outcome);
     run_record_begin(&run);
+    for (const std::string &warning : g_station_settings.warnings)
+        run_record_add_warning(warning.c_str());
     exit_code code = run_stages(run);
     run_record_end(code);
     return code;
@@ -272,7 +284,7 @@ int start_spinner()
 
 int spinner_thread()
 {
-    std::puts(progress_note());
+    platform_console_line(progress_note());
     std::puts("");
     char shown[DOWNLOAD_LINE_SIZE] = "";
     for (int n = 0; n <= SPINNER_LAST_STEP; n++) {

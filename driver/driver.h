@@ -133,10 +133,11 @@ struct upgrade_stages {
 extern upgrade_stages g_stages;
 extern const upgrade_stages REAL_STAGES;
 
-// Reads the user's UI language; sets g_chinese_ui and the console title.
+// Sets g_chinese_ui, the route of the texts to the system (platform_set_text_route) and the
+// console title from the settings' language: the user's UI language for auto.
 void init_ui_language();
 
-// The entry point's work: language, command line, run. Returns the process exit code.
+// The entry point's work: settings, language, command line, run. Returns the process exit code.
 int facup_main(int argc, char **argv);
 
 // Runs the stages in order until one stops the run, then, once the reply has been awaited, ends the
@@ -271,7 +272,8 @@ extern const driver_hooks REAL_DRIVER_HOOKS;
 
 // Test programs run the driver many times in one process. Puts back the state a fresh process
 // starts a run with: every flag clear (the workstation's stop flag too), no reply, no model text,
-// the mailbox closed, no staged image path, and the real stage functions and hooks.
+// the mailbox closed, no staged image path, the real stage functions and hooks, and the default
+// settings (the firewall switched, the texts through the calls of the system's code page).
 void reset_run_state();
 
 // ---- Logging ----

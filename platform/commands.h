@@ -21,6 +21,12 @@
 #define PROFILE_NAME_REFUSED "&|<>^%\"()"
 #define CMD_FIREWALL_OFF "netsh advfirewall set currentprofile state off"
 #define CMD_FIREWALL_ON "netsh advfirewall set currentprofile state on"
+// The scoped alternative (facup.ini "firewall = rule"): one inbound rule that lets the camera links
+// reach the file server's port; the "%s" of the rule's name is the brand word.
+#define CMD_FIREWALL_RULE_DELETE_FMT "netsh advfirewall firewall delete rule name=\"%s_facup Shttpd\""
+#define CMD_FIREWALL_RULE_ADD_FMT                                                                       \
+    "netsh advfirewall firewall add rule name=\"%s_facup Shttpd\" dir=in action=allow protocol=TCP "  \
+    "localport=" FILE_SERVER_PORT_TEXT " remoteip=192.168.88.0/24,10.0.0.0/24"
 // File servers: a first line longer than one character means the server runs.
 #define CMD_LIST_NODE "tasklist | findstr \"node.exe\""
 #define CMD_KILL_NODE "taskkill /F /IM node.exe"
@@ -61,6 +67,8 @@
 // Linux has no single firewall switch: these commands run and do nothing.
 #define CMD_FIREWALL_OFF ": firewall off"
 #define CMD_FIREWALL_ON ": firewall on"
+#define CMD_FIREWALL_RULE_DELETE_FMT ": firewall rule %s_facup delete"
+#define CMD_FIREWALL_RULE_ADD_FMT ": firewall rule %s_facup add"
 // Only the tool's own servers, by their full path under the units directory: never another
 // program of the same name.
 #define CMD_LIST_NODE "pgrep -f '^/var/lib/" FACUP_BRAND_WORD "_facup/units/node '"

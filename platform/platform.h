@@ -69,6 +69,18 @@ box_answer platform_message_box(box_style style, const char *caption, const char
 // Sets the console title. Failures are ignored.
 void platform_set_console_title(const char *title);
 
+// How the tool's texts reach the system's text calls (message boxes, the console title and
+// platform_console_line). TEXT_ANSI, the start: as they are, through the calls that read them in
+// the system's code page. TEXT_WIDE_FROM_936: converted from code page 936 to the wide-character
+// calls, so that Chinese texts read right whatever the system's code page. The Linux port's texts
+// are UTF-8 and go out as they are either way.
+enum text_route { TEXT_ANSI, TEXT_WIDE_FROM_936 };
+void platform_set_text_route(text_route route);
+
+// Prints text and a line end on standard output, as puts does; on a console with the wide route,
+// through the wide console call (standard output redirected gets the bytes as they are).
+void platform_console_line(const char *text);
+
 // True when the user's interface language is Chinese as the tool speaks it: Chinese of the
 // People's Republic (zh-CN) or of Taiwan (zh-TW); other Chinese variants count as English.
 bool platform_ui_is_chinese();
@@ -128,6 +140,10 @@ void platform_computer_name(char *out, size_t size);
 
 // The system's identifier of the calling process.
 unsigned long platform_process_id();
+
+// The full path of the running program into out (size bytes). False when the system cannot tell
+// or the path does not fit (out is then empty).
+bool platform_executable_path(char *out, size_t size);
 
 // Gives the file at from the name to, replacing a file of that name. 0 on success.
 int platform_replace_file(const char *from, const char *to);

@@ -97,6 +97,11 @@ void platform_set_console_title(const char *title)
     }
 }
 
+// The texts are UTF-8: every route prints them as they are.
+void platform_set_text_route(text_route) {}
+
+void platform_console_line(const char *text) { std::puts(text); }
+
 // From LC_ALL, LC_MESSAGES or LANG, the first that is set: Chinese when it begins "zh_CN" or
 // "zh_TW".
 bool platform_ui_is_chinese()
@@ -333,6 +338,21 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
 }
 
 // ---- This computer and process ----
+
+// readlink neither terminates the path nor says whether it cut it: a path that fills the buffer
+// counts as cut.
+bool platform_executable_path(char *out, size_t size)
+{
+    if (size == 0)
+        return false;
+    ssize_t length = readlink("/proc/self/exe", out, size);
+    if (length <= 0 || (size_t)length >= size) {
+        out[0] = '\0';
+        return false;
+    }
+    out[length] = '\0';
+    return true;
+}
 
 void platform_computer_name(char *out, size_t size)
 {

@@ -8,6 +8,7 @@
 #include <direct.h>
 #include <io.h>
 #include <cstdlib>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -83,17 +84,58 @@ UINT message_box_flags(box_style style)
     return MB_SETFOREGROUND;
 }
 
+std::atomic<int> g_text_route{TEXT_ANSI};
+
+bool wide_route() { return g_text_route.load() == TEXT_WIDE_FROM_936; }
+
+// A code page 936 text as wide characters; empty when it cannot be converted.
+std::wstring wide_from_936(const char *text)
+{
+    int length = MultiByteToWideChar(936, 0, text, -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide((size_t)length, L'\0');
+    MultiByteToWideChar(936, 0, text, -1, &wide[0], length);
+    wide.resize((size_t)length - 1);  // without the terminator the conversion counted
+    return wide;
+}
+
 } // namespace
 
-// A box that cannot be shown (MessageBoxA gives 0) counts as OK, as any answer but IDCANCEL does.
+void platform_set_text_route(text_route route) { g_text_route.store(route); }
+
+// A box that cannot be shown (MessageBox gives 0) counts as OK, as any answer but IDCANCEL does.
 // Closing an OK/Cancel box answers IDCANCEL; closing an OK box answers IDOK.
 box_answer platform_message_box(box_style style, const char *caption, const char *text)
 {
-    int answer = MessageBoxA(nullptr, text, caption, message_box_flags(style));
+    int answer = wide_route() ? MessageBoxW(nullptr, wide_from_936(text).c_str(), wide_from_936(caption).c_str(),
+                                            message_box_flags(style))
+                              : MessageBoxA(nullptr, text, caption, message_box_flags(style));
     return answer == IDCANCEL ? BOX_ANSWER_CANCEL : BOX_ANSWER_OK;
 }
 
-void platform_set_console_title(const char *title) { SetConsoleTitleA(title); }
+void platform_set_console_title(const char *title)
+{
+    if (wide_route())
+        SetConsoleTitleW(wide_from_936(title).c_str());
+    else
+        SetConsoleTitleA(title);
+}
+
+// WriteConsoleW only reaches a console: a redirected standard output takes the bytes by puts.
+void platform_console_line(const char *text)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!wide_route() || !GetConsoleMode(out, &mode)) {
+        std::puts(text);
+        return;
+    }
+    std::wstring line = wide_from_936(text) + L"\n";
+    std::fflush(stdout);  // what puts and printf wrote before comes first
+    DWORD written = 0;
+    WriteConsoleW(out, line.data(), (DWORD)line.size(), &written, nullptr);
+}
 
 bool platform_ui_is_chinese()
 {
@@ -264,6 +306,19 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
 }
 
 // ---- This computer and process ----
+
+// GetModuleFileNameA fills the whole buffer when it had to cut the path.
+bool platform_executable_path(char *out, size_t size)
+{
+    if (size == 0)
+        return false;
+    DWORD length = GetModuleFileNameA(nullptr, out, size > MAXDWORD ? MAXDWORD : (DWORD)size);
+    if (length == 0 || length >= size) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
 
 void platform_computer_name(char *out, size_t size)
 {

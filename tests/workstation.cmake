@@ -22,7 +22,7 @@ target_link_libraries(recording_commands PUBLIC workstation)
 
 facup_private_root_test(workstation_tests SOURCES unit/workstation_test.cpp LIBS workstation recording_commands)
 facup_private_root_test(driver_tests SOURCES unit/driver_test.cpp unit/eligibility_test.cpp unit/device_link_test.cpp
-  unit/command_exchange_test.cpp unit/run_record_test.cpp
+  unit/command_exchange_test.cpp unit/run_record_test.cpp unit/settings_test.cpp
   LIBS driver_core recording_commands)
 # The recording nmcli of the end-to-end scenarios stands in for the real one in the Wi-Fi rejoin.
 target_compile_definitions(driver_tests PRIVATE NMCLI_STANDIN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/e2e/bin")

@@ -1,4 +1,4 @@
-// Command runners, the firewall switch and the clean-up routine.
+// Command runners, the firewall switch (or rule) and the clean-up routine.
 #include "workstation.h"
 
 #include "commands.h"
@@ -8,6 +8,7 @@
 shared_flag g_upgrade_quit{0};
 const char *const g_brand_word = FACUP_BRAND_WORD;
 platform_mutex *g_instance_mutex = nullptr;
+firewall_mode g_firewall_mode = FIREWALL_SWITCH_OFF;
 
 command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, platform_spawn_piped,
                                  platform_thread_start};
@@ -61,9 +62,37 @@ int spawn_with_pipe(const char *dir, char *command_line, spawn_line_hook on_line
     return rc;
 }
 
-void firewall_on() { run_command_quiet(CMD_FIREWALL_ON); }
+namespace {
 
-void firewall_off() { run_command_quiet(CMD_FIREWALL_OFF); }
+// Runs the rule's add or delete command, its "%s" filled with the brand word.
+void run_rule_command(bool add)
+{
+    char command[COMMAND_LINE_SIZE];
+    bool fits = add ? format_text(command, sizeof command, CMD_FIREWALL_RULE_ADD_FMT, g_brand_word)
+                    : format_text(command, sizeof command, CMD_FIREWALL_RULE_DELETE_FMT, g_brand_word);
+    if (fits)
+        run_command_quiet(command);
+}
+
+} // namespace
+
+void firewall_on()
+{
+    if (g_firewall_mode == FIREWALL_SCOPED_RULE)
+        run_rule_command(false);
+    else
+        run_command_quiet(CMD_FIREWALL_ON);
+}
+
+void firewall_off()
+{
+    if (g_firewall_mode != FIREWALL_SCOPED_RULE) {
+        run_command_quiet(CMD_FIREWALL_OFF);
+        return;
+    }
+    run_rule_command(false);
+    run_rule_command(true);
+}
 
 namespace {
 

@@ -59,11 +59,19 @@ void run_command_console(const char *command);
 int spawn_with_pipe(const char *dir, char *command_line, spawn_line_hook on_line, void *context,
                     const char *env_entry);
 
+// How the run opens the file server's port: by switching the firewall of the current profile off
+// (the default), or by one inbound rule for the camera links' addresses (facup.ini "firewall = rule").
+enum firewall_mode { FIREWALL_SWITCH_OFF, FIREWALL_SCOPED_RULE };
+extern firewall_mode g_firewall_mode;
+
+// Opens the port as g_firewall_mode says: the firewall switched off, or the rule deleted (so that
+// rules never pile up) and added. firewall_on undoes it: the firewall switched on, or the rule
+// deleted.
 void firewall_on();
 void firewall_off();
 
 // Undoes the tool's changes to the PC: stops the spinner, kills the file servers, switches the
-// firewall on, empties the firmware directory, deletes the information file, releases the guard.
+// firewall on (or deletes the rule), empties the firmware directory, deletes the information file, releases the guard.
 // Safe to run more than once.
 void cleanup_workstation();
 

@@ -106,6 +106,7 @@ struct workstation_test : ::testing::Test {
         cleanup_workstation();
         recording_commands::restore();
         g_wait_hooks = REAL_WAIT_HOOKS;
+        g_firewall_mode = FIREWALL_SWITCH_OFF;
         set_outcome_reporter(nullptr);
         fs::current_path(saved_cwd);
     }
@@ -195,6 +196,22 @@ TEST_F(workstation_test, QuietConsoleAndFirewallRunners)
     EXPECT_EQ(recording_commands::calls[1].mode, "w");
     EXPECT_EQ(commands()[2], CMD_FIREWALL_OFF);
     EXPECT_EQ(commands()[3], CMD_FIREWALL_ON);
+}
+
+// The scoped rule never touches the firewall's state: delete then add, and the clean-up deletes.
+TEST_F(workstation_test, ScopedRuleInsteadOfTheSwitch)
+{
+#ifdef _WIN32
+    const std::string remove = "netsh advfirewall firewall delete rule name=\"quorvane_facup Shttpd\"";
+    const std::string add = "netsh advfirewall firewall add rule name=\"quorvane_facup Shttpd\" dir=in action=allow "
+                            "protocol=TCP localport=8234 remoteip=192.168.88.0/24,10.0.0.0/24";
+#else
+    const std::string remove = ": firewall rule quorvane_facup delete", add = ": firewall rule quorvane_facup add";
+#endif
+    g_firewall_mode = FIREWALL_SCOPED_RULE;
+    firewall_off();
+    cleanup_workstation();
+    EXPECT_EQ(commands(), (std::vector<std::string>{remove, add, CMD_KILL_SHTTPD, CMD_KILL_NODE, remove}));
 }
 
 TEST_F(workstation_test, SpawnReportsItsFailures)

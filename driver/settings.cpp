@@ -1,0 +1,225 @@
+// The station's settings file: its text decoded to UTF-8, cut into lines of bounded length, and each
+// "key = value" line checked against the keys the tool knows.
+#include "settings.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+station_settings g_station_settings;
+
+namespace {
+
+const size_t WARNING_SIZE = SETTINGS_LINE_MAX + 96;  // a warning line quotes at most one line
+
+// One value a key accepts, and what it sets.
+struct choice {
+    const char *text;
+    int value;
+};
+
+const choice FIREWALL_CHOICES[] = {{"off", FIREWALL_SWITCH_OFF}, {"rule", FIREWALL_SCOPED_RULE}};
+const choice LANGUAGE_CHOICES[] = {{"auto", LANGUAGE_AUTO}, {"en", LANGUAGE_ENGLISH}, {"zh", LANGUAGE_CHINESE}};
+
+void set_firewall(station_settings &settings, int value) { settings.firewall = (firewall_mode)value; }
+void set_language(station_settings &settings, int value) { settings.language = (language_choice)value; }
+
+// A key the tool knows: its values (the first is the default), as a warning lists them, and where
+// the value goes.
+struct known_key {
+    const char *name;
+    const choice *choices;
+    size_t count;
+    const char *listed;
+    void (*set)(station_settings &settings, int value);
+};
+
+const known_key KNOWN_KEYS[] = {
+    {"firewall", FIREWALL_CHOICES, sizeof FIREWALL_CHOICES / sizeof FIREWALL_CHOICES[0], "off or rule", set_firewall},
+    {"language", LANGUAGE_CHOICES, sizeof LANGUAGE_CHOICES / sizeof LANGUAGE_CHOICES[0], "auto, en or zh",
+     set_language},
+};
+
+bool equal_nocase(const char *a, const char *b)
+{
+    size_t length = std::strlen(a);
+    return length == std::strlen(b) && ascii_equal_nocase(a, b, length);
+}
+
+void add_warning(station_settings &settings, const char *line) { settings.warnings.emplace_back(line); }
+
+// One setting: a known key takes one of its values; anything else is a warning, and the default.
+void apply_setting(station_settings &settings, const char *key, const char *value)
+{
+    char warning[WARNING_SIZE];
+    for (const known_key &known : KNOWN_KEYS) {
+        if (!equal_nocase(known.name, key))
+            continue;
+        for (size_t i = 0; i < known.count; i++) {
+            if (equal_nocase(known.choices[i].text, value)) {
+                known.set(settings, known.choices[i].value);
+                return;
+            }
+        }
+        format_text(warning, sizeof warning, "facup.ini: %s = '%s' is not %s; using %s", known.name, value,
+                    known.listed, known.choices[0].text);
+        add_warning(settings, warning);
+        known.set(settings, known.choices[0].value);
+        return;
+    }
+    format_text(warning, sizeof warning, "facup.ini: unknown key '%s', ignored", key);
+    add_warning(settings, warning);
+}
+
+// Appends code point c as UTF-8.
+void append_utf8(std::string &out, unsigned c)
+{
+    if (c < 0x80) {
+        out += (char)c;
+    } else if (c < 0x800) {
+        out += (char)(0xC0 | (c >> 6));
+        out += (char)(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += (char)(0xE0 | (c >> 12));
+        out += (char)(0x80 | ((c >> 6) & 0x3F));
+        out += (char)(0x80 | (c & 0x3F));
+    } else {
+        out += (char)(0xF0 | (c >> 18));
+        out += (char)(0x80 | ((c >> 12) & 0x3F));
+        out += (char)(0x80 | ((c >> 6) & 0x3F));
+        out += (char)(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-16 units (big or little endian) as UTF-8; a lone surrogate becomes U+FFFD, an odd last byte
+// is dropped.
+std::string utf8_from_utf16(const unsigned char *bytes, size_t size, bool big_endian)
+{
+    auto unit_at = [&](size_t i) -> unsigned {
+        return big_endian ? (unsigned)(bytes[i] << 8 | bytes[i + 1]) : (unsigned)(bytes[i + 1] << 8 | bytes[i]);
+    };
+    std::string out;
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        unsigned unit = unit_at(i);
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < size) {
+            unsigned low = unit_at(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        append_utf8(out, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
+    }
+    return out;
+}
+
+// The file's text as UTF-8, by its byte-order mark.
+std::string utf8_text(const char *bytes, size_t size)
+{
+    const unsigned char *b = (const unsigned char *)bytes;
+    if (size >= 2 && b[0] == 0xFF && b[1] == 0xFE)
+        return utf8_from_utf16(b + 2, size - 2, false);
+    if (size >= 2 && b[0] == 0xFE && b[1] == 0xFF)
+        return utf8_from_utf16(b + 2, size - 2, true);
+    if (size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF)
+        return std::string(bytes + 3, size - 3);
+    return std::string(bytes, size);
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// text without its leading and trailing blanks, cut in place.
+char *trim(char *text)
+{
+    while (is_blank(*text))
+        text++;
+    size_t length = std::strlen(text);
+    while (length > 0 && is_blank(text[length - 1]))
+        text[--length] = '\0';
+    return text;
+}
+
+// One line, without its line end, of at most SETTINGS_LINE_MAX bytes: blank, a comment, or a
+// setting (a line without "=" is a key without a value).
+void parse_line(station_settings &settings, char *line)
+{
+    char *text = trim(line);
+    if (text[0] == '\0' || text[0] == ';' || text[0] == '#')
+        return;
+    char *equals = std::strchr(text, '=');
+    const char *value = "";
+    if (equals != nullptr) {
+        *equals = '\0';
+        value = trim(equals + 1);
+    }
+    apply_setting(settings, trim(text), value);
+}
+
+} // namespace
+
+station_settings parse_settings(const char *bytes, size_t size)
+{
+    station_settings settings;
+    std::string text = utf8_text(bytes, size);
+    size_t start = 0;
+    for (unsigned number = 1; start < text.size(); number++) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        size_t length = end - start;
+        if (length > 0 && text[end - 1] == '\r')
+            length--;
+        if (length > SETTINGS_LINE_MAX) {
+            char warning[WARNING_SIZE];
+            format_text(warning, sizeof warning, "facup.ini: line %u is longer than %u bytes, ignored", number,
+                        (unsigned)SETTINGS_LINE_MAX);
+            add_warning(settings, warning);
+        } else {
+            char line[SETTINGS_LINE_MAX + 1];
+            std::memcpy(line, text.data() + start, length);
+            line[length] = '\0';
+            parse_line(settings, line);
+        }
+        start = end + 1;
+    }
+    return settings;
+}
+
+station_settings read_settings_file(const char *path)
+{
+    std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path, "rb"), std::fclose);
+    if (file == nullptr)
+        return station_settings{};
+    std::vector<char> bytes(SETTINGS_FILE_MAX + 1);
+    size_t size = std::fread(bytes.data(), 1, bytes.size(), file.get());
+    if (std::ferror(file.get()))
+        return station_settings{};
+    if (size > SETTINGS_FILE_MAX) {
+        station_settings settings;
+        char warning[WARNING_SIZE];
+        format_text(warning, sizeof warning, "facup.ini: larger than %u bytes, ignored; using the defaults",
+                    (unsigned)SETTINGS_FILE_MAX);
+        settings.warnings.emplace_back(warning);
+        return settings;
+    }
+    return parse_settings(bytes.data(), size);
+}
+
+void load_station_settings()
+{
+    char path[COMMAND_LINE_SIZE];
+    const size_t name_size = sizeof SETTINGS_FILE_NAME;  // with its terminator
+    g_station_settings = station_settings{};
+    if (!platform_executable_path(path, sizeof path - name_size))
+        return;
+    char *slash = std::strrchr(path, '/');
+    char *backslash = std::strrchr(path, '\\');
+    char *directory_end = slash > backslash ? slash : backslash;
+    std::memcpy(directory_end != nullptr ? directory_end + 1 : path, SETTINGS_FILE_NAME, name_size);
+    g_station_settings = read_settings_file(path);
+    for (const std::string &warning : g_station_settings.warnings)
+        std::puts(warning.c_str());
+    g_firewall_mode = g_station_settings.firewall;
+}

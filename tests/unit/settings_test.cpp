@@ -1,0 +1,106 @@
+// The station's settings file: its encodings, its line and size bounds, and its warnings.
+#include "settings.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using warnings = std::vector<std::string>;
+
+station_settings parse(const std::string &bytes) { return parse_settings(bytes.data(), bytes.size()); }
+
+// text (ASCII, or UTF-8 up to U+FFFF and one pair for a higher code point) as UTF-16 with its mark.
+std::string utf16(const std::u16string &text, bool big_endian)
+{
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t unit : text) {
+        char high = (char)(unit >> 8), low = (char)(unit & 0xFF);
+        out += big_endian ? high : low;
+        out += big_endian ? low : high;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(settings, CommentsCaseBlanksAndLineEnds)
+{
+    station_settings s = parse("; station 4\r\n# line B\n\n  FireWall\t=  RULE  \r\nLanguage=Zh");
+    EXPECT_EQ(s.firewall, FIREWALL_SCOPED_RULE);
+    EXPECT_EQ(s.language, LANGUAGE_CHINESE);
+    EXPECT_EQ(s.warnings, warnings{});
+
+    s = parse("language = en\nlanguage = auto\n");  // the last line of a key wins
+    EXPECT_EQ(s.language, LANGUAGE_AUTO);
+    EXPECT_EQ(parse("").warnings, warnings{});
+    EXPECT_EQ(read_settings_file("no such facup.ini").warnings, warnings{});
+}
+
+// Every bad line is one warning and the key's default; nothing else changes.
+TEST(settings, WarningsKeepTheDefaults)
+{
+    station_settings s = parse("firewall = rule\nFirewall = Off!\nlanguage = zh\nlanguage = fr\ncolour = red\n"
+                               "firewall\n= x\n");
+    EXPECT_EQ(s.firewall, FIREWALL_SWITCH_OFF);
+    EXPECT_EQ(s.language, LANGUAGE_AUTO);
+    EXPECT_EQ(s.warnings, (warnings{"facup.ini: firewall = 'Off!' is not off or rule; using off",
+                                    "facup.ini: language = 'fr' is not auto, en or zh; using auto",
+                                    "facup.ini: unknown key 'colour', ignored",
+                                    "facup.ini: firewall = '' is not off or rule; using off",
+                                    "facup.ini: unknown key '', ignored"}));
+}
+
+// UTF-8 with or without its mark and UTF-16 either way read alike, characters beyond ASCII too.
+TEST(settings, EncodingsReadAlike)
+{
+    const std::string utf8 = "firewall = rule\r\nlanguage = zh\r\nschl\xC3\xBCssel = \xE6\xB5\x8B\r\n"
+                             "\xF0\x9F\x93\xB7 = 1\r\n";
+    const std::u16string text = u"firewall = rule\r\nlanguage = zh\r\nschl\u00FCssel = \u6D4B\r\n\U0001F4F7 = 1\r\n";
+    const warnings expected = {"facup.ini: unknown key 'schl\xC3\xBCssel', ignored",
+                               "facup.ini: unknown key '\xF0\x9F\x93\xB7', ignored"};
+    for (const std::string &bytes : {utf8, "\xEF\xBB\xBF" + utf8, utf16(text, false), utf16(text, true)}) {
+        station_settings s = parse(bytes);
+        EXPECT_EQ(s.firewall, FIREWALL_SCOPED_RULE);
+        EXPECT_EQ(s.language, LANGUAGE_CHINESE);
+        EXPECT_EQ(s.warnings, expected);
+    }
+    // A lone surrogate reads as U+FFFD.
+    EXPECT_EQ(parse(utf16(u"\xD800=1", false)).warnings, warnings{"facup.ini: unknown key '\xEF\xBF\xBD', ignored"});
+}
+
+// A line of SETTINGS_LINE_MAX bytes (its line end not counted) is read; one byte more is not.
+TEST(settings, LongestLine)
+{
+    std::string fits = "language = zh" + std::string(SETTINGS_LINE_MAX - 13, ' ');
+    ASSERT_EQ(fits.size(), SETTINGS_LINE_MAX);
+    EXPECT_EQ(parse(fits + "\r\n").language, LANGUAGE_CHINESE);
+    EXPECT_EQ(parse(fits).language, LANGUAGE_CHINESE);
+
+    station_settings s = parse("firewall = rule\n" + fits + " \nlanguage = en");
+    EXPECT_EQ(s.language, LANGUAGE_ENGLISH);
+    EXPECT_EQ(s.firewall, FIREWALL_SCOPED_RULE);
+    EXPECT_EQ(s.warnings, warnings{"facup.ini: line 2 is longer than 255 bytes, ignored"});
+}
+
+// A file of SETTINGS_FILE_MAX bytes is read; one byte more is not read at all.
+TEST(settings, LargestFile)
+{
+    test_files::scratch_dir dir;
+    std::string text = "firewall = rule\n";
+    while (text.size() < SETTINGS_FILE_MAX)
+        text += "; " + std::string(std::min<size_t>(SETTINGS_FILE_MAX - text.size(), 200), '-') + "\n";
+    text.resize(SETTINGS_FILE_MAX);
+    ASSERT_TRUE(test_files::write_file(dir.file("fits.ini"), text));
+    ASSERT_TRUE(test_files::write_file(dir.file("larger.ini"), text + "\n"));
+
+    station_settings s = read_settings_file(dir.file("fits.ini").c_str());
+    EXPECT_EQ(s.firewall, FIREWALL_SCOPED_RULE);
+    EXPECT_EQ(s.warnings, warnings{});
+    s = read_settings_file(dir.file("larger.ini").c_str());
+    EXPECT_EQ(s.firewall, FIREWALL_SWITCH_OFF);
+    EXPECT_EQ(s.warnings, warnings{"facup.ini: larger than 65536 bytes, ignored; using the defaults"});
+}
