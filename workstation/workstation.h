@@ -71,7 +71,8 @@ void firewall_on();
 void firewall_off();
 
 // Undoes the tool's changes to the PC: stops the spinner, kills the file servers, switches the
-// firewall on (or deletes the rule), empties the firmware directory, deletes the information file, releases the guard.
+// firewall on (or deletes the rule), empties the firmware directory, deletes the information file,
+// releases the guard.
 // Safe to run more than once.
 void cleanup_workstation();
 
