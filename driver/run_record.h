@@ -8,7 +8,7 @@
 #include <string>
 
 // Past this size the record file becomes "runs.1.jsonl" (one older generation is kept).
-const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1024u * 1024u;
+const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1000u * 1000u;
 
 // Starts the record of the run whose buffers run holds (they must outlive run_record_end), and the
 // run's diagnostics log.

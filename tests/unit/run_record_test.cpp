@@ -163,8 +163,8 @@ TEST_F(run_record_test, RoadsThatEndEarly)
     EXPECT_TRUE(std::regex_match(records.substr(first.size()), another_instance)) << records;
 }
 
-// Past 10 MiB the copy that holds the guard starts a new file; the older one replaces runs.1.jsonl.
-TEST_F(run_record_test, RotationPastTenMebibytes)
+// Past 10 MB the copy that holds the guard starts a new file; the older one replaces runs.1.jsonl.
+TEST_F(run_record_test, RotationPastTenMegabytes)
 {
     ASSERT_TRUE(fs::create_directories(root_dir() + "/logs"));
     ASSERT_TRUE(test_files::write_file(logs_file("runs.1.jsonl"), "old"));
