@@ -43,13 +43,28 @@ void show_download(char *shown)
     std::memcpy(shown, text, sizeof text);
 }
 
-// The spinner's pause of a second, looking at the download every DOWNLOAD_CHECK_MS meanwhile.
+bool run_stopping() { return flag_is_set(g_upgrade_quit) || flag_is_set(g_upgrade_ok); }
+
+// The spinner's pause of a second, looking at the download every DOWNLOAD_CHECK_MS meanwhile; it
+// ends early once the run stops, so that the spinner is gone soon after the clean-up.
 void pause_showing_download(char *shown)
 {
-    for (int waited = 0; waited < 1000; waited += DOWNLOAD_CHECK_MS) {
+    for (int waited = 0; waited < 1000 && !run_stopping(); waited += DOWNLOAD_CHECK_MS) {
         sleep_ms(DOWNLOAD_CHECK_MS);
         show_download(shown);
     }
+}
+
+// Set while the spinner thread runs: the process waits for it before it exits.
+shared_flag g_spinner_running{0};
+const int SPINNER_END_WAIT_MS = 2000;
+
+// Waits, at most SPINNER_END_WAIT_MS, until the spinner thread has printed its last line: a process
+// that exits while one of its threads is still writing may lose that output or fail in its exit.
+void wait_for_spinner_end()
+{
+    for (int waited = 0; flag_is_set(g_spinner_running) && waited < SPINNER_END_WAIT_MS; waited += 10)
+        sleep_ms(10);
 }
 
 // One stage of the run over its stage function in g_stages: STAGE_GO_ON when the run goes on,
@@ -260,7 +275,9 @@ int facup_main(int argc, char **argv)
     init_ui_language();
     if (argc == 2 && std::strcmp(argv[1], "-s") == 0)
         set_flag(g_silent_mode, 1);
-    return run_upgrade();
+    exit_code code = run_upgrade();
+    wait_for_spinner_end();
+    return code;
 }
 
 exit_code run_upgrade()
@@ -279,7 +296,11 @@ exit_code run_upgrade()
 int start_spinner()
 {
     std::puts(BANNER);
-    return platform_thread_start(spinner_body, nullptr) != 0 ? 0 : -1;
+    set_flag(g_spinner_running, 1);
+    if (platform_thread_start(spinner_body, nullptr) != 0)
+        return 0;
+    set_flag(g_spinner_running, 0);
+    return -1;
 }
 
 int spinner_thread()
@@ -288,7 +309,7 @@ int spinner_thread()
     std::puts("");
     char shown[DOWNLOAD_LINE_SIZE] = "";
     for (int n = 0; n <= SPINNER_LAST_STEP; n++) {
-        if (flag_is_set(g_upgrade_quit) || flag_is_set(g_upgrade_ok)) {
+        if (run_stopping()) {
             show_download(shown);  // the closing report may have come just before the answer
             std::puts("Upgrade quit.\r");
             break;
@@ -297,6 +318,8 @@ int spinner_thread()
         pause_showing_download(shown);
     }
     std::printf("\n");
+    std::fflush(stdout);
+    set_flag(g_spinner_running, 0);
     return 0;
 }
 
