@@ -27,12 +27,6 @@ const size_t CAMERA_TEXT_SHOWN = 200;
 
 enum reply_result { REPLY_UNDECIDED, REPLY_SUCCESS, REPLY_ALREADY_LATEST, REPLY_FAILURE, REPLY_TIMEOUT, REPLY_CHANNEL_ENDED };
 
-int64_t steady_now_ms()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 void real_wait(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms)
 {
     changed.wait_for(lock, std::chrono::milliseconds(ms));

@@ -101,16 +101,6 @@ bool open_log()
     return true;
 }
 
-// The source file's name without its directories (either separator).
-const char *base_name(const char *path)
-{
-    const char *name = path;
-    for (const char *p = path; *p != '\0'; p++)
-        if (*p == '/' || *p == '\\')
-            name = p + 1;
-    return name;
-}
-
 } // namespace
 
 void format_utc(int64_t ms, utc_form form, char *out, size_t size)
@@ -205,7 +195,7 @@ void diagnostics_line(const char *file, int line, const char *text)
     format_utc(utc_now_ms(), UTC_MILLISECONDS, stamp, sizeof stamp);
     char escaped[LINE_TEXT_MAX];
     escape_log_text(text, escaped, sizeof escaped);
-    std::string entry = std::string(stamp) + " " + base_name(file) + ":" + std::to_string(line) + " " + escaped + "\n";
+    std::string entry = std::string(stamp) + " " + path_base_name(file) + ":" + std::to_string(line) + " " + escaped + "\n";
 
     std::lock_guard<std::mutex> hold(writer.lock);
     if (!writer.active)

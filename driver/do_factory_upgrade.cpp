@@ -4,6 +4,7 @@
 
 #include "run_record.h"
 #include "settings.h"
+#include "waits.h"
 
 #include <cstdio>
 #include <cstring>
@@ -59,13 +60,11 @@ void pause_showing_download(char *shown)
 shared_flag g_spinner_running{0};
 const int SPINNER_END_WAIT_MS = 2000;
 
+bool spinner_ended(const void *) { return !flag_is_set(g_spinner_running); }
+
 // Waits, at most SPINNER_END_WAIT_MS, until the spinner thread has printed its last line: a process
 // that exits while one of its threads is still writing may lose that output or fail in its exit.
-void wait_for_spinner_end()
-{
-    for (int waited = 0; flag_is_set(g_spinner_running) && waited < SPINNER_END_WAIT_MS; waited += 10)
-        sleep_ms(10);
-}
+void wait_for_spinner_end() { wait_until(spinner_ended, nullptr, SPINNER_END_WAIT_MS); }
 
 // One stage of the run over its stage function in g_stages: STAGE_GO_ON when the run goes on,
 // otherwise the run's exit code. A stage that stops the run has raised its outcome and, where its

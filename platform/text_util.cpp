@@ -24,3 +24,18 @@ bool ascii_equal_nocase(const char *a, const char *b, size_t n)
 }
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+int64_t steady_now_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+const char *path_base_name(const char *path)
+{
+    const char *name = path;
+    for (const char *p = path; *p != '\0'; p++)
+        if (*p == '/' || *p == '\\')
+            name = p + 1;
+    return name;
+}

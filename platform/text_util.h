@@ -29,6 +29,12 @@ bool ascii_equal_nocase(const char *a, const char *b, size_t n);
 // Suspends the calling thread for ms milliseconds.
 void sleep_ms(int ms);
 
+// Milliseconds of a monotonic clock: for measuring and limiting waits, never for dates.
+int64_t steady_now_ms();
+
+// The part of path after its last "/" or "\\" (the whole path when it has neither).
+const char *path_base_name(const char *path);
+
 // A flag shared between threads: one byte, set with release and read with acquire.
 using shared_flag = std::atomic<uint8_t>;
 inline void set_flag(shared_flag &flag, uint8_t value) { flag.store(value, std::memory_order_release); }

@@ -5,7 +5,6 @@
 
 #include "download_report.h"
 
-#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -22,28 +21,12 @@ struct download_watch {
 };
 download_watch g_watch;
 
-int64_t now_ms()
-{
-    auto since = std::chrono::steady_clock::now().time_since_epoch();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
-}
-
-// The part of path after its last "/" or "\\".
-const char *base_name(const char *path)
-{
-    const char *name = path;
-    for (const char *p = path; *p != '\0'; p++)
-        if (*p == '/' || *p == '\\')
-            name = p + 1;
-    return name;
-}
-
 } // namespace
 
 void watch_download_of(const char *image_path)
 {
     std::lock_guard<std::mutex> hold(g_watch.lock);
-    format_text(g_watch.image_name, sizeof g_watch.image_name, "%s", base_name(image_path));
+    format_text(g_watch.image_name, sizeof g_watch.image_name, "%s", path_base_name(image_path));
     g_watch.first_ms = -1;
     g_download_progress.sent = -1;
     g_download_progress.size = -1;
@@ -59,7 +42,7 @@ void take_download_report(const char *line, void *)
     if (g_watch.image_name[0] == '\0' || std::strlen(g_watch.image_name) != report.name_len ||
         std::memcmp(g_watch.image_name, report.name, report.name_len) != 0)
         return;
-    int64_t now = now_ms();
+    int64_t now = steady_now_ms();
     if (g_watch.first_ms < 0)
         g_watch.first_ms = now;
     // The count last: a reader that sees it sees the size and time that go with it.

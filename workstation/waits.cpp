@@ -4,7 +4,6 @@
 #include "socket_wait.h"
 #include "text_util.h"
 
-#include <chrono>
 
 namespace {
 
@@ -14,12 +13,6 @@ const int WAIT_POLL_MS = 10;
 // How long the probe waits for a connection: a listening server on this PC answers at once, and a
 // refused connection must not stall the probe (Windows retries those for seconds).
 const int PROBE_LIMIT_MS = 100;
-
-int64_t steady_now_ms()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // True when the non-blocking connect of s completes within PROBE_LIMIT_MS.
 bool connects_in_time(socket_t s, const sockaddr_in &addr)
