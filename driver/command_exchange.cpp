@@ -32,13 +32,15 @@ void real_wait(std::condition_variable &changed, std::unique_lock<std::mutex> &l
     changed.wait_for(lock, std::chrono::milliseconds(ms));
 }
 
-// The mailbox between the channel's worker (on_ws_text, on_ws_disconnected) and the driver.
+// The mailbox between the channel's worker (on_ws_text, on_ws_connected, on_ws_disconnected) and
+// the driver. Whether the current channel has connected and whether it has ended are noted from the
+// moment it is opened, whenever the callback comes: a camera may take the connection and drop it
+// again before the command is sent.
 struct reply_mailbox {
     std::mutex lock;
     std::condition_variable changed;
     bool open = false;
-    const rws_client *channel = nullptr; // the channel the command went to
-    bool channel_ended = false;
+    bool channel_ended = false;  // the current channel has ended
     std::deque<std::string> texts;
 };
 reply_mailbox mailbox;
@@ -51,6 +53,22 @@ bool contains(const char *data, size_t length, const char *needle)
         if (std::memcmp(data + i, needle, n) == 0)
             return true;
     return false;
+}
+
+// A new channel is about to be opened: nothing an earlier one did counts for it.
+void watch_new_channel()
+{
+    std::lock_guard<std::mutex> hold(mailbox.lock);
+    mailbox.channel_ended = false;
+    set_flag(g_ws_connected, 0);
+}
+
+// Opens the channel to the camera's command port, its callbacks watched from the start.
+int open_channel(const upgrade_run *run)
+{
+    watch_new_channel();
+    return device_channel_open(run->device_address, CAMERA_COMMAND_PORT, on_ws_disconnected, on_ws_connected,
+                               on_ws_text, on_ws_binary);
 }
 
 // Waits up to four one-second sleeps for the connection.
@@ -206,16 +224,15 @@ void report_success()
 } // namespace
 
 constexpr driver_hooks REAL_DRIVER_HOOKS = {
-    platform_message_box, steady_now_ms, sleep_ms, real_wait, download_device_info, REPLY_LIMIT_SECONDS,
+    platform_message_box, steady_now_ms,         sleep_ms,           real_wait,
+    download_device_info, device_channel_client, REPLY_LIMIT_SECONDS,
 };
 driver_hooks g_driver_hooks = REAL_DRIVER_HOOKS;
 
-void reply_mailbox_open(const rws_client *channel)
+void reply_mailbox_open()
 {
     std::lock_guard<std::mutex> hold(mailbox.lock);
     mailbox.open = true;
-    mailbox.channel = channel;
-    mailbox.channel_ended = false;
     mailbox.texts.clear();
     set_flag(g_ws_reply_ready, 0);
 }
@@ -224,7 +241,7 @@ void reply_mailbox_close()
 {
     std::lock_guard<std::mutex> hold(mailbox.lock);
     mailbox.open = false;
-    mailbox.channel = nullptr;
+    mailbox.channel_ended = false;
     mailbox.texts.clear();
     set_flag(g_ws_reply_ready, 0);
 }
@@ -262,8 +279,14 @@ void on_ws_binary(rws_client *, const char *data, uint32_t length)
     DEBUG_LOG("\nSocket bin: <%.*s>", shown_length(n), copy);
 }
 
-void on_ws_connected(rws_client *)
+// Only the current channel's connection counts: an earlier attempt's may still come late.
+void on_ws_connected(rws_client *client)
 {
+    std::lock_guard<std::mutex> hold(mailbox.lock);
+    if (client == nullptr || client != g_driver_hooks.current_channel()) {
+        DEBUG_LOG("a connection of an earlier attempt at the command channel came late; ignored\n");
+        return;
+    }
     set_flag(g_ws_connected, 1);
     DEBUG_LOG("\nSocket connected.\n");
 }
@@ -276,17 +299,18 @@ void on_ws_disconnected(rws_client *client)
                   rws_fault_meaning(rws_fault_code(fault)));
     }
     std::lock_guard<std::mutex> hold(mailbox.lock);
-    if (mailbox.open && client == mailbox.channel) {
-        mailbox.channel_ended = true;
-        mailbox.changed.notify_one();
-    }
+    if (client == nullptr || client != g_driver_hooks.current_channel())
+        return;
+    if (!mailbox.open)
+        DEBUG_LOG("the command channel ended before the command was sent\n");
+    mailbox.channel_ended = true;
+    mailbox.changed.notify_one();
 }
 
 exit_code open_command_channel(upgrade_run *run)
 {
     rws_set_log(log_channel_line);
-    if (device_channel_open(run->device_address, CAMERA_COMMAND_PORT, on_ws_disconnected, on_ws_connected,
-                            on_ws_text, on_ws_binary) != 0)
+    if (open_channel(run) != 0)
         return channel_failure("connect ws to device fail!\n", EXIT_CHANNEL_NOT_OPENED);
     if (wait_for_connection())
         return STAGE_GO_ON;
@@ -296,8 +320,7 @@ exit_code open_command_channel(upgrade_run *run)
     // The first channel is closed first: it must not connect late while the command waits in the
     // second one.
     device_channel_close();
-    if (device_channel_open(run->device_address, CAMERA_COMMAND_PORT, on_ws_disconnected, on_ws_connected,
-                            on_ws_text, on_ws_binary) != 0)
+    if (open_channel(run) != 0)
         return channel_failure("connect ws to device:9999 fail!\n", EXIT_SECOND_CHANNEL_NOT_OPENED);
     if (wait_for_connection())
         return STAGE_GO_ON;
@@ -316,7 +339,7 @@ exit_code send_upgrade_command(upgrade_run *run)
                 "\"url\":\"%s\"}",
                 1, "fac_firmware.bin", TARGET_FIRMWARE_VERSION, run->firmware_md5, run->image_url);
     // Texts from here on may answer the command; anything earlier never does.
-    reply_mailbox_open(device_channel_client());
+    reply_mailbox_open();
     if (device_channel_send(run->upgrade_command) == 0) {
         DEBUG_LOG("upgrade command queued for the camera: %s\n", run->upgrade_command);
         return STAGE_GO_ON;

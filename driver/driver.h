@@ -217,16 +217,17 @@ extern char g_ws_reply[8192];
 extern int32_t g_ws_reply_len;
 
 // The reply mailbox: the hand-over of the camera's texts from the channel's worker to the driver.
-// Opened just before the command is sent, for the channel that sends it; a text that arrives while
-// it is closed is logged and dropped. It keeps up to REPLY_MAILBOX_SIZE texts in arrival order (when
-// full, the oldest text not yet taken is dropped and logged), and notes the end of its channel.
-// g_ws_reply_ready is set while it holds a text.
+// Opened just before the command is sent; a text that arrives while it is closed is logged and
+// dropped. It keeps up to REPLY_MAILBOX_SIZE texts in arrival order (when full, the oldest text not
+// yet taken is dropped and logged), and notes the end of the current channel from the moment that
+// channel is opened (closing the mailbox forgets it). g_ws_reply_ready is set while it holds a text.
 const int REPLY_MAILBOX_SIZE = 64;
 struct rws_client;
-void reply_mailbox_open(const rws_client *channel);
+void reply_mailbox_open();
 void reply_mailbox_close();
 
-// The channel's callbacks, run on its worker thread; none of them waits.
+// The channel's callbacks, run on its worker thread; none of them waits. The connection and the end
+// count only for the current channel (g_driver_hooks.current_channel), never for an earlier attempt.
 void on_ws_text(rws_client *client, const char *text, uint32_t length);
 void on_ws_binary(rws_client *client, const char *data, uint32_t length);
 void on_ws_connected(rws_client *client);
@@ -263,6 +264,8 @@ struct driver_hooks {
     // held again on return.
     void (*wait)(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms);
     int (*download_device_info)(const char *device, int limit_ms);
+    // The command channel's current client (null when none is open): device_channel_client.
+    const rws_client *(*current_channel)();
     // How long the driver waits for a deciding answer after the send: 600 seconds in the tool;
     // test programs shorten it.
     int reply_limit_seconds;

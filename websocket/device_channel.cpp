@@ -4,24 +4,26 @@
 
 #include "rws_private.h"
 
-// The current client of the process; only the driver's thread uses the channel.
-rws_client *g_ws_client = nullptr;
+// The current client of the process. Only the driver's thread changes it; it is set before the
+// client connects, so that every callback of the client already finds it current.
+std::atomic<rws_client *> g_ws_client{nullptr};
 
 int device_channel_open(const char *address, int port, rws_on_client on_disconnected, rws_on_client on_connected,
                         rws_on_data on_text, rws_on_data on_binary)
 {
-    g_ws_client = rws_client_create();
-    if (g_ws_client == nullptr)
+    rws_client *c = rws_client_create();
+    g_ws_client = c;
+    if (c == nullptr)
         return -1;
-    rws_client_set_scheme(g_ws_client, "ws");
-    rws_client_set_host(g_ws_client, address);
-    rws_client_set_path(g_ws_client, "/");
-    rws_client_set_port(g_ws_client, port);
-    rws_client_set_on_disconnected(g_ws_client, on_disconnected);
-    rws_client_set_on_connected(g_ws_client, on_connected);
-    rws_client_set_on_text(g_ws_client, on_text);
-    rws_client_set_on_binary(g_ws_client, on_binary);
-    rws_client_connect(g_ws_client); // a refusal is recorded in the client's fault
+    rws_client_set_scheme(c, "ws");
+    rws_client_set_host(c, address);
+    rws_client_set_path(c, "/");
+    rws_client_set_port(c, port);
+    rws_client_set_on_disconnected(c, on_disconnected);
+    rws_client_set_on_connected(c, on_connected);
+    rws_client_set_on_text(c, on_text);
+    rws_client_set_on_binary(c, on_binary);
+    rws_client_connect(c); // a refusal is recorded in the client's fault
     return 0;
 }
 
@@ -31,9 +33,10 @@ const rws_client *device_channel_client() { return g_ws_client; }
 
 const char *device_channel_progress()
 {
-    if (g_ws_client == nullptr)
+    rws_client *c = g_ws_client;
+    if (c == nullptr)
         return "no channel is open";
-    switch (g_ws_client->state.load()) {
+    switch (c->state.load()) {
     case RWS_ST_NEW:
     case RWS_ST_CONNECT:
         return "no TCP connection to that port yet (nothing answers there, or the link is down)";
@@ -50,7 +53,7 @@ const char *device_channel_progress()
 
 int device_channel_close()
 {
-    rws_client_disconnect(g_ws_client);
-    g_ws_client = nullptr;
+    // No longer current before it goes: a callback it is still making counts as an earlier channel's.
+    rws_client_disconnect(g_ws_client.exchange(nullptr));
     return 0;
 }

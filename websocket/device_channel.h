@@ -17,7 +17,8 @@ int device_channel_open(const char *address, int port, rws_on_client on_disconne
 int device_channel_send(const char *text);
 
 // The channel's current client (null when none is open), to tell its callbacks from those of an
-// earlier one.
+// earlier one. Safe to call from the callbacks: the client is current from before it connects until
+// the channel is closed.
 const rws_client *device_channel_client();
 
 // How far the open channel has got, in words for the diagnostics log: no TCP connection yet, no

@@ -163,8 +163,9 @@ struct rws_client {
     int8_t reply_scan;
 };
 
-// The command channel's current client (device_channel).
-extern rws_client *g_ws_client;
+// The command channel's current client (device_channel). Written by the driver's thread; the
+// channel's callbacks read it on the worker's thread to tell the current channel from an earlier one.
+extern std::atomic<rws_client *> g_ws_client;
 
 // Clients made and not yet released in this process (for tests of the lifetime rules).
 int rws_live_clients();

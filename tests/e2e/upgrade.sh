@@ -115,6 +115,11 @@ if [ "$link" = usb ]; then
   FACUP_TEST_REPLY_LIMIT=120 run closed-after-command short
   check "closed after the command: result" "$result" err0
   check "closed after the command: noticed at once" "$([ $took -lt 90 ] && echo yes)" yes
+  start_camera '"close_after_handshake_ms":100'
+  FACUP_TEST_REPLY_LIMIT=120 run closed-before-command short
+  check "closed 0.1 s after the handshake, before the command: result" "$result" err0
+  check "closed 0.1 s after the handshake, before the command: noticed at once" "$([ $took -lt 90 ] && echo yes)" yes
+  check "closed 0.1 s after the handshake: the camera never got the command" "$(camera_saw command | wc -l)" 0
   start_camera '"ws":"off"'
   run no-websocket
   check "no WebSocket: exit code" $rc "$(exit_code -7)"
@@ -142,6 +147,10 @@ else
   run wifi-channel-closed short
   check "the channel closed after the command over Wi-Fi: the recovery asked the camera" "$result" ok0
   check "the channel closed after the command over Wi-Fi: the full wait first" "$([ $took -ge 3 ] && echo yes)" yes
+  start_camera '"close_after_handshake_ms":100'
+  run wifi-closed-before-command short
+  check "the channel closed before the command over Wi-Fi: the full wait, then the recovery" "$result" err0
+  check "the channel closed before the command over Wi-Fi: the full wait first" "$([ $took -ge 3 ] && echo yes)" yes
   start_camera '"answer":"fail"'
   run wifi-still-old
   check "failure, then the camera shows its old version: result" "$result" err0

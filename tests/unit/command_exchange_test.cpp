@@ -2,6 +2,7 @@
 // hand-over of texts from the channel's worker, the time limits and the outcome of each ending. The
 // clock, the sleeps and the information-file download are test doubles: a limit of ten minutes is
 // checked in an instant.
+#include "device_channel.h"
 #include "driver.h"
 #include "recording_commands.h"
 #include "rws.h"
@@ -52,6 +53,10 @@ int fake_download(const char *, int)
 
 void text(const std::string &t) { on_ws_text(nullptr, t.data(), (uint32_t)t.size()); }
 
+// The channel the driver takes for its current one.
+const rws_client *current = nullptr;
+const rws_client *current_channel() { return current; }
+
 struct exchange_test : ::testing::Test {
     upgrade_run run;
 
@@ -67,6 +72,8 @@ struct exchange_test : ::testing::Test {
         g_driver_hooks.sleep_ms = fake_sleep_ms;
         g_driver_hooks.wait = fake_wait;
         g_driver_hooks.download_device_info = fake_download;
+        g_driver_hooks.current_channel = current_channel;
+        current = nullptr;
         fake_now = 0;
         at_each_wait = nullptr;
         slept.clear();
@@ -85,7 +92,7 @@ struct exchange_test : ::testing::Test {
     {
         raised.clear();
         set_flag(g_upgrade_ok, 0);
-        reply_mailbox_open(nullptr);
+        reply_mailbox_open();
         for (const auto &t : texts)
             text(t);
         return await_reply(&run);
@@ -144,7 +151,7 @@ TEST_F(exchange_test, WhatTheMailboxKeeps)
     EXPECT_EQ(g_ws_reply_len, 8191);
     EXPECT_EQ(std::strlen(g_ws_reply), 8191u);
     std::string binary(9000, 'b');
-    reply_mailbox_open(nullptr);
+    reply_mailbox_open();
     on_ws_binary(nullptr, binary.data(), (uint32_t)binary.size());  // copied into its own buffer only
     EXPECT_FALSE(flag_is_set(g_ws_reply_ready));
 }
@@ -166,12 +173,14 @@ TEST_F(exchange_test, TheReplyLimitIsTenMinutes)
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_OK});
 }
 
-// Over USB the wait ends as soon as the command's channel has ended with no text left; the end of
-// another channel (an earlier attempt) changes nothing. Over Wi-Fi the wait keeps its full time.
+// Over USB the wait ends as soon as the command's channel has ended with no text left, also when
+// it ended before the command was sent; the end of another channel (an earlier attempt) changes
+// nothing. Over Wi-Fi the wait keeps its full time.
 TEST_F(exchange_test, TheEndOfTheChannel)
 {
     rws_client *channel = rws_client_create(), *earlier = rws_client_create();
-    reply_mailbox_open(channel);
+    current = channel;
+    reply_mailbox_open();
     text("progress");
     on_ws_disconnected(channel);
     EXPECT_EQ(await_reply(&run), ENDING_FULL);
@@ -179,14 +188,21 @@ TEST_F(exchange_test, TheEndOfTheChannel)
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
 
     raised.clear();
-    reply_mailbox_open(channel);
+    on_ws_disconnected(channel);  // before the mailbox opens: a camera that restarts its service
+    reply_mailbox_open();
+    EXPECT_EQ(await_reply(&run), ENDING_FULL);
+    EXPECT_LT(fake_now, 1000);
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+
+    raised.clear();
+    reply_mailbox_open();
     text("ok");
     on_ws_disconnected(channel);  // the answer came just before the end: it counts
     await_reply(&run);
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_OK});
 
     raised.clear();
-    reply_mailbox_open(channel);
+    reply_mailbox_open();
     on_ws_disconnected(earlier);
     await_reply(&run);
     EXPECT_GT(fake_now, 600000);
@@ -194,14 +210,32 @@ TEST_F(exchange_test, TheEndOfTheChannel)
     raised.clear();
     fake_now = 0;
     std::strcpy(run.device_address, "10.0.0.1");
-    reply_mailbox_open(channel);
     on_ws_disconnected(channel);
+    reply_mailbox_open();
     await_reply(&run);
     EXPECT_GT(fake_now, 600000);
     EXPECT_EQ(downloads, 17);  // then the recovery asked the camera
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
     rws_client_disconnect(channel);
     rws_client_disconnect(earlier);
+}
+
+// A connection of the first attempt that comes while the second waits never counts for the second.
+TEST_F(exchange_test, ALateConnectionOfTheFirstAttempt)
+{
+    static rws_client *first_attempt;
+    first_attempt = rws_client_create();
+    g_driver_hooks.current_channel = device_channel_client;
+    g_driver_hooks.sleep_ms = [](int ms) {
+        fake_sleep_ms(ms);
+        if (slept.size() == 5)  // the second attempt's first second
+            on_ws_connected(first_attempt);
+    };
+    run.device_address[0] = '\0';  // the channels are refused at once: no worker, no callback
+    EXPECT_EQ(open_command_channel(&run), EXIT_NOT_CONNECTED);
+    EXPECT_EQ(slept.size(), 8u);
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_CANNOT_CONNECT});
+    rws_client_disconnect(first_attempt);
 }
 
 // The Wi-Fi recovery asks the camera up to 17 times, 2 s apart, rejoining the Wi-Fi before each
@@ -240,7 +274,7 @@ TEST_F(exchange_test, TextAtTheInstantOfTheSend)
         raised.clear();
         reply_mailbox_close();
         std::thread worker([] { text("{\"res\":\"ok\"}"); });
-        reply_mailbox_open(nullptr);
+        reply_mailbox_open();
         worker.join();
         await_reply(&run);
         if (raised == std::vector<int>{OUTCOME_UPGRADE_OK}) {

@@ -17,6 +17,8 @@
 //   noise_texts          texts holding neither "ok" nor "fail" sent before the answer
 //   reply_delay_ms       wait before answering
 //   answer               "auto" (judge the download) | "ok" | "fail" | "latest" | "none"
+//   close_after_handshake_ms  close the WebSocket this long after accepting it, before any command
+//                        (as a camera that restarts its service may do)
 //   close_after_command  close the WebSocket right after the command arrives, without answering
 //                        (the camera then shows version_after, if given, as if it had installed)
 //   greeting             a text the camera sends unasked right behind its handshake reply: the
@@ -50,6 +52,7 @@ const config = Object.assign(
     noise_texts: 0,
     reply_delay_ms: 0,
     answer: 'auto',
+    close_after_handshake_ms: null,
     close_after_command: false,
     greeting: null,
     after_answer: null,
@@ -292,6 +295,12 @@ function startWs(done) {
     if (config.greeting !== null || config.after_answer) return rawChannel(req, socket);
     wss.handleUpgrade(req, socket, head, (ws) => {
       log('ws_connected');
+      if (config.close_after_handshake_ms !== null) {
+        setTimeout(() => {
+          log('ws_close');
+          ws.close();
+        }, config.close_after_handshake_ms);
+      }
       ws.on('message', (data, isBinary) => onText(ws, data.toString(), isBinary));
       ws.on('ping', (payload) => log('ws_ping', { payload: payload.toString() }));
       ws.on('close', (code) => log('ws_closed', { code }));
