@@ -35,10 +35,13 @@ void civil_from_days(int64_t days, int64_t *year, unsigned *month, unsigned *day
     *year = (int64_t)year_of_era + era * 400 + (*month <= 2 ? 1 : 0);
 }
 
-// The log of the run: its file once the working root exists, the lines held until then.
+// The log of the run: its file once the run may keep one and the working root exists, the lines
+// held until then.
 struct log_writer {
     std::mutex lock;
     bool active = false;      // between diagnostics_begin and diagnostics_end
+    bool kept = false;        // the run may keep a log (diagnostics_keep)
+    bool prunes = false;      // the run prunes old logs when its own opens
     bool unwritable = false;  // the working root exists, but the log cannot be written there
     char name[64] = "";
     FILE *file = nullptr;
@@ -46,42 +49,59 @@ struct log_writer {
 };
 log_writer writer;
 
-// One log of the logs directory, by name: "run-<compact time>-<pid>.log".
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// True for the names the tool gives its logs, exactly: "run-YYYYMMDDTHHMMSSZ-<pid>.log". Any other
+// file of the logs directory is never pruned.
 bool is_run_log(const char *name)
 {
-    size_t n = std::strlen(name);
-    return n > 8 && std::strncmp(name, "run-", 4) == 0 && std::strcmp(name + n - 4, ".log") == 0;
+    const char *p = name;
+    if (std::strncmp(p, "run-", 4) != 0)
+        return false;
+    p += 4;
+    for (int i = 0; i < 15; i++, p++)
+        if (i == 8 ? *p != 'T' : !is_digit(*p))
+            return false;
+    if (std::strncmp(p, "Z-", 2) != 0)
+        return false;
+    p += 2;
+    const char *pid = p;
+    while (is_digit(*p))
+        p++;
+    return p > pid && std::strcmp(p, ".log") == 0;
 }
 
 void collect_run_log(const char *name, void *context)
 {
-    if (is_run_log(name))
+    if (is_run_log(name) && std::strcmp(name, writer.name) != 0)
         static_cast<std::vector<std::string> *>(context)->push_back(name);
 }
 
-// Keeps the newest logs: their names begin with the run's start, so name order is age order.
+// Keeps the newest logs, this run's own always among them: the names begin with the run's start, so
+// name order is age order.
 void prune_old_logs()
 {
     char dir[COMMAND_LINE_SIZE];
     format_text(dir, sizeof dir, PATH_LOGS_DIR_FMT, g_brand_word);
     std::vector<std::string> logs;
     platform_list_directory(dir, collect_run_log, &logs);
-    if (logs.size() <= (size_t)DIAGNOSTICS_LOGS_KEPT)
+    const size_t others_kept = (size_t)DIAGNOSTICS_LOGS_KEPT - 1;
+    if (logs.size() <= others_kept)
         return;
     std::sort(logs.begin(), logs.end());
     char path[COMMAND_LINE_SIZE];
-    for (size_t i = 0; i + (size_t)DIAGNOSTICS_LOGS_KEPT < logs.size(); i++)
+    for (size_t i = 0; i + others_kept < logs.size(); i++)
         if (logs_entry_path(logs[i].c_str(), path, sizeof path))
             std::remove(path);
 }
 
-// Opens the run's log once the working root exists and hands it what memory holds (lock held).
-// True while the file is open.
+// Opens the run's log once the run may keep one and the working root exists, and hands it what
+// memory holds (lock held). True while the file is open.
 bool open_log()
 {
     if (writer.file != nullptr)
         return true;
-    if (writer.unwritable)
+    if (writer.unwritable || !writer.kept)
         return false;
     logs_directory state = prepare_logs_directory();
     if (state == LOGS_NO_ROOT)
@@ -97,7 +117,8 @@ bool open_log()
     std::fwrite(writer.pending.data(), 1, writer.pending.size(), writer.file);
     std::fflush(writer.file);
     writer.pending.clear();
-    prune_old_logs();
+    if (writer.prunes)
+        prune_old_logs();
     return true;
 }
 
@@ -181,12 +202,23 @@ void diagnostics_begin(int64_t started_ms)
     if (writer.file != nullptr)
         std::fclose(writer.file);
     writer.file = nullptr;
+    writer.kept = writer.prunes = false;
     writer.unwritable = false;
     writer.pending.clear();
     char stamp[32];
     format_utc(started_ms, UTC_COMPACT, stamp, sizeof stamp);
     format_text(writer.name, sizeof writer.name, "run-%s-%lu.log", stamp, platform_process_id());
     writer.active = true;
+}
+
+void diagnostics_keep(bool prune_old)
+{
+    std::lock_guard<std::mutex> hold(writer.lock);
+    if (!writer.active)
+        return;
+    writer.kept = true;
+    writer.prunes = prune_old;
+    open_log();
 }
 
 void diagnostics_line(const char *file, int line, const char *text)

@@ -34,9 +34,16 @@ bool logs_entry_path(const char *name, char *out, size_t size);
 
 // ---- The writer ----
 
-// Starts the log of a run that began at started_ms (UTC). Lines are kept in memory until the
-// working root exists, then go to the file with every later line.
+// Starts the log of a run that began at started_ms (UTC). Lines are kept in memory until the run
+// may keep a log (diagnostics_keep) and the working root exists, then go to the file with every
+// later line.
 void diagnostics_begin(int64_t started_ms);
+
+// The run holds the single-instance guard (prune_old: it alone prunes, when its log opens, to the
+// newest DIAGNOSTICS_LOGS_KEPT logs, its own always kept), or goes on without one because none could
+// be made (no pruning): its log may go to disk. A copy that another instance refused never calls
+// this: its lines are dropped at its end, so refused copies never push the logs of real runs out.
+void diagnostics_keep(bool prune_old);
 
 // One line of the logging hook: the time, the source file's name (without its directories), the
 // line number and the text with its control characters escaped. Dropped outside a run (before

@@ -2,6 +2,7 @@
 // which passes or ends the run with its exit code; the banner and the progress spinner.
 #include "driver.h"
 
+#include "diagnostics_log.h"
 #include "run_record.h"
 #include "settings.h"
 #include "waits.h"
@@ -82,10 +83,13 @@ exit_code go_on_after(void (*stage_function)())
 }
 
 // Only another instance stops the run: a guard that cannot be created lets it go on. The copy that
-// holds the guard is the one that may rotate the run records.
+// holds the guard is the one that may rotate the run records and prune the diagnostics logs; a
+// refused copy keeps no log.
 exit_code guard_stage(upgrade_run &)
 {
     int result = g_stages.acquire_instance_guard();
+    if (result != 1)
+        diagnostics_keep(result == 0);
     if (result == 0)
         run_record_rotate();
     return result == 1 ? EXIT_ANOTHER_INSTANCE : STAGE_GO_ON;

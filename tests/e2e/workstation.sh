@@ -64,26 +64,33 @@ if [ "$E2E_TARGET" = linux ]; then
   check "no partial program left" "$(ls "$(root_path units)")" ""
   umount "$(root_path units)"
 
-  echo "== forty later copies while one run holds the guard: each refuses at once =="
+  echo "== sixty later copies while one run holds the guard: each refuses at once, keeping no log =="
   # The camera holds its answer for two minutes, so the first run keeps the guard however slow the
-  # copies are; stopping the camera then ends that run (its command channel is gone).
+  # copies are; stopping the camera then ends that run (its command channel is gone). The logs of
+  # earlier real runs (forty made up here, with the runs above and the holder's own) all stay.
+  mkdir -p "$(root_path logs)"
+  for i in $(seq 10 49); do : >"$(root_path logs)/run-20000101T0000${i}Z-1.log"; done
   start_camera '"version_after":"2.0.15"' '"reply_delay_ms":120000'
   run_tool "$E2E_SCRATCH/holder" -s >"$E2E_SCRATCH/holder.out" 2>&1 &
   holder=$!
   wait_for 30 sh -c "grep -q download '$E2E_CAMERA_LOG'" || echo "the holding run never sent its command"
+  logs_before=$(ls "$(root_path logs)")
+  holder_log=$(newest_log)
   refused=0
-  for i in $(seq 40); do
+  for i in $(seq 60); do
     mkdir -p "$E2E_SCRATCH/copy$i"
     (cd "$E2E_SCRATCH/copy$i" && timeout 5 "$E2E_TOOL" -s >/dev/null 2>&1)
     rc=$?
     [ $rc = "$(exit_code -1)" ] && [ "$(cat "$E2E_SCRATCH/copy$i/flashret.txt")" = err1 ] || break
     refused=$((refused + 1))
   done
-  check "copies that refused within 5 s each" $refused 40
+  check "copies that refused within 5 s each" $refused 60
   check "the holding run still held the guard" "$(kill -0 $holder 2>/dev/null && echo yes)" yes
+  check "the refused copies left the logs directory as it was" "$(ls "$(root_path logs)")" "$logs_before"
   stop_camera
   wait $holder
   check "the holding run ended when the camera went away" "$(cat "$E2E_SCRATCH/holder/flashret.txt")" err0
+  check "the holding run's log is whole" "$(grep -c 'run ended: exit code 0' "$holder_log")" 1
 fi
 
 e2e_finish

@@ -207,13 +207,27 @@ TEST_F(run_record_test, DiagnosticsLog)
     }
     EXPECT_EQ(thread_lines, 1000);
 
-    // Only the newest 50 logs stay.
+    // A copy another instance refused keeps no log and prunes nothing.
     for (int i = 0; i < 55; i++)
         test_files::write_file(logs_file("run-20000101T0000" + std::to_string(10 + i) + "Z-1.log"), "");
+    const std::vector<std::string> others = {"run-notes.log", "run-20000101T000000Z-.log", "run-20000101T000000Z-1.log.1",
+                                             "run-20000101T000000-1.log"};
+    for (const std::string &name : others)
+        test_files::write_file(logs_file(name), "");
+    fs::remove(logs_file(logs[0]));
+    guard_result = 1;
+    run_upgrade();
+    EXPECT_EQ(run_logs().size(), 55u + others.size());
+
+    // Only the newest 50 of the tool's own logs stay, this run's among them; other files stay.
+    guard_result = 0;
     run_upgrade();
     logs = run_logs();
-    ASSERT_EQ(logs.size(), 50u);
-    EXPECT_GE(logs[0], "run-20000101T000016Z-1.log") << "the oldest went";
+    ASSERT_EQ(logs.size(), 50u + others.size());
+    for (const std::string &name : others)
+        EXPECT_TRUE(test_files::exists(logs_file(name))) << name;
+    EXPECT_FALSE(test_files::exists(logs_file("run-20000101T000015Z-1.log"))) << "the oldest went";
+    EXPECT_TRUE(test_files::exists(logs_file("run-20000101T000016Z-1.log")));
     EXPECT_NE(logs.back().rfind("run-2000", 0), 0u) << "this run's log stays";
 }
 
