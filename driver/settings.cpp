@@ -47,7 +47,14 @@ bool equal_nocase(const char *a, const char *b)
     return length == std::strlen(b) && ascii_equal_nocase(a, b, length);
 }
 
-void add_warning(station_settings &settings, const char *line) { settings.warnings.emplace_back(line); }
+// Keeps the first SETTINGS_WARNINGS_SHOWN warnings; the rest are only counted.
+void add_warning(station_settings &settings, const char *line)
+{
+    if (settings.warnings.size() < SETTINGS_WARNINGS_SHOWN)
+        settings.warnings.emplace_back(line);
+    else
+        settings.warnings_not_shown++;
+}
 
 // One setting: a known key takes one of its values; anything else is a warning, and the default.
 void apply_setting(station_settings &settings, const char *key, const char *value)
@@ -128,7 +135,34 @@ std::string utf8_text(const char *bytes, size_t size)
     return std::string(bytes, size);
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+// A carriage return counts as blank space: line ends of CR CR LF, or a CR before trailing blanks,
+// leave nothing behind.
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Cuts the text at an inline comment: ";" or "#" after blank space, outside double quotes.
+void cut_inline_comment(char *text)
+{
+    bool quoted = false;
+    for (char *p = text; *p != '\0'; p++) {
+        if (*p == '"')
+            quoted = !quoted;
+        else if (!quoted && (*p == ';' || *p == '#') && p > text && is_blank(p[-1])) {
+            *p = '\0';
+            return;
+        }
+    }
+}
+
+// A value written in double quotes loses them.
+char *unquote(char *value)
+{
+    size_t length = std::strlen(value);
+    if (length >= 2 && value[0] == '"' && value[length - 1] == '"') {
+        value[length - 1] = '\0';
+        return value + 1;
+    }
+    return value;
+}
 
 // text without its leading and trailing blanks, cut in place.
 char *trim(char *text)
@@ -142,17 +176,18 @@ char *trim(char *text)
 }
 
 // One line, without its line end, of at most SETTINGS_LINE_MAX bytes: blank, a comment, or a
-// setting (a line without "=" is a key without a value).
+// setting (a line without "=" is a key without a value), perhaps with a comment behind it.
 void parse_line(station_settings &settings, char *line)
 {
     char *text = trim(line);
     if (text[0] == '\0' || text[0] == ';' || text[0] == '#')
         return;
+    cut_inline_comment(text);
     char *equals = std::strchr(text, '=');
     const char *value = "";
     if (equals != nullptr) {
         *equals = '\0';
-        value = trim(equals + 1);
+        value = unquote(trim(equals + 1));
     }
     apply_setting(settings, trim(text), value);
 }
@@ -169,7 +204,7 @@ station_settings parse_settings(const char *bytes, size_t size)
         if (end == std::string::npos)
             end = text.size();
         size_t length = end - start;
-        if (length > 0 && text[end - 1] == '\r')
+        while (length > 0 && text[start + length - 1] == '\r')
             length--;
         if (length > SETTINGS_LINE_MAX) {
             char warning[WARNING_SIZE];
@@ -183,6 +218,12 @@ station_settings parse_settings(const char *bytes, size_t size)
             parse_line(settings, line);
         }
         start = end + 1;
+    }
+    if (settings.warnings_not_shown > 0) {
+        char warning[WARNING_SIZE];
+        format_text(warning, sizeof warning, "facup.ini: %u more warnings not shown",
+                    (unsigned)settings.warnings_not_shown);
+        settings.warnings.emplace_back(warning);
     }
     return settings;
 }

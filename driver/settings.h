@@ -1,8 +1,9 @@
 // The station's settings: "facup.ini" beside the program, optional. Lines of "key = value", with
-// ";" and "#" comment lines; keys and values trimmed and compared without case; UTF-8 with or
-// without a byte-order mark, or UTF-16 (little or big endian) with one. A key it does not know or a
-// value it cannot use gives one English warning line and leaves the default: the settings file
-// never stops a run.
+// ";" and "#" comment lines and comments behind a value (after blank space); keys and values trimmed
+// (carriage returns count as blank) and compared without case, a value in double quotes without
+// them; UTF-8 with or without a byte-order mark, or UTF-16 (little or big endian) with one. A key it
+// does not know or a value it cannot use gives one English warning line and leaves the default: the
+// settings file never stops a run.
 #pragma once
 
 #include "workstation.h"
@@ -18,6 +19,7 @@ struct station_settings {
     firewall_mode firewall = FIREWALL_SWITCH_OFF;  // "firewall = off | rule"
     language_choice language = LANGUAGE_AUTO;      // "language = auto | en | zh"
     std::vector<std::string> warnings;             // the warning lines, in file order
+    size_t warnings_not_shown = 0;                 // past SETTINGS_WARNINGS_SHOWN, only counted
 };
 
 #define SETTINGS_FILE_NAME "facup.ini"
@@ -25,6 +27,8 @@ struct station_settings {
 const size_t SETTINGS_FILE_MAX = 64 * 1024;
 // The longest line read, in bytes of UTF-8 without its line end; a longer one is a warning.
 const size_t SETTINGS_LINE_MAX = 255;
+// The warnings kept, shown and recorded; past them one more line gives the count of the rest.
+const size_t SETTINGS_WARNINGS_SHOWN = 20;
 
 // The settings of the file's bytes (size of them).
 station_settings parse_settings(const char *bytes, size_t size);

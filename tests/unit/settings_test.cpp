@@ -54,6 +54,37 @@ TEST(settings, WarningsKeepTheDefaults)
                                     "facup.ini: unknown key '', ignored"}));
 }
 
+// Settings as people write them: comments behind values, quotes, stray carriage returns. A value
+// still not understood is a warning and the default.
+TEST(settings, AsPeopleWriteThem)
+{
+    for (const char *line : {"firewall = rule ; scoped rule", "firewall = rule\t# scoped", "firewall = \"rule\"",
+                             "firewall = \"rule\" ; quoted", "firewall = rule\r\r\n", "firewall = rule\r  \n"}) {
+        station_settings s = parse(line);
+        EXPECT_EQ(s.firewall, FIREWALL_SCOPED_RULE) << line;
+        EXPECT_EQ(s.warnings, warnings{}) << line;
+    }
+    EXPECT_EQ(parse("firewall = rule;x").warnings,
+              warnings{"facup.ini: firewall = 'rule;x' is not off or rule; using off"});
+    EXPECT_EQ(parse("firewall = \"rule ; x\"").warnings,
+              warnings{"facup.ini: firewall = 'rule ; x' is not off or rule; using off"});
+    EXPECT_EQ(parse("firewall = \"rule").warnings,
+              warnings{"facup.ini: firewall = '\"rule' is not off or rule; using off"});
+}
+
+// Twenty warnings are kept; the rest are counted in one more line.
+TEST(settings, WarningsAreBounded)
+{
+    std::string text;
+    for (int i = 0; i < 1000; i++)
+        text += "colour" + std::to_string(i) + " = red\n";
+    station_settings s = parse(text);
+    ASSERT_EQ(s.warnings.size(), SETTINGS_WARNINGS_SHOWN + 1);
+    EXPECT_EQ(s.warnings[19], "facup.ini: unknown key 'colour19', ignored");
+    EXPECT_EQ(s.warnings[20], "facup.ini: 980 more warnings not shown");
+    EXPECT_EQ(parse(text.substr(0, text.find("colour20"))).warnings.size(), SETTINGS_WARNINGS_SHOWN);
+}
+
 // UTF-8 with or without its mark and UTF-16 either way read alike, characters beyond ASCII too.
 TEST(settings, EncodingsReadAlike)
 {
