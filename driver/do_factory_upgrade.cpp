@@ -19,37 +19,14 @@ namespace {
 const char BANNER[] = "Tester Upgrader v" FACUP_TOOL_VERSION "\r";
 const int SPINNER_LAST_STEP = 10000;
 const int DOWNLOAD_CHECK_MS = 250;      // how often the spinner looks at the camera's download
-const size_t DOWNLOAD_LINE_SIZE = 256;  // a line about the download, as shown
 
 void spinner_body(void *) { spinner_thread(); }
-
-// Prints the camera's download as a line of its own when its text differs from the one shown
-// before (kept in shown, of DOWNLOAD_LINE_SIZE bytes): the progress, or once every byte is sent,
-// the closing line. Nothing while no report came.
-void show_download(char *shown)
-{
-    int64_t sent = g_download_progress.sent;
-    int64_t total = g_download_progress.size;
-    int64_t elapsed_ms = g_download_progress.elapsed_ms;
-    if (sent < 0 || total <= 0)
-        return;
-    char text[DOWNLOAD_LINE_SIZE];
-    if (sent == total)
-        download_done_text(text, sizeof text, total, elapsed_ms);
-    else
-        download_progress_text(text, sizeof text, sent, total);
-    if (std::strcmp(text, shown) == 0)
-        return;
-    platform_console_line(text);
-    std::fflush(stdout);
-    std::memcpy(shown, text, sizeof text);
-}
 
 bool run_stopping() { return flag_is_set(g_upgrade_quit) || flag_is_set(g_upgrade_ok); }
 
 // The spinner's pause of a second, looking at the download every DOWNLOAD_CHECK_MS meanwhile; it
 // ends early once the run stops, so that the spinner is gone soon after the clean-up.
-void pause_showing_download(char *shown)
+void pause_showing_download(download_shown &shown)
 {
     for (int waited = 0; waited < 1000 && !run_stopping(); waited += DOWNLOAD_CHECK_MS) {
         sleep_ms(DOWNLOAD_CHECK_MS);
@@ -310,7 +287,7 @@ int spinner_thread()
 {
     platform_console_line(progress_note());
     std::puts("");
-    char shown[DOWNLOAD_LINE_SIZE] = "";
+    download_shown shown;
     for (int n = 0; n <= SPINNER_LAST_STEP; n++) {
         if (run_stopping()) {
             show_download(shown);  // the closing report may have come just before the answer
@@ -338,4 +315,38 @@ void spinner_step(int n)
         std::putchar('\r');
     std::printf("[%c]\r", "-\\|/"[n % 4]);
     std::fflush(stdout);
+}
+
+namespace {
+
+void print_download_line(download_shown &shown, const char *text)
+{
+    platform_console_line(text);
+    std::fflush(stdout);
+    format_text(shown.line, sizeof shown.line, "%s", text);
+}
+
+} // namespace
+
+void show_download(download_shown &shown)
+{
+    int64_t sent = g_download_progress.sent;
+    int64_t total = g_download_progress.size;
+    int64_t elapsed_ms = g_download_progress.elapsed_ms;
+    int download = g_download_progress.downloads;
+    if (sent < 0 || total <= 0 || shown.closing)
+        return;
+    char text[DOWNLOAD_LINE_SIZE];
+    if (shown.download != 0 && download != shown.download) {
+        download_again_text(text, sizeof text);
+        print_download_line(shown, text);
+    }
+    shown.download = download;
+    shown.closing = sent == total;
+    if (shown.closing)
+        download_done_text(text, sizeof text, total, elapsed_ms);
+    else
+        download_progress_text(text, sizeof text, sent, total);
+    if (std::strcmp(text, shown.line) != 0)
+        print_download_line(shown, text);
 }

@@ -79,12 +79,14 @@ const char *ui_caption();     // the caption of every box and the console title
 const char *progress_note();  // the spinner's note
 
 // The spinner's lines about the camera's download, in the UI language, into out (of size bytes;
-// cut to fit): while it runs "Camera downloading firmware: 7.4 / 15.5 MB (47 %)", and once every
-// byte is sent "Firmware sent to camera: 15.5 MB in 1.3 s. Camera is installing it, plz wait...".
+// cut to fit): while it runs "Camera downloading firmware: 7.4 / 15.5 MB (47 %)", once every
+// byte is sent "Firmware sent to camera: 15.5 MB in 1.3 s. Camera is installing it, plz wait...",
+// and when the camera starts the download over "Camera is downloading the firmware again.".
 // Megabytes are of 10^6 bytes and, like the seconds, rounded half up to one decimal; the
 // percentage is rounded down, so that 100 % means every byte.
 void download_progress_text(char *out, size_t size, int64_t sent, int64_t total);
 void download_done_text(char *out, size_t size, int64_t total, int64_t elapsed_ms);
+void download_again_text(char *out, size_t size);
 
 // ---- The run ----
 
@@ -151,6 +153,20 @@ int start_spinner();
 // the steps, the camera's download (g_download_progress) as a line of its own whenever its text
 // changes.
 int spinner_thread();
+
+// What the spinner has shown of the camera's download.
+const size_t DOWNLOAD_LINE_SIZE = 256;
+struct download_shown {
+    char line[DOWNLOAD_LINE_SIZE] = "";  // the latest line
+    int download = 0;                    // the download it was about (g_download_progress.downloads)
+    bool closing = false;                // the closing line was shown: it ends the lines of the run
+};
+
+// Prints the camera's download (g_download_progress) as a line of its own when its text differs
+// from the one shown before: the progress, or once every byte of a download is sent, the closing
+// line; first a line of its own when the camera has started the download over. Nothing while no
+// report came, and nothing after the closing line.
+void show_download(download_shown &shown);
 
 // Draws step n (clamped to 0..10,000): one "#" per ten steps and the turning character.
 void spinner_step(int n);

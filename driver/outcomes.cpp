@@ -168,6 +168,14 @@ void download_progress_text(char *out, size_t size, int64_t sent, int64_t total)
         format_text(out, size, "Camera downloading firmware: %s / %s MB (%d %%)", done, whole, percent);
 }
 
+void download_again_text(char *out, size_t size)
+{
+    if (flag_is_set(g_chinese_ui))
+        format_text(out, size, "相机重新开始下载固件。");
+    else
+        format_text(out, size, "Camera is downloading the firmware again.");
+}
+
 void download_done_text(char *out, size_t size, int64_t total, int64_t elapsed_ms)
 {
     char whole[TENTHS_SIZE], seconds[TENTHS_SIZE];

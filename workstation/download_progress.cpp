@@ -31,6 +31,7 @@ void watch_download_of(const char *image_path)
     g_download_progress.sent = -1;
     g_download_progress.size = -1;
     g_download_progress.elapsed_ms = -1;
+    g_download_progress.downloads = 0;
 }
 
 void take_download_report(const char *line, void *)
@@ -43,9 +44,12 @@ void take_download_report(const char *line, void *)
         std::memcmp(g_watch.image_name, report.name, report.name_len) != 0)
         return;
     int64_t now = steady_now_ms();
-    if (g_watch.first_ms < 0)
+    // A count that goes back is the camera fetching the image anew: its time starts over.
+    if (g_watch.first_ms < 0 || report.sent < g_download_progress.sent) {
         g_watch.first_ms = now;
-    // The count last: a reader that sees it sees the size and time that go with it.
+        g_download_progress.downloads++;
+    }
+    // The count last: a reader that sees it sees the size, time and download that go with it.
     g_download_progress.size = report.size;
     g_download_progress.elapsed_ms = now - g_watch.first_ms;
     g_download_progress.sent = report.sent;

@@ -126,14 +126,16 @@ int write_firmware_buffer_file(const char *path);
 // launcher thread cannot be created (outcome raised, clean-up done).
 int start_file_server();
 
-// What the file server reported of the camera's download of the staged image: bytes sent so far,
-// the image's size, and the milliseconds from its first report to its latest; each -1 until a
-// report came. Written by the thread that reads the server's output, read by the spinner and the
-// run record.
+// What the file server reported of the camera's latest download of the staged image: bytes sent
+// so far, the image's size, and the milliseconds from that download's first report to its latest;
+// each -1 until a report came. A report whose count goes back starts a new download: downloads
+// counts them (0 until a report came). Written by the thread that reads the server's output, read
+// by the spinner and the run record.
 struct download_progress {
     std::atomic<int64_t> sent{-1};
     std::atomic<int64_t> size{-1};
     std::atomic<int64_t> elapsed_ms{-1};
+    std::atomic<int> downloads{0};
 };
 extern download_progress g_download_progress;
 

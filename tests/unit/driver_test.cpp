@@ -259,6 +259,26 @@ TEST_F(driver_test, SpinnerShowsTheDownloadBeforeItStops)
     EXPECT_EQ(out, std::string(progress_note()) + "\n\n" + done + "\nUpgrade quit.\r\n\n");
 }
 
+// The closing line comes with every byte only, once per run; a download that the camera starts over
+// gets a line of its own.
+TEST_F(driver_test, DownloadLinesOfARun)
+{
+    watch_download_of("KTR.img");
+    download_shown shown;
+    testing::internal::CaptureStdout();
+    for (const char *sent : {"1000000", "15490648", "0", "15490649", "15490649", "0", "15490649"}) {
+        take_download_report((std::string("Shttpd-progress KTR.img ") + sent + " 15490649").c_str(), nullptr);
+        show_download(shown);
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    watch_download_of("");
+    EXPECT_EQ(out, "Camera downloading firmware: 1.0 / 15.5 MB (6 %)\n"
+                   "Camera downloading firmware: 15.5 / 15.5 MB (99 %)\n"
+                   "Camera is downloading the firmware again.\n"
+                   "Camera downloading firmware: 0.0 / 15.5 MB (0 %)\n"
+                   "Firmware sent to camera: 15.5 MB in 0.0 s. Camera is installing it, plz wait...\n");
+}
+
 TEST_F(driver_test, CommandLine)
 {
     const struct {

@@ -429,7 +429,7 @@ TEST_F(workstation_test, StagingWithoutTheImage)
 }
 
 // Only the reports that name the watched image count, the others and any other line are ignored;
-// the time runs from its first report.
+// the time runs from the first report of each download.
 TEST_F(workstation_test, DownloadReportsOfTheWatchedImageOnly)
 {
     watch_download_of("C:\\firmware/KTR.img");
@@ -446,6 +446,10 @@ TEST_F(workstation_test, DownloadReportsOfTheWatchedImageOnly)
     EXPECT_EQ(g_download_progress.sent, 10);
     EXPECT_EQ(g_download_progress.size, 10);
     EXPECT_GE(g_download_progress.elapsed_ms, 50);
+    EXPECT_EQ(g_download_progress.downloads, 1);
+    take_download_report("Shttpd-progress KTR.img 3 10", nullptr);  // fetched anew: its time starts over
+    EXPECT_EQ(g_download_progress.downloads, 2);
+    EXPECT_LT(g_download_progress.elapsed_ms, 50);
 
     watch_download_of("");
     take_download_report("Shttpd-progress KTR.img 5 10", nullptr);
