@@ -166,15 +166,19 @@ TEST_F(device_link_test, LinuxConnectNeverRunsShellText)
     fs::current_path(dir.path());
     setenv("PATH", (std::string(NMCLI_STANDIN_DIR) + ":" + saved_path).c_str(), 1);
     setenv("FACUP_NMCLI_LOG", dir.file("nmcli.log").c_str(), 1);
-    const struct {
-        const char *name;
+    struct name_case {
+        std::string name;
         bool connects;
-    } cases[] = {
+    };
+    std::vector<name_case> cases = {
         {"x;touch canary", false}, {"$(touch canary)", false}, {"`touch canary`", false},
         {"x'touch canary'", false}, {"x\\$(touch canary)", false}, {"-x", false},
         {"a*", false},             {"~x", false},              {"Cam_AP-5.2G+x,y:z@w", true},
         {"\xe7\x9b\xb8\xe6\x9c\xba-AP", true},
     };
+    // Every character sh gives a meaning to, each on its own between two letters.
+    for (char special : std::string(" \t;&|<>()$`\\\"'*?[]#~!{}"))
+        cases.push_back({std::string("x") + special + "canary", false});
     for (const auto &c : cases) {
         std::remove(dir.file("nmcli.log").c_str());
         ASSERT_TRUE(test_files::write_file(profile, c.name));
@@ -182,7 +186,7 @@ TEST_F(device_link_test, LinuxConnectNeverRunsShellText)
         std::string log = test_files::read_file(dir.file("nmcli.log"));
         EXPECT_EQ(log.find("con up") != std::string::npos, c.connects) << c.name;
         if (c.connects) {
-            EXPECT_NE(log.find("con up " + std::string(c.name) + "\n"), std::string::npos) << log;
+            EXPECT_NE(log.find("con up " + c.name + "\n"), std::string::npos) << log;
         }
     }
     EXPECT_FALSE(test_files::exists(dir.file("canary")));

@@ -173,9 +173,11 @@ TEST_F(run_record_test, RotationPastTenMegabytes)
     EXPECT_EQ(test_files::read_file(logs_file("runs.1.jsonl")), "old");
 
     ASSERT_TRUE(test_files::make_file_of_size(logs_file("runs.jsonl"), RUN_RECORD_ROTATE_ABOVE + 1));
-    guard_result = 1;
-    run_upgrade();
-    EXPECT_EQ(test_files::read_file(logs_file("runs.1.jsonl")), "old") << "only the guard's holder rotates";
+    for (int refused_or_unguarded : {1, -1}) {
+        guard_result = refused_or_unguarded;
+        run_upgrade();
+        EXPECT_EQ(test_files::read_file(logs_file("runs.1.jsonl")), "old") << "only the guard's holder rotates";
+    }
 
     ASSERT_TRUE(test_files::make_file_of_size(logs_file("runs.jsonl"), RUN_RECORD_ROTATE_ABOVE + 1));
     guard_result = 0;
