@@ -4,7 +4,6 @@
 
 #include "diagnostics_log.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -82,22 +81,23 @@ const char *link_name(const char *device)
     return nullptr;
 }
 
-// Appends the line to the record file with one write. 0, or the system's error number.
+// Appends the line to the record file with one appending write, so that the lines of copies that
+// end at the same time never mix. 0, or the system's error code.
 int append_record(const std::string &line)
 {
     char path[COMMAND_LINE_SIZE];
     if (!logs_entry_path(RECORD_FILE, path, sizeof path))
-        return ENAMETOOLONG;
-    FILE *file = std::fopen(path, "ab");
-    if (file == nullptr)
-        return errno != 0 ? errno : EACCES;
-    std::setvbuf(file, nullptr, _IONBF, 0);  // unbuffered: the whole line in one write
+        return -1;
     std::string whole = line + "\n";
-    bool written = std::fwrite(whole.data(), 1, whole.size(), file) == whole.size();
-    int error = written ? 0 : (errno != 0 ? errno : EIO);
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno != 0 ? errno : EIO;
-    return error;
+    return platform_append_file(path, whole.data(), whole.size());
+}
+
+// The PC's name as UTF-8.
+void station_name(char *out, size_t size)
+{
+    char name[256];
+    platform_computer_name(name, sizeof name);
+    platform_utf8_from_ansi(name, std::strlen(name), out, size);
 }
 
 } // namespace
@@ -157,9 +157,9 @@ std::string run_record_line(int exit_code)
     static const upgrade_run none = {};
     const upgrade_run &run = record.run != nullptr ? *record.run : none;
     const outcome *entry = outcome_entry(record.outcome);
-    char time[32], station[256];
+    char time[32], station[768];
     format_utc(record.started_utc_ms, UTC_SECONDS, time, sizeof time);
-    platform_computer_name(station, sizeof station);
+    station_name(station, sizeof station);
     int64_t served = g_download_progress.sent.load();
 
     std::string out = "{";
@@ -209,8 +209,10 @@ void run_record_end(int exit_code)
     // The record needs the working root: a run that never made it keeps no record.
     logs_directory logs = prepare_logs_directory();
     if (logs != LOGS_NO_ROOT) {
-        if (int error = logs == LOGS_READY ? append_record(line) : ENOENT)
-            DEBUG_LOG("the run record could not be written to the logs directory: %s\n", std::strerror(error));
+        int error = logs == LOGS_READY ? append_record(line) : -1;
+        if (error != 0)
+            DEBUG_LOG("the run record could not be written to the logs directory: %s\n",
+                      error > 0 ? system_error_text(error) : "the directory is missing or its path too long");
     }
     record.run = nullptr;
     diagnostics_end();
@@ -219,19 +221,30 @@ void run_record_end(int exit_code)
 void append_json_text(std::string &out, const char *text, size_t max_length)
 {
     static const char digits[] = "0123456789abcdef";
+    const unsigned char *bytes = (const unsigned char *)text;
+    size_t length = 0;
+    while (length < max_length && text[length] != '\0')
+        length++;
     out += '"';
-    for (size_t i = 0; i < max_length && text[i] != '\0'; i++) {
-        unsigned char c = (unsigned char)text[i];
-        if (c == '"' || c == '\\') {
+    for (size_t i = 0; i < length;) {
+        unsigned char c = bytes[i];
+        size_t n = utf8_sequence_length(bytes + i, length - i);
+        if (n > 1) {
+            out.append(text + i, n);
+        } else if (n == 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD for a byte that begins no character
+            n = 1;
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += (char)c;
-        } else if (c < 0x20 || c >= 0x7f) {
+        } else if (c < 0x20 || c == 0x7f) {
             out += "\\u00";
             out += digits[c >> 4];
             out += digits[c & 15];
         } else {
             out += (char)c;
         }
+        i += n;
     }
     out += '"';
 }

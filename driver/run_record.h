@@ -35,6 +35,7 @@ std::string run_record_line(int exit_code);
 // diagnostics log. Nothing happens when no run has begun or the run has already ended.
 void run_record_end(int exit_code);
 
-// Appends text as a JSON string: quotes and backslashes escaped, every byte outside printable ASCII
-// as \u00XX.
+// Appends text (at most max_length bytes, up to its terminator) as a JSON string: quotes and
+// backslashes escaped, control characters as \u00XX, well-formed UTF-8 as it is, and U+FFFD for
+// each byte that begins no UTF-8 character, so that the record is UTF-8 for every reader.
 void append_json_text(std::string &out, const char *text, size_t max_length);

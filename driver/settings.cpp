@@ -122,7 +122,8 @@ std::string utf8_from_utf16(const unsigned char *bytes, size_t size, bool big_en
     return out;
 }
 
-// The file's text as UTF-8, by its byte-order mark.
+// The file's text as UTF-8, by its byte-order mark; without one, text that is not UTF-8 is in the
+// system's code page (what Notepad saves as "ANSI").
 std::string utf8_text(const char *bytes, size_t size)
 {
     const unsigned char *b = (const unsigned char *)bytes;
@@ -132,7 +133,11 @@ std::string utf8_text(const char *bytes, size_t size)
         return utf8_from_utf16(b + 2, size - 2, true);
     if (size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF)
         return std::string(bytes + 3, size - 3);
-    return std::string(bytes, size);
+    if (is_utf8(bytes, size))
+        return std::string(bytes, size);
+    std::vector<char> converted(size * 3 + 1);
+    platform_utf8_from_ansi(bytes, size, converted.data(), converted.size());
+    return converted.data();
 }
 
 // A carriage return counts as blank space: line ends of CR CR LF, or a CR before trailing blanks,

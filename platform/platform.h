@@ -145,8 +145,18 @@ unsigned long platform_process_id();
 // or the path does not fit (out is then empty).
 bool platform_executable_path(char *out, size_t size);
 
-// Gives the file at from the name to, replacing a file of that name. 0 on success.
+// Gives the file at from the name to, replacing a file of that name in one step: when it fails,
+// both files are as they were. 0 on success.
 int platform_replace_file(const char *from, const char *to);
+
+// Appends the bytes to the file at path (made when missing) with one write on a handle opened for
+// appending only, so that what copies append at the same time never mixes; the file stays open to
+// other readers, writers and renames meanwhile. 0, or the system's error code (> 0).
+int platform_append_file(const char *path, const void *bytes, size_t size);
+
+// Text in the system's ANSI code page (size bytes) as UTF-8 into out (size_out bytes, terminated;
+// cut at a character's end to fit). The POSIX side's texts are UTF-8 already: copied as they are.
+void platform_utf8_from_ansi(const char *text, size_t size, char *out, size_t size_out);
 
 // ---- Errors ----
 

@@ -369,6 +369,31 @@ unsigned long platform_process_id() { return (unsigned long)getpid(); }
 // rename replaces the target in one step.
 int platform_replace_file(const char *from, const char *to) { return std::rename(from, to); }
 
+// O_APPEND makes each write land whole at the end, whoever else appends.
+int platform_append_file(const char *path, const void *bytes, size_t size)
+{
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno;
+    ssize_t n;
+    do
+        n = write(fd, bytes, size);
+    while (n < 0 && errno == EINTR);
+    int error = n < 0 ? errno : (size_t)n != size ? EIO : 0;
+    if (close(fd) != 0 && error == 0)
+        error = errno;
+    return error;
+}
+
+void platform_utf8_from_ansi(const char *text, size_t size, char *out, size_t size_out)
+{
+    if (size_out == 0)
+        return;
+    size_t n = size < size_out - 1 ? size : size_out - 1;
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+}
+
 // ---- Errors and sockets ----
 
 // The resolver's text for a getaddrinfo code (negative), strerror's text for any other.

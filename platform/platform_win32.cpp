@@ -7,6 +7,7 @@
 
 #include <direct.h>
 #include <io.h>
+#include <climits>
 #include <cstdlib>
 #include <atomic>
 #include <cstring>
@@ -335,11 +336,53 @@ void platform_computer_name(char *out, size_t size)
 
 unsigned long platform_process_id() { return GetCurrentProcessId(); }
 
-// MoveFileA refuses an existing target: the old file goes first.
+// One replacing move: when the file is held open without delete sharing, nothing moves and the
+// older generation stays.
 int platform_replace_file(const char *from, const char *to)
 {
-    DeleteFileA(to);
-    return MoveFileA(from, to) ? 0 : -1;
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+}
+
+// FILE_APPEND_DATA alone: every WriteFile lands whole at the end of the file. The sharing lets
+// other copies append and a rotation rename the file meanwhile.
+int platform_append_file(const char *path, const void *bytes, size_t size)
+{
+    if (size > MAXDWORD)
+        return ERROR_INVALID_PARAMETER;
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return (int)GetLastError();
+    DWORD written = 0;
+    int error = WriteFile(file, bytes, (DWORD)size, &written, nullptr) ? 0 : (int)GetLastError();
+    if (error == 0 && written != size)
+        error = ERROR_WRITE_FAULT;
+    CloseHandle(file);
+    return error;
+}
+
+// Through UTF-16: the ANSI code page's text, then UTF-8, cut back to a character's end to fit.
+void platform_utf8_from_ansi(const char *text, size_t size, char *out, size_t size_out)
+{
+    if (size_out == 0)
+        return;
+    out[0] = '\0';
+    if (size == 0 || size > INT_MAX / 2)
+        return;
+    std::wstring wide((size_t)size, L'\0');
+    int units = MultiByteToWideChar(CP_ACP, 0, text, (int)size, &wide[0], (int)size);
+    if (units <= 0)
+        return;
+    std::string utf8((size_t)units * 3, '\0');
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &utf8[0], (int)utf8.size(), nullptr, nullptr);
+    size_t length = n > 0 ? (size_t)n : 0;
+    if (length > size_out - 1) {
+        length = size_out - 1;
+        while (length > 0 && ((unsigned char)utf8[length] & 0xC0) == 0x80)
+            length--;  // never half a character
+    }
+    std::memcpy(out, utf8.data(), length);
+    out[length] = '\0';
 }
 
 // ---- Errors and sockets ----

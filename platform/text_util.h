@@ -32,6 +32,14 @@ void sleep_ms(int ms);
 // Milliseconds of a monotonic clock: for measuring and limiting waits, never for dates.
 int64_t steady_now_ms();
 
+// The length of the well-formed UTF-8 sequence at the start of the size bytes at text (1 to 4), or
+// 0 when they do not begin one: a stray continuation byte, an overlong form, a surrogate, a code
+// point past U+10FFFF, or a sequence cut short.
+size_t utf8_sequence_length(const unsigned char *text, size_t size);
+
+// True when the size bytes are well-formed UTF-8 throughout.
+bool is_utf8(const char *text, size_t size);
+
 // The part of path after its last "/" or "\\" (the whole path when it has neither).
 const char *path_base_name(const char *path);
 

@@ -170,6 +170,18 @@ last_record() {
   tail -n 1 "$(root_path logs/runs.jsonl)" | python3 -c 'import json, sys; print(json.dumps(json.load(sys.stdin)[sys.argv[1]]))' "$1"
 }
 
+# last_record_text <field>: that text field of the newest run record (a list: one text a line),
+# read as strict UTF-8 (a record that is not UTF-8 or not JSON prints its error instead).
+last_record_text() {
+  tail -n 1 "$(root_path logs/runs.jsonl)" | python3 -c '
+import json, sys
+try:
+    value = json.loads(sys.stdin.buffer.read().decode("utf-8"))[sys.argv[1]]
+    print("\n".join(value) if isinstance(value, list) else value)
+except (ValueError, KeyError) as error:
+    print("not a UTF-8 JSON record:", error)' "$1"
+}
+
 # newest_log: the path of the newest diagnostics log.
 newest_log() { ls -t "$(root_path logs)"/run-*.log 2>/dev/null | head -n 1; }
 

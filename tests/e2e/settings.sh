@@ -53,6 +53,15 @@ windows && check "bad value: today's firewall commands" "$(firewall_commands)" "
 check "bad value: the warning line on the console" "$(tr -d '\r' <"$E2E_SCRATCH/bad-value.out" | grep -a -c -x -F "$warning")" 1
 check "bad value: the warning in the record" "$(last_record warnings)" "[\"$warning\"]"
 
+echo "== a value in the system's code page, saved without a mark =="
+printf 'firewall = \xba\xec\xc9\xab\r\n' >"$ini"  # "红色" in code page 936
+silent_run code-page
+# Linux texts are UTF-8: bytes that begin no character become U+FFFD (the last two make one); under
+# an English Wine the code page is 1252.
+expected="facup.ini: firewall = '��ɫ' is not off or rule; using off"
+windows && expected="facup.ini: firewall = 'ºìÉ«' is not off or rule; using off"
+check "code page: the warning in the record, as UTF-8" "$(last_record_text warnings)" "$expected"
+
 # The language's boxes: Windows only (the Linux port's texts are UTF-8 either way).
 windows || { e2e_finish; exit; }
 
@@ -114,5 +123,11 @@ printf 'language = en\r\n' >"$ini"
 box_run forced-en zh_CN.UTF-8
 check "en: the caption" "$(cat "$E2E_SCRATCH/forced-en.title")" "$caption_en"
 check "en: the box's text as set" "$(shown forced-en "$warning_en")" yes
+
+echo "== a value in code page 936 on a Chinese system =="
+printf 'firewall = \xba\xec\xc9\xab\r\n' >"$ini"
+LC_ALL=zh_CN.UTF-8 silent_run code-page-936
+check "936: the warning in the record, as UTF-8" "$(last_record_text warnings)" \
+  "facup.ini: firewall = '红色' is not off or rule; using off"
 
 e2e_finish

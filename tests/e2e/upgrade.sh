@@ -87,6 +87,11 @@ if [ "$link" = usb ]; then
   start_camera '"auth_texts":3'
   run auth-before-ok
   check "auth texts before ok: result" "$result" ok0
+  start_camera '"info_body":"QUORVANE_CAM418S-相机*ver:2.0.15-β"'
+  run beyond-ascii
+  check "a model and a version beyond ASCII: result" "$result" ok0
+  check "a model beyond ASCII: the record's UTF-8" "$(last_record_text model)" "QUORVANE_CAM418S-相机"
+  check "a version beyond ASCII: the record's UTF-8" "$(last_record_text version_before)" "2.0.15-β"
   start_camera '"noise_texts":3' '"reply_delay_ms":2000'
   run noise-then-late-ok
   check "texts with neither word, then a late ok: result" "$result" ok0

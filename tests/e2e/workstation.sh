@@ -31,6 +31,18 @@ wait $a; rc_a=$?
 wait $b; rc_b=$?
 check "exit codes of the pair" "$(printf '%s\n' $rc_a $rc_b | sort -n | tr '\n' ' ')" "0 $(exit_code -1) "
 
+echo "== twenty copies started at once: twenty whole records =="
+records=$(cat "$(root_path logs/runs.jsonl)" 2>/dev/null | wc -l)
+pids=()
+for i in $(seq 20); do
+  mkdir -p "$E2E_SCRATCH/twenty$i"
+  (cd "$E2E_SCRATCH/twenty$i" && run_tool_once "$E2E_SCRATCH/twenty$i" -s >/dev/null 2>&1) &
+  pids+=($!)
+done
+wait "${pids[@]}"
+check "twenty copies: twenty records, each one whole JSON line" "$(tail -n +$((records + 1)) "$(root_path logs/runs.jsonl)" |
+  python3 -c 'import json, sys; print(sum(1 for line in sys.stdin if json.loads(line)["exit_code"] in (0, -1)))')" 20
+
 echo "== an existing file-server program is kept only from 307,200 bytes on =="
 head -c 307199 /dev/zero >"$program"
 run_tool "$E2E_SCRATCH/small" -s >/dev/null 2>&1

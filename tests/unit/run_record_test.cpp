@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -65,7 +69,9 @@ const upgrade_stages FULL_RUN = {
         *found = 1;
         std::strcpy(version, "2.0.15");
         std::strcpy(previous, "2.0.15");
-        std::strcpy(g_device_model, "CAM\x01\"\\\xc3");
+        // Controls escaped, UTF-8 kept, a byte that begins no character (a lone lead byte, a stray
+        // continuation byte, an overlong "/", a surrogate) replaced.
+        std::strcpy(g_device_model, "CAM\x01\"\\\xe7\x9b\xb8\xe6\x9c\xba\xc3 \x80\xc0\xaf\xed\xa0\x80\xf0\x9f\x93\xb7");
         g_device_model_found = 1;
         return 0;
     },
@@ -133,7 +139,8 @@ TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
     std::string stage = R"(":\d+\.\d{3})";
     std::string expected = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","tool":"1\.0\.3","station":"[^"]*",)"
                            R"("mode":"silent","link":"usb","pc_address":"192\.168\.88\.2",)"
-                           R"("camera_address":"192\.168\.88\.1","model":"CAM\\u0001\\"\\\\\\u00c3",)"
+                           R"("camera_address":"192\.168\.88\.1","model":"CAM\\u0001\\"\\\\\xe7\x9b\xb8\xe6\x9c\xba\xef\xbf\xbd )"
+                           R"(\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xf0\x9f\x93\xb7",)"
                            R"("version_before":"2\.0\.15","version_after":null,"image":"image\.img","image_bytes":5,)"
                            R"("image_md5":"0123456789abcdef0123456789abcdef","served_bytes":4096,"outcome":19,)"
                            R"("result":"ok0","exit_code":0,"seconds":\d+\.\d{3},"stages":\{"guard)" +
@@ -186,6 +193,32 @@ TEST_F(run_record_test, RotationPastTenMegabytes)
     std::string fresh = test_files::read_file(logs_file("runs.jsonl"));
     EXPECT_EQ(fresh.find('\n'), fresh.size() - 1) << "one record";
 }
+
+#ifdef _WIN32
+// A record file that another program holds open without delete sharing cannot move: nothing
+// rotates, both generations stay whole, this run's line is still appended, and the next run rotates.
+TEST_F(run_record_test, RotationWhileTheFileIsHeld)
+{
+    ASSERT_TRUE(fs::create_directories(root_dir() + "/logs"));
+    ASSERT_TRUE(test_files::write_file(logs_file("runs.1.jsonl"), "old\n"));
+    ASSERT_TRUE(test_files::make_file_of_size(logs_file("runs.jsonl"), RUN_RECORD_ROTATE_ABOVE + 1));
+    HANDLE held = CreateFileA(logs_file("runs.jsonl").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    run_upgrade();
+    CloseHandle(held);
+    EXPECT_EQ(test_files::read_file(logs_file("runs.1.jsonl")), "old\n");
+    std::string current = test_files::read_file(logs_file("runs.jsonl"));
+    std::string line = current.substr(RUN_RECORD_ROTATE_ABOVE + 1);
+    EXPECT_EQ(line.rfind("{\"time\":", 0), 0u) << "the run's own line follows the older ones";
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+
+    run_upgrade();
+    EXPECT_EQ(test_files::read_file(logs_file("runs.1.jsonl")), current);
+    std::string fresh = test_files::read_file(logs_file("runs.jsonl"));
+    EXPECT_EQ(fresh.find('\n'), fresh.size() - 1) << "one record";
+}
+#endif
 
 TEST_F(run_record_test, DiagnosticsLog)
 {
