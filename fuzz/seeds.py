@@ -71,6 +71,9 @@ def ws_handshake_seeds():
         b"HTTP/1.1 0145 x\r\nSec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n",
         b"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
         b"Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\nSec-WebSocket-Protocol: chat\r\n\r\n",
+        status + b"Sec-Websocket-Accept: abc=\r\n\r\n",
+        status + b"\r\nSec-WebSocket-Accept: behind the header",
+        b"HTTP/1.1 101 x\nSEC-WEBSOCKET-ACCEPT: y\n\n\x81\x00",
     ]
     return {f"reply-{i:02d}": r for i, r in enumerate(replies)}
 

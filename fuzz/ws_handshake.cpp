@@ -1,6 +1,7 @@
 // The judgement of the server's reply to the opening handshake, on arbitrary replies: the verdict
-// and the accept value must follow the reply's own text, and nothing may be read outside it (the
-// reply is copied into a block of exactly its size, which carries no terminator). Then the sorting
+// and the accept value must follow the text of the reply's header (up to its first empty line, or
+// all of it without one; the accept header's name in any case), and nothing may be read outside it
+// (the reply is copied into a block of exactly its size, which carries no terminator). Then the sorting
 // of the bytes behind the reply, arriving in pieces: only what follows the header's empty line may
 // stay, and only when its first byte begins a frame.
 #include "check.h"
@@ -17,6 +18,23 @@
 
 namespace {
 
+// Where the header ends: just past the first LF LF or LF CR LF, or npos.
+size_t model_header_end(const std::string &reply)
+{
+    size_t lf_lf = reply.find("\n\n"), lf_cr_lf = reply.find("\n\r\n");
+    return std::min(lf_lf == std::string::npos ? lf_lf : lf_lf + 2,
+                    lf_cr_lf == std::string::npos ? lf_cr_lf : lf_cr_lf + 3);
+}
+
+// The first place of the name in the text, ASCII letters compared without regard to case.
+size_t find_folded(const std::string &text, const std::string &name)
+{
+    auto fold = [](char ch) { return ch >= 'A' && ch <= 'Z' ? (char)(ch - 'A' + 'a') : ch; };
+    auto at = std::search(text.begin(), text.end(), name.begin(), name.end(),
+                          [&](char a, char b) { return fold(a) == fold(b); });
+    return at == text.end() ? std::string::npos : (size_t)(at - text.begin());
+}
+
 bool model_starts_frame(uint8_t b)
 {
     int op = b & 0x0f;
@@ -27,9 +45,7 @@ bool model_starts_frame(uint8_t b)
 // What stays in the receive buffer once the reply has arrived in pieces.
 std::string model_behind_reply(const std::string &reply, const std::vector<size_t> &piece_ends)
 {
-    size_t lf_lf = reply.find("\n\n"), lf_cr_lf = reply.find("\n\r\n");
-    size_t end = std::min(lf_lf == std::string::npos ? lf_lf : lf_lf + 2,
-                          lf_cr_lf == std::string::npos ? lf_cr_lf : lf_cr_lf + 3);
+    size_t end = model_header_end(reply);
     if (end >= reply.size())
         return "";
     size_t first_piece_end = 0;
@@ -64,7 +80,12 @@ void check_bytes_behind_reply(const std::string &reply)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const std::string reply((const char *)data, size);
+    const std::string whole((const char *)data, size);
+    const size_t header_end = model_header_end(whole);
+    check(rws_reply_header_length(data, size) == (header_end == std::string::npos ? 0 : header_end),
+          "the header's length differs from the model");
+    // Only the header is judged.
+    const std::string reply = whole.substr(0, header_end);
     uint8_t *exact = (uint8_t *)std::malloc(size ? size : 1);
     if (size)
         std::memcpy(exact, data, size);
@@ -72,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     rws_reply_verdict verdict = rws_handshake_judge(exact, size, &accept);
 
     const size_t http = reply.find("HTTP/");
-    const size_t name = reply.find("Sec-WebSocket-Accept");
+    const size_t name = find_folded(reply, "Sec-WebSocket-Accept");
     if (http == std::string::npos) {
         check(verdict == RWS_REPLY_NO_HTTP, "a reply without HTTP/ must be rejected without a fault");
         check(accept == nullptr, "no accept value is taken from a reply without HTTP/");
@@ -107,6 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     rws_release(accept);
     std::free(exact);
-    check_bytes_behind_reply(reply);
+    check_bytes_behind_reply(whole);
     return 0;
 }

@@ -1,5 +1,5 @@
-// The opening handshake: one fixed-form upgrade request, and a lenient judgement of the reply that
-// looks only at the status code and the presence of an accept header.
+// The opening handshake: one fixed-form upgrade request, and a lenient judgement of the reply, once
+// its header is complete, that looks only at the status code and the presence of an accept header.
 #include "rws_private.h"
 
 #include <cstdio>
@@ -22,14 +22,54 @@ size_t rws_handshake_compose(const rws_client *c, char *out, size_t capacity)
     return n < 0 ? capacity : (size_t)n;
 }
 
+// The byte with an ASCII capital letter turned into its small letter.
+static uint8_t folded(uint8_t b) { return b >= 'A' && b <= 'Z' ? (uint8_t)(b - 'A' + 'a') : b; }
+
+// True when the n bytes equal the text's first n, letters compared without regard to case if fold.
+static bool same_text(const uint8_t *bytes, const char *text, size_t n, bool fold)
+{
+    for (size_t i = 0; i < n; i++) {
+        uint8_t a = bytes[i], b = (uint8_t)text[i];
+        if (a != b && !(fold && folded(a) == folded(b)))
+            return false;
+    }
+    return true;
+}
+
 // The first occurrence of the text needle in the bytes, or null; the bytes carry no terminator.
-static const uint8_t *find_text(const uint8_t *bytes, size_t length, const char *needle)
+// Header names are case-insensitive, so those are searched with fold set.
+static const uint8_t *find_text(const uint8_t *bytes, size_t length, const char *needle, bool fold)
 {
     size_t n = std::strlen(needle);
     for (size_t i = 0; n <= length && i <= length - n; i++)
-        if (std::memcmp(bytes + i, needle, n) == 0)
+        if (same_text(bytes + i, needle, n, fold))
             return bytes + i;
     return nullptr;
+}
+
+// Scans for the empty line that ends the reply's header from the state *scan (RWS_REPLY_IN_LINE to
+// RWS_REPLY_LINE_START_CR); lines end with LF, a CR before it is allowed. The offset just past that
+// line, or -1 when the bytes end before it (*scan then holds where the next read goes on).
+static long reply_header_end(const uint8_t *bytes, size_t length, int8_t *scan)
+{
+    for (size_t i = 0; i < length; i++) {
+        uint8_t b = bytes[i];
+        if (b == '\n') {
+            if (*scan != RWS_REPLY_IN_LINE)
+                return (long)(i + 1);
+            *scan = RWS_REPLY_LINE_START;
+        } else {
+            *scan = (b == '\r' && *scan == RWS_REPLY_LINE_START) ? RWS_REPLY_LINE_START_CR : RWS_REPLY_IN_LINE;
+        }
+    }
+    return -1;
+}
+
+size_t rws_reply_header_length(const uint8_t *bytes, size_t length)
+{
+    int8_t scan = RWS_REPLY_IN_LINE;
+    long end = reply_header_end(bytes, length, &scan);
+    return end < 0 ? 0 : (size_t)end;
 }
 
 // The status code read with "%f %i" from the text after "HTTP/", or -1.
@@ -47,13 +87,17 @@ static int status_code_after(const uint8_t *from, const uint8_t *end)
 rws_reply_verdict rws_handshake_judge(const uint8_t *reply, size_t length, char **accept_value)
 {
     *accept_value = nullptr;
+    // Only the header is read: what follows its empty line is frames.
+    size_t header = rws_reply_header_length(reply, length);
+    if (header > 0)
+        length = header;
     const uint8_t *end = reply + length;
-    const uint8_t *http = find_text(reply, length, "HTTP/");
+    const uint8_t *http = find_text(reply, length, "HTTP/", false);
     if (http == nullptr)
         return RWS_REPLY_NO_HTTP;
     int status = status_code_after(http + 5, end);
     const char name[] = "Sec-WebSocket-Accept";
-    const uint8_t *accept = find_text(reply, length, name);
+    const uint8_t *accept = find_text(reply, length, name, true);
     if (accept) {
         const uint8_t *value = accept + sizeof name - 1;
         while (value < end && (*value == ':' || *value == ' '))
@@ -97,24 +141,6 @@ bool rws_starts_frame(uint8_t first)
     return (first & 0x80) != 0 && (opcode == RWS_OP_CLOSE || opcode == RWS_OP_PING || opcode == RWS_OP_PONG);
 }
 
-// Scans for the empty line that ends the reply's header from the state *scan (RWS_REPLY_IN_LINE to
-// RWS_REPLY_LINE_START_CR); lines end with LF, a CR before it is allowed. The offset just past that
-// line, or -1 when the bytes end before it (*scan then holds where the next read goes on).
-static long reply_header_end(const uint8_t *bytes, size_t length, int8_t *scan)
-{
-    for (size_t i = 0; i < length; i++) {
-        uint8_t b = bytes[i];
-        if (b == '\n') {
-            if (*scan != RWS_REPLY_IN_LINE)
-                return (long)(i + 1);
-            *scan = RWS_REPLY_LINE_START;
-        } else {
-            *scan = (b == '\r' && *scan == RWS_REPLY_LINE_START) ? RWS_REPLY_LINE_START_CR : RWS_REPLY_IN_LINE;
-        }
-    }
-    return -1;
-}
-
 void rws_handshake_skip_reply(rws_client *c)
 {
     if (c->reply_scan == RWS_REPLY_DONE || c->rx_length == 0)
@@ -138,6 +164,16 @@ void rws_handshake_skip_reply(rws_client *c)
     }
 }
 
+// Ends the connection after a reply that was not accepted, with fault 3 and the text (null: none).
+static void drop_reply(rws_client *c, const char *text)
+{
+    if (text)
+        rws_fault_set(c, RWS_FAULT_HANDSHAKE_REPLY, text);
+    c->rx_length = 0;
+    rws_close_socket(c);
+    c->state = RWS_ST_DROPPED;
+}
+
 void rws_handshake_wait_step(rws_client *c)
 {
     // A peer may answer and end the connection in one go: what arrived is judged all the same.
@@ -147,8 +183,18 @@ void rws_handshake_wait_step(rws_client *c)
             c->state = RWS_ST_DROPPED;
         return;
     }
-    // Only the first read that brings data is judged.
+    // A server may write its reply in pieces: reads are gathered until the header is complete. The
+    // wait has no limit of its own; the driver's wait for the connection bounds it.
+    size_t seen = c->rx_length < RWS_MAX_REPLY_HEADER ? c->rx_length : RWS_MAX_REPLY_HEADER;
+    bool complete = rws_reply_header_length(c->rx_buffer, seen) > 0;
+    if (!complete && !ended && seen < RWS_MAX_REPLY_HEADER)
+        return;
     rws_fault_clear(c);
+    if (!complete && seen == RWS_MAX_REPLY_HEADER) {
+        rws_log("WebSocket handshake reply header longer than %u bytes: refused\n", (unsigned)RWS_MAX_REPLY_HEADER);
+        drop_reply(c, RWS_TEXT_NO_ACCEPT);
+        return;
+    }
     char *accept = nullptr;
     rws_reply_verdict verdict = rws_handshake_judge(c->rx_buffer, c->rx_length, &accept);
     rws_release_text(&c->accept_value);
@@ -165,10 +211,7 @@ void rws_handshake_wait_step(rws_client *c)
         return;
     }
     if (verdict == RWS_REPLY_BAD_STATUS)
-        rws_fault_set(c, RWS_FAULT_HANDSHAKE_REPLY, RWS_TEXT_BAD_STATUS);
-    else if (verdict == RWS_REPLY_NO_ACCEPT)
-        rws_fault_set(c, RWS_FAULT_HANDSHAKE_REPLY, RWS_TEXT_NO_ACCEPT);
-    c->rx_length = 0;
-    rws_close_socket(c);
-    c->state = RWS_ST_DROPPED;
+        drop_reply(c, RWS_TEXT_BAD_STATUS);
+    else
+        drop_reply(c, verdict == RWS_REPLY_NO_ACCEPT ? RWS_TEXT_NO_ACCEPT : nullptr);
 }

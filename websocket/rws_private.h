@@ -49,6 +49,8 @@ const int RWS_RETRY_SLEEP_MS = 200;     // between resolve attempts, connect pas
 const int RWS_CONNECT_ATTEMPTS = 4;     // resolve attempts, and passes over the resolved addresses
 const uint32_t RWS_READ_CHUNK = 8192;   // bytes per recv
 const size_t RWS_REQUEST_BUFFER = 512;  // the opening request, with its terminating zero
+// The longest handshake reply header taken, its empty line included; a longer one is refused.
+const size_t RWS_MAX_REPLY_HEADER = 8192;
 const char RWS_HANDSHAKE_KEY[] = "dGhlIHNhbXBsZSBub25jZQ==";
 // The longest text the client sends: its frame (payload and a header of up to 14 bytes) must fit the
 // 32-bit size of a packet.
@@ -210,14 +212,22 @@ void rws_deliver(rws_client *c);
 // capacity) and returns its length, which is capacity or more when it did not fit.
 size_t rws_handshake_compose(const rws_client *c, char *out, size_t capacity);
 
+// The length of the reply's header: the bytes up to and including its first empty line (LF LF, or
+// LF CR LF: lines end with LF, a CR before it is allowed), or 0 when no empty line is there yet.
+size_t rws_reply_header_length(const uint8_t *bytes, size_t length);
+
 enum rws_reply_verdict { RWS_REPLY_ACCEPTED, RWS_REPLY_NO_HTTP, RWS_REPLY_BAD_STATUS, RWS_REPLY_NO_ACCEPT };
-// Judges a server reply: status 101 and a non-empty "Sec-WebSocket-Accept" accept it. The accept
-// value, when present and non-empty, is returned as a new text in *accept_value.
+// Judges a server reply by its header (all the bytes when they hold no empty line): status 101 and
+// a non-empty "Sec-WebSocket-Accept", its name in any case, accept it. The accept value, when
+// present and non-empty, is returned as a new text in *accept_value.
 rws_reply_verdict rws_handshake_judge(const uint8_t *reply, size_t length, char **accept_value);
 void rws_handshake_send_step(rws_client *c);
+// Gathers the reply's reads until its header is complete (or the peer ends the connection, or the
+// header passes RWS_MAX_REPLY_HEADER bytes), then judges it.
 void rws_handshake_wait_step(rws_client *c);
-// Takes the rest of the handshake reply's header out of the front of rx_buffer while it is still
-// arriving. What follows it stays when it begins like a server frame; anything else is dropped.
+// Takes the handshake reply's header out of the front of rx_buffer (or, should it end in a later
+// read, the rest of it as it arrives). What follows it stays when it begins like a server frame;
+// anything else is dropped.
 void rws_handshake_skip_reply(rws_client *c);
 // True when the byte may begin a server frame: reserved bits clear and a data opcode, or a control
 // opcode with FIN set.

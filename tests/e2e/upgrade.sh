@@ -111,6 +111,16 @@ if [ "$link" = usb ]; then
     check "ok, then at once a TCP $end: the camera ended it so" "$(camera_saw ws_end | wc -l)" 1
   done
 
+  echo "== handshake replies in other forms =="
+  # The status line first and the header lines 200 ms later; the accept header named as many HTTP
+  # libraries write it; every header name in lower case.
+  for form in split canonical lower; do
+    start_camera "\"handshake\":\"$form\""
+    run handshake-$form
+    check "handshake reply, $form: exit code" $rc 0
+    check "handshake reply, $form: result" "$result" ok0
+  done
+
   echo "== silence =="
   start_camera '"answer":"none"'
   run no-answer short

@@ -52,38 +52,60 @@ TEST_F(WsRaw, HandshakeThenOwnCloseDropsQueueSendsOneCloseFrameAndNoCallback)
     EXPECT_EQ(s.rec.disconnected, 0);
 }
 
-TEST_F(WsRaw, RejectedReplies)
+// Replies are judged once their header is complete, whatever reads bring it, or when the peer ends
+// the connection before that; the header, its empty line included, may be 8192 bytes long.
+TEST_F(WsRaw, HandshakeReplies)
 {
     const std::string status = "HTTP/1.1 101 Switching Protocols\r\n";
+    const std::string headers = "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: x\r\n\r\n";
+    const std::string padded = status + "Sec-WebSocket-Accept: x\r\nX-Pad: ";
+    const std::string longest = padded + std::string(RWS_MAX_REPLY_HEADER - padded.size() - 4, 'p') + "\r\n\r\n";
+    ASSERT_EQ(longest.size(), 8192u);
     const struct {
         const char *name;
         std::string reply;
-        std::string later; // sent 300 ms after the reply
-        bool fault;
-        int code;
+        std::string later; // sent 200 ms after the reply
+        bool end;          // then the peer ends the connection
+        bool opens;
+        int code; // the fault when refused (0: none)
         const char *text;
     } cases[] = {
-        {"no HTTP/", "SSH-2.0-peer\r\n\r\n", "", false, 0, ""},
-        {"status 200", "HTTP/1.1 200 OK\r\nSec-WebSocket-Accept: x\r\n\r\n", "", true, 3, "HTPP code not found or non 101"},
-        {"no accept", status + "\r\n", "", true, 3, "Accept key not found"},
-        {"lower case", status + "sec-websocket-accept: x\r\n\r\n", "", true, 3, "Accept key not found"},
-        {"empty accept", status + "Sec-WebSocket-Accept: \r\n\r\n", "", true, 3, "Accept key not found"},
-        {"split reply", status, "Sec-WebSocket-Accept: x\r\n\r\n", true, 3, "Accept key not found"},
+        {"no HTTP/", "SSH-2.0-peer\r\n\r\n", "", false, false, 0, ""},
+        {"status 200", "HTTP/1.1 200 OK\r\nSec-WebSocket-Accept: x\r\n\r\n", "", false, false, 3, "HTPP code not found or non 101"},
+        {"no accept", status + "\r\n", "", false, false, 3, "Accept key not found"},
+        {"empty accept", status + "Sec-WebSocket-Accept: \r\n\r\n", "", false, false, 3, "Accept key not found"},
+        {"status line, then the end", status, "", true, false, 3, "Accept key not found"},
+        {"lower case", status + "sec-websocket-accept: x\r\n\r\n", "", false, true, 0, ""},
+        {"canonical case", status + "Sec-Websocket-Accept: x\r\n\r\n", "", false, true, 0, ""},
+        {"split reply", status, "Sec-WebSocket-Accept: x\r\n\r\n", false, true, 0, ""},
+        {"status line, then the header lines", status, headers, false, true, 0, ""},
+        {"the longest header", longest, "", false, true, 0, ""},
+        {"one byte longer", padded + "p" + longest.substr(padded.size()), "", false, false, 3, "Accept key not found"},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
         raw_session s(k.reply);
         ASSERT_TRUE(s.conn);
         if (!k.later.empty()) {
-            rws_thread_sleep(300);
+            rws_thread_sleep(200);
             s.conn->send(k.later);
+        }
+        if (k.end)
+            s.conn->close();
+        if (k.opens) {
+            ASSERT_TRUE(s.rec.wait(3000, [&] { return s.rec.connected == 1; }));
+            EXPECT_STREQ(s.client->accept_value, "x");
+            rws_client_disconnect(s.client);
+            continue;
         }
         ASSERT_TRUE(s.rec.wait_disconnected());
         EXPECT_EQ(s.rec.connected, 0);
-        EXPECT_EQ(s.rec.had_fault, k.fault);
+        EXPECT_EQ(s.rec.had_fault, k.code != 0);
         EXPECT_EQ(s.rec.fault_code, k.code);
         EXPECT_EQ(s.rec.fault_text, k.text);
-        EXPECT_TRUE(s.conn->wait_eof());
+        if (!k.end) {
+            EXPECT_TRUE(s.conn->wait_eof());
+        }
         rws_client_disconnect(s.client);
     }
 }
@@ -110,12 +132,13 @@ TEST_F(WsRaw, BytesBehindTheReply)
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
         raw_session s(k.sends[0]);
-        ASSERT_TRUE(s.rec.wait(3000, [&] { return s.rec.connected == 1; }));
+        ASSERT_TRUE(s.conn);
         for (size_t i = 1; i < k.sends.size(); i++) {
             rws_thread_sleep(50);
             s.conn->send(k.sends[i]);
         }
         ASSERT_TRUE(s.rec.wait_messages(1));
+        EXPECT_EQ(s.rec.connected, 1);
         rws_thread_sleep(50);
         ASSERT_EQ(s.rec.messages.size(), 1u);
         EXPECT_EQ(s.rec.messages[0].bytes, "hello");

@@ -290,9 +290,11 @@ TEST(WsHandshake, ReplyJudgement)
         {"HTTP/1.1 200 OK\r\nSec-WebSocket-Accept: abc\r\n\r\n", RWS_REPLY_BAD_STATUS, "abc"},
         {"HTTP/1.1 ok\r\n\r\n", RWS_REPLY_BAD_STATUS, nullptr},
         {status + "\r\n", RWS_REPLY_NO_ACCEPT, nullptr},
-        {status + "sec-websocket-accept: abc\r\n\r\n", RWS_REPLY_NO_ACCEPT, nullptr},
+        {status + "sec-websocket-accept: abc\r\n\r\n", RWS_REPLY_ACCEPTED, "abc"},
+        {status + "Sec-Websocket-Accept: abc\r\n\r\n", RWS_REPLY_ACCEPTED, "abc"},
         {status + "Sec-WebSocket-Accept: \r\n\r\n", RWS_REPLY_NO_ACCEPT, nullptr},
-        {status, RWS_REPLY_NO_ACCEPT, nullptr}, // the accept header would come in a later read
+        {status, RWS_REPLY_NO_ACCEPT, nullptr}, // the peer ended the connection after its status line
+        {status + "\r\nSec-WebSocket-Accept: x\r\n\r\n", RWS_REPLY_NO_ACCEPT, nullptr}, // behind the header
         {"SSH-2.0-server\r\n", RWS_REPLY_NO_HTTP, nullptr},
     };
     for (const auto &k : cases) {
@@ -301,6 +303,25 @@ TEST(WsHandshake, ReplyJudgement)
         EXPECT_EQ(rws_handshake_judge((const uint8_t *)k.reply.data(), k.reply.size(), &accept), k.verdict);
         EXPECT_EQ(accept ? std::string(accept) : "<none>", k.accept ? k.accept : "<none>");
         rws_release(accept);
+    }
+}
+
+// The header ends with its first empty line, the line ends LF or CR LF; 0 while it has not.
+TEST(WsHandshake, ReplyHeaderLength)
+{
+    const struct {
+        std::string bytes;
+        size_t length;
+    } cases[] = {
+        {"HTTP/1.1 101 x\r\nA: b\r\n\r\n\x81", 24},
+        {"HTTP/1.1 101 x\nA: b\n\n", 21},
+        {"HTTP/1.1 101 x\nA: b\n\r\n", 22},
+        {"HTTP/1.1 101 x\r\nA: b\r\n\r", 0},
+        {"HTTP/1.1 101 x\r\nA: b\r\r\n", 0},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.bytes);
+        EXPECT_EQ(rws_reply_header_length((const uint8_t *)k.bytes.data(), k.bytes.size()), k.length);
     }
 }
 

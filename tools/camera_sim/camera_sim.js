@@ -24,6 +24,10 @@
 //   greeting             a text the camera sends unasked right behind its handshake reply: the
 //                        reply and the frame's first 3 bytes go out in one write, the rest 100 ms
 //                        later (as a camera that greets at once may do)
+//   handshake            the form of the handshake reply: "split" (the status line, then the
+//                        header lines 200 ms later, as a server that writes line by line does),
+//                        "canonical" (the accept header named "Sec-Websocket-Accept") or "lower"
+//                        (every header name in lower case)
 //   after_answer         "close" | "reset": the TCP connection ends the instant the answer is out,
 //                        without a close frame (as a camera that reboots at once may do)
 //   version_after        the version the information file shows after the answer
@@ -55,6 +59,7 @@ const config = Object.assign(
     close_after_handshake_ms: null,
     close_after_command: false,
     greeting: null,
+    handshake: null,
     after_answer: null,
     version_after: null,
     wifi_down_fetches: 0,
@@ -214,13 +219,17 @@ function serverFrame(opcode, payload) {
 }
 
 // The channel written by hand, for what the ws package will not do: bytes right behind the
-// handshake reply, and an end without a close frame right behind the answer.
+// handshake reply, a reply in another form, and an end without a close frame right behind the answer.
 function rawChannel(req, socket) {
   const accept = crypto
     .createHash('sha1')
     .update(req.headers['sec-websocket-key'] + '258EAFA5-E914-47DA-95CA-C5AB0DC11B65')
     .digest('base64');
-  const reply = `HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: ${accept}\r\n\r\n`;
+  const status = 'HTTP/1.1 101 Switching Protocols\r\n';
+  let headers = `Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: ${accept}\r\n\r\n`;
+  if (config.handshake === 'canonical') headers = headers.replace('Sec-WebSocket-Accept', 'Sec-Websocket-Accept');
+  if (config.handshake === 'lower') headers = headers.replace(/^[^:\r\n]+:/gm, (name) => name.toLowerCase());
+  const reply = status + headers;
   socket.setNoDelay(true);
   const channel = {
     send: (text) => socket.write(serverFrame(1, Buffer.from(text))),
@@ -237,6 +246,9 @@ function rawChannel(req, socket) {
     log('ws_send', { text: config.greeting, split: 3 });
     socket.write(Buffer.concat([Buffer.from(reply), greeting.subarray(0, 3)]));
     setTimeout(() => socket.write(greeting.subarray(3)), 100);
+  } else if (config.handshake === 'split') {
+    socket.write(status);
+    setTimeout(() => socket.write(headers), 200);
   } else {
     socket.write(reply);
   }
@@ -292,7 +304,7 @@ function startWs(done) {
       socket.end('HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n');
       return;
     }
-    if (config.greeting !== null || config.after_answer) return rawChannel(req, socket);
+    if (config.greeting !== null || config.after_answer || config.handshake) return rawChannel(req, socket);
     wss.handleUpgrade(req, socket, head, (ws) => {
       log('ws_connected');
       if (config.close_after_handshake_ms !== null) {
