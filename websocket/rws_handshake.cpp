@@ -1,6 +1,7 @@
 // The opening handshake: one fixed-form upgrade request, and a lenient judgement of the reply, once
 // its header is complete, that looks only at the status code and the presence of an accept header.
 #include "rws_private.h"
+#include "text_util.h"
 
 #include <cstdio>
 #include <cstring>
@@ -22,18 +23,11 @@ size_t rws_handshake_compose(const rws_client *c, char *out, size_t capacity)
     return n < 0 ? capacity : (size_t)n;
 }
 
-// The byte with an ASCII capital letter turned into its small letter.
-static uint8_t folded(uint8_t b) { return b >= 'A' && b <= 'Z' ? (uint8_t)(b - 'A' + 'a') : b; }
-
-// True when the n bytes equal the text's first n, letters compared without regard to case if fold.
+// True when the n bytes equal the text's first n, ASCII letters compared without case if fold.
 static bool same_text(const uint8_t *bytes, const char *text, size_t n, bool fold)
 {
-    for (size_t i = 0; i < n; i++) {
-        uint8_t a = bytes[i], b = (uint8_t)text[i];
-        if (a != b && !(fold && folded(a) == folded(b)))
-            return false;
-    }
-    return true;
+    const char *chars = (const char *)bytes;
+    return fold ? ascii_equal_nocase(chars, text, n) : std::memcmp(chars, text, n) == 0;
 }
 
 // The first occurrence of the text needle in the bytes, or null; the bytes carry no terminator.
