@@ -74,6 +74,16 @@ if [ "$link" = usb ]; then
   check "progress: the closing line, once" \
     "$(grep -a -c "Firmware sent to camera: $((tenths / 10)).$((tenths % 10)) MB in [0-9]*\.[0-9] s\. Camera is installing it, plz wait\.\.\." "$E2E_SCRATCH/progress.out")" 1
 
+  echo "== the camera's download breaks off and starts over =="
+  start_camera '"abort_first_download_at":5000000'
+  throttle_link 20mbit
+  run download-again
+  throttle_link 10gbit
+  check "download again: result" "$result" ok0
+  check "download again: the camera fetched twice" "$(camera_saw download_started | wc -l)" 2
+  check "download again: said once" "$(grep -a -c 'Camera is downloading the firmware again\.' "$E2E_SCRATCH/download-again.out")" 1
+  check "download again: the closing line, once" "$(grep -a -c 'Firmware sent to camera' "$E2E_SCRATCH/download-again.out")" 1
+
   echo "== answers =="
   start_camera '"info_body":"QUORVANE_CAM418S"' '"version":"2.0.16"'
   run already-latest

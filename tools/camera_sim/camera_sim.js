@@ -28,6 +28,9 @@
 //                        header lines 200 ms later, as a server that writes line by line does),
 //                        "canonical" (the accept header named "Sec-Websocket-Accept") or "lower"
 //                        (every header name in lower case)
+//   abort_first_download_at  the first download of the image is dropped once this many bytes have
+//                        come, and the image is fetched again whole (as a camera whose first
+//                        download broke may do)
 //   after_answer         "close" | "reset": the TCP connection ends the instant the answer is out,
 //                        without a close frame (as a camera that reboots at once may do)
 //   version_after        the version the information file shows after the answer
@@ -60,6 +63,7 @@ const config = Object.assign(
     close_after_command: false,
     greeting: null,
     handshake: null,
+    abort_first_download_at: null,
     after_answer: null,
     version_after: null,
     wifi_down_fetches: 0,
@@ -116,7 +120,7 @@ function startHttp(done) {
 
 // ---- The upgrade: download, check, answer ----
 
-function download(url) {
+function download(url, abortAt) {
   return new Promise((resolve) => {
     const hash = crypto.createHash('md5');
     let bytes = 0;
@@ -127,6 +131,7 @@ function download(url) {
         if (head.length < 3) head = Buffer.concat([head, chunk.subarray(0, 3 - head.length)]);
         hash.update(chunk);
         bytes += chunk.length;
+        if (abortAt && bytes >= abortAt) req.destroy(new Error('download dropped'));
       });
       res.on('end', () =>
         resolve({ status: res.statusCode, bytes, md5: hash.digest('hex'), gzip: head.equals(Buffer.from([0x1f, 0x8b, 0x08])) }),
@@ -148,6 +153,10 @@ async function judge(command) {
   if (config.answer === 'fail') return 'fail';
   if (config.answer === 'latest') return 'latest';
   if (version === command.nver) return 'latest';
+  if (config.abort_first_download_at) {
+    const dropped = await download(command.url, config.abort_first_download_at);
+    log('download_dropped', Object.assign({ url: command.url }, dropped));
+  }
   const got = await download(command.url);
   log('download', Object.assign({ url: command.url }, got));
   if (got.error || got.status !== 200 || got.md5 !== command.md5 || !got.gzip) return 'fail';
