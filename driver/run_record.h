@@ -35,6 +35,11 @@ std::string run_record_line(int exit_code);
 // diagnostics log. Nothing happens when no run has begun or the run has already ended.
 void run_record_end(int exit_code);
 
+// Ends an interrupted run as run_record_end does, its record without an exit code (null) and with
+// the event ("SIGTERM", "CTRL_C_EVENT") and the stage it stopped ("reply") in "interrupted" and
+// "interrupted_stage".
+void run_record_end_interrupted(const char *event, const char *stage);
+
 // Appends text as a JSON string: quotes and backslashes escaped, every byte outside printable ASCII
 // as \u00XX.
 void append_json_text(std::string &out, const char *text, size_t max_length);
