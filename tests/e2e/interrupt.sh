@@ -65,7 +65,7 @@ camera_logged() { wait_for 60 sh -c "grep -q '\"event\":\"$1\"' '$E2E_CAMERA_LOG
 # checks what it left: nothing running or staged, the firewall back on (Windows records
 # it), its record line, its log, no result file, and the exit status.
 stopped() {
-  local name=$1 event=$2 status=$3 log
+  local name=$1 event=$2 status=$3 log stage began
   shift 3
   wait $run_pid
   check "$name: exit status of $event" $? "$status"
@@ -74,23 +74,15 @@ stopped() {
   [ "$E2E_TARGET" = windows ] &&
     check "$name: the firewall switched on last" "$(grep -o 'state o[nf]*' "$E2E_COMMAND_LOG" | tail -n 1)" "state on"
   check "$name: one record line" "$(($(record_count) - records_before))" 1
-  check "$name: the record names the event and the stage" "$(python3 - "$(root_path logs/runs.jsonl)" "$event" "$@" <<'PY'
-import json, sys
-record = json.loads(open(sys.argv[1], encoding="latin-1").read().splitlines()[-1])
-problems = []
-if record.get("interrupted") != sys.argv[2]:
-    problems.append("interrupted %r" % record.get("interrupted"))
-if record.get("interrupted_stage") not in sys.argv[3:]:
-    problems.append("stage %r" % record.get("interrupted_stage"))
-if record["exit_code"] is not None or record["result"] is not None or record["outcome"] is not None:
-    problems.append("exit code, result, outcome %r %r %r" % (record["exit_code"], record["result"], record["outcome"]))
-print("; ".join(problems) or "yes")
-PY
-)" yes
+  stage=$(last_record interrupted_stage | tr -d '"')
+  check "$name: the record names the event and a stage it may have stopped" \
+    "$(last_record interrupted) $(echo " $* " | grep -c " $stage ")" "\"$event\" 1"
+  check "$name: the record's exit code, outcome and result" \
+    "$(last_record exit_code) $(last_record outcome) $(last_record result)" "null null null"
   log=$(newest_log)
-  check "$name: the diagnostics log says so" "$(grep -c -e "interrupted by $event during the stage \"$(last_record \
-    interrupted_stage | tr -d '"')\": the run's clean-up follows" -e "the clean-up after $event is done" \
-    -e "run ended: interrupted by $event" "$log")" 3
+  began="interrupted by $event during the stage \"$stage\": the run's clean-up follows"
+  check "$name: the diagnostics log says so" \
+    "$(grep -c -e "$began" -e "the clean-up after $event is done" -e "run ended: interrupted by $event" "$log")" 3
 }
 
 # event_of <signal>: sets event and status, the name the record gives what the signal becomes and
