@@ -107,6 +107,8 @@ int fetch_device_info(const char *device)
 
 void reconnect_wifi()
 {
+    if (flag_is_set(g_interrupt_pending))
+        return;  // the run is being stopped: it changes the PC's network no more
     char path[COMMAND_LINE_SIZE];
     format_text(path, sizeof path, PATH_PROFILE_NAME_FMT, g_brand_word);
     char name[65] = {0};

@@ -40,10 +40,6 @@ const int SPINNER_END_WAIT_MS = 2000;
 
 bool spinner_ended(const void *) { return !flag_is_set(g_spinner_running); }
 
-// Waits, at most SPINNER_END_WAIT_MS, until the spinner thread has printed its last line: a process
-// that exits while one of its threads is still writing may lose that output or fail in its exit.
-void wait_for_spinner_end() { wait_until(spinner_ended, nullptr, SPINNER_END_WAIT_MS); }
-
 // One stage of the run over its stage function in g_stages: STAGE_GO_ON when the run goes on,
 // otherwise the run's exit code. A stage that stops the run has raised its outcome and, where its
 // rules say so, cleaned up. The adapters turn each stage function's own result into that contract.
@@ -61,7 +57,8 @@ exit_code go_on_after(void (*stage_function)())
 
 // Only another instance stops the run: a guard that cannot be created lets it go on. The copy that
 // holds the guard is the one that may rotate the run records and prune the diagnostics logs; a
-// refused copy keeps no log.
+// refused copy keeps no log. From a run that goes on, interrupts clean up; the refused copy ends on
+// them as the system ends any program.
 exit_code guard_stage(upgrade_run &)
 {
     int result = g_stages.acquire_instance_guard();
@@ -69,7 +66,10 @@ exit_code guard_stage(upgrade_run &)
         diagnostics_keep(result == 0);
     if (result == 0)
         run_record_rotate();
-    return result == 1 ? EXIT_ANOTHER_INSTANCE : STAGE_GO_ON;
+    if (result == 1)
+        return EXIT_ANOTHER_INSTANCE;
+    watch_interrupts();
+    return STAGE_GO_ON;
 }
 
 exit_code link_stage(upgrade_run &run)
@@ -147,48 +147,76 @@ exit_code spinner_stage(upgrade_run &)
     return EXIT_SPINNER_NOT_STARTED;
 }
 
+// Whether the run's thread keeps the PC lock through a stage: a stage that waits long (on the user,
+// the camera's answer) gives it up, so that an interrupt does not wait for it.
+enum stage_hold { HOLDS_PC, WAITS_WITHOUT_PC };
+
 // A stage with the name under which the run record keeps its seconds.
 struct named_stage {
     const char *name;
     run_stage run;
+    stage_hold hold;
 };
 
 // Stages 1 to 16; the wait for the reply and the ending follow in finish_run.
 const named_stage RUN_STAGES[] = {
     // the guard, the link and the camera's presence
-    {"guard", guard_stage}, {"link", link_stage}, {"warning", warning_stage}, {"presence", presence_stage},
+    {"guard", guard_stage, HOLDS_PC}, {"link", link_stage, HOLDS_PC}, {"warning", warning_stage, WAITS_WITHOUT_PC},
+    {"presence", presence_stage, WAITS_WITHOUT_PC},
     // eligibility
-    {"parse", parse_stage}, {"model", model_stage}, {"same_version", same_version_stage},
-    {"fits_database", fits_database_stage},
+    {"parse", parse_stage, HOLDS_PC}, {"model", model_stage, HOLDS_PC}, {"same_version", same_version_stage, HOLDS_PC},
+    {"fits_database", fits_database_stage, HOLDS_PC},
     // the PC: working directories, the staged image, the firewall, the file server
-    {"workstation", workstation_stage}, {"purge", purge_stage}, {"staging", staging_stage},
-    {"firewall", firewall_stage}, {"file_server", file_server_stage},
+    {"workstation", workstation_stage, HOLDS_PC}, {"purge", purge_stage, HOLDS_PC},
+    {"staging", staging_stage, HOLDS_PC}, {"firewall", firewall_stage, HOLDS_PC},
+    {"file_server", file_server_stage, HOLDS_PC},
     // the camera: the channel, the command, the spinner
-    {"channel", channel_stage}, {"command", command_stage}, {"spinner", spinner_stage},
+    {"channel", channel_stage, WAITS_WITHOUT_PC}, {"command", command_stage, HOLDS_PC},
+    {"spinner", spinner_stage, HOLDS_PC},
 };
 
 // After the reply the clean-up runs; every ending but "already the latest version" then purges the
 // staging directory again and deletes the staged image.
 exit_code finish_run(upgrade_run &run)
 {
+    note_running_stage("reply");
+    pc_wait_begin();
     upgrade_ending ending = g_stages.await_reply(&run);
+    pc_wait_end();
     run_record_stage_done("reply");
+    yield_if_interrupted();
+    note_running_stage("cleanup");
     cleanup_workstation();
     if (ending == ENDING_FULL) {
         g_stages.purge_staged_images();
         std::remove(g_staged_image_path);
     }
+    yield_if_interrupted();
     run_record_stage_done("cleanup");
     return EXIT_COMPLETED;
 }
 
-// The stages in order until one stops the run, then the ending; each stage's seconds go to the run
-// record.
+// One stage, begun only while no interrupt is pending; its seconds go to the run record unless an
+// interrupt, which writes the record itself, became pending meanwhile.
+exit_code run_named_stage(const named_stage &stage, upgrade_run &run)
+{
+    yield_if_interrupted();
+    note_running_stage(stage.name);
+    if (stage.hold == WAITS_WITHOUT_PC)
+        pc_wait_begin();
+    exit_code code = stage.run(run);
+    if (stage.hold == WAITS_WITHOUT_PC)
+        pc_wait_end();
+    yield_if_interrupted();
+    run_record_stage_done(stage.name);
+    return code;
+}
+
+// The stages in order until one stops the run, then the ending.
 exit_code run_stages(upgrade_run &run)
 {
     for (const named_stage &stage : RUN_STAGES) {
-        exit_code code = stage.run(run);
-        run_record_stage_done(stage.name);
+        exit_code code = run_named_stage(stage, run);
         if (code != STAGE_GO_ON)
             return code;
     }
@@ -224,6 +252,7 @@ void reset_run_state()
     set_flag(g_chinese_ui, 0);
     set_flag(g_upgrade_ok, 0);
     set_flag(g_upgrade_quit, 0);
+    set_flag(g_interrupt_pending, 0);
     set_flag(g_ws_connected, 0);
     reply_mailbox_close();  // clears g_ws_reply_ready
     std::memset(g_ws_reply, 0, sizeof g_ws_reply);
@@ -255,8 +284,9 @@ int facup_main(int argc, char **argv)
     init_ui_language();
     if (argc == 2 && std::strcmp(argv[1], "-s") == 0)
         set_flag(g_silent_mode, 1);
+    enable_interrupt_handling();
     exit_code code = run_upgrade();
-    wait_for_spinner_end();
+    wait_for_spinner_end(SPINNER_END_WAIT_MS);
     return code;
 }
 
@@ -268,10 +298,16 @@ exit_code run_upgrade()
     run_record_begin(&run);
     for (const std::string &warning : g_station_settings.warnings)
         run_record_add_warning(warning.c_str());
+    pc_lock_take();  // the run's thread holds the PC lock except in its long waits; nothing is pending yet
     exit_code code = run_stages(run);
+    yield_if_interrupted();
     run_record_end(code);
+    note_run_ended();
+    pc_lock_give();
     return code;
 }
+
+void wait_for_spinner_end(int limit_ms) { wait_until(spinner_ended, nullptr, limit_ms); }
 
 int start_spinner()
 {

@@ -171,6 +171,47 @@ void show_download(download_shown &shown);
 // Draws step n (clamped to 0..10,000): one "#" per ten steps and the turning character.
 void spinner_step(int n);
 
+// Waits, at most limit_ms, until the spinner thread has printed its last line: a process that
+// exits while one of its threads is still writing may lose that output or fail in its exit.
+void wait_for_spinner_end(int limit_ms);
+
+// ---- Interrupts ----
+// A run stopped from outside after its guard (Ctrl+C, Ctrl+Break, the console closed; SIGINT,
+// SIGTERM, SIGHUP) leaves the PC as a finished run does: the clean-up runs once, the run record
+// names the event and the stage it stopped, and the process ends with the system's status for that
+// event. The run's thread holds the PC lock (workstation.h) except during the stages that wait
+// long; the interrupt takes the lock (waiting for the stage that holds it, within a bound).
+
+// Lets the run handle interrupt events once its guard has passed. facup_main does; test programs
+// that run the driver in their own process do not.
+void enable_interrupt_handling();
+
+// For the guard stage once the run goes on: routes the events to handle_interrupt, when enabled.
+void watch_interrupts();
+
+// The platform's interrupt hook: the stage that holds the PC lock awaited (at most 3 s), the
+// clean-up, the record, the end of the process, all within 4.5 s of the event (logged when a bound
+// is hit). An event during that handling starts nothing: it waits for the first one's end.
+void handle_interrupt(int code, const char *name);
+
+// The run's thread: names the stage it begins (for the record of an interrupted run).
+void note_running_stage(const char *name);
+
+// The run's thread: gives the PC lock up for a stage that waits long, and takes it back after;
+// once an interrupt is pending, the run goes no further (the interrupt ends the process).
+void pc_wait_begin();
+void pc_wait_end();
+
+// The run's thread, between stages: once an interrupt is pending, gives the PC lock to it and goes
+// no further.
+void yield_if_interrupted();
+
+// The run's thread, its record written (lock held): a later interrupt only ends the process.
+void note_run_ended();
+
+// The console's line when an interrupt stops the run, in the UI language.
+const char *interrupt_note();
+
 // ---- Device link ----
 
 #define USB_CAMERA_ADDRESS "192.168.88.1"
@@ -196,7 +237,7 @@ int fetch_device_info(const char *device);
 // Rejoins the camera's Wi-Fi: adds the profile description, then connects by the profile name read
 // from the profile name file (one trailing line end dropped). A missing or empty name, one longer
 // than 44 characters, or one holding a character the command interpreter treats specially skips
-// the connect command.
+// the connect command. Nothing happens once an interrupt is pending.
 void reconnect_wifi();
 
 // ---- Eligibility ----
@@ -290,7 +331,7 @@ extern driver_hooks g_driver_hooks;
 extern const driver_hooks REAL_DRIVER_HOOKS;
 
 // Test programs run the driver many times in one process. Puts back the state a fresh process
-// starts a run with: every flag clear (the workstation's stop flag too), no reply, no model text,
+// starts a run with: every flag clear (the workstation's stop and interrupt flags too), no reply, no model text,
 // the mailbox closed, no staged image path, the real stage functions and hooks, and the default
 // settings (the firewall switched, the texts through the calls of the system's code page).
 void reset_run_state();

@@ -129,6 +129,9 @@ const char NOTE_CHINESE[] = "警告:     \n    本工具仅供测试用户使用
                             "    请保证连接稳定，否则可能需要更长时间!\n"
                             "    期间请不要关闭窗口或断开设备!\r";
 
+const char INTERRUPT_ENGLISH[] = "Upgrade interrupted: cleaning up the PC...";
+const char INTERRUPT_CHINESE[] = "升级已中断：正在清理电脑……";
+
 const char RESULT_FILE[] = "flashret.txt";
 
 // count units (bytes of a megabyte, milliseconds of a second; unit a multiple of 20) as text with
@@ -154,6 +157,8 @@ const outcome *outcome_entry(int id)
 const char *ui_caption() { return flag_is_set(g_chinese_ui) ? CAPTION_CHINESE : CAPTION_ENGLISH; }
 
 const char *progress_note() { return flag_is_set(g_chinese_ui) ? NOTE_CHINESE : NOTE_ENGLISH; }
+
+const char *interrupt_note() { return flag_is_set(g_chinese_ui) ? INTERRUPT_CHINESE : INTERRUPT_ENGLISH; }
 
 void download_progress_text(char *out, size_t size, int64_t sent, int64_t total)
 {
@@ -203,6 +208,11 @@ void report_outcome(int id)
     const outcome *entry = outcome_entry(id);
     if (entry == nullptr)
         return;
+    // An interrupted run reports nothing: a calling station sees it as a process that was stopped.
+    if (flag_is_set(g_interrupt_pending)) {
+        DEBUG_LOG("outcome %d not reported: the run is interrupted\n", id);
+        return;
+    }
     run_record_note_outcome(id);
     if (flag_is_set(g_silent_mode)) {
         write_result_code(entry->code);
@@ -226,8 +236,11 @@ void show_startup_warning()
     if (flag_is_set(g_silent_mode))
         return;
     const char *text = flag_is_set(g_chinese_ui) ? WARNING_CHINESE : WARNING_ENGLISH;
-    if (g_driver_hooks.message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL) {
-        run_record_end(EXIT_COMPLETED);  // the process ends here, so the run's record is written first
+    // Cancel ends the process here, so the run's record is written first; an interrupt that has
+    // taken the run over meanwhile ends it instead.
+    if (g_driver_hooks.message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL && pc_lock_take()) {
+        run_record_end(EXIT_COMPLETED);
+        note_run_ended();
         std::exit(0);
     }
 }

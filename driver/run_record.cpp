@@ -25,6 +25,7 @@ struct record_state {
     int outcome = 0;  // the last outcome raised, 0 for none
     std::vector<std::pair<std::string, double>> stages;
     std::vector<std::string> warnings;
+    std::string interrupted, interrupted_stage;  // the event that stopped the run and where; empty if none
 };
 record_state record;
 
@@ -180,7 +181,11 @@ std::string run_record_line(int exit_code)
     add_integer(out, "served_bytes", served, served >= 0);
     add_integer(out, "outcome", record.outcome, entry != nullptr);
     add_text(out, "result", entry != nullptr ? entry->code : nullptr, 16);
-    add_integer(out, "exit_code", exit_code, true);
+    add_integer(out, "exit_code", exit_code, record.interrupted.empty());
+    if (!record.interrupted.empty()) {
+        add_text(out, "interrupted", record.interrupted.c_str(), record.interrupted.size());
+        add_text(out, "interrupted_stage", record.interrupted_stage.c_str(), record.interrupted_stage.size());
+    }
     add_seconds(out, "seconds", seconds_between(record.started, steady::now()));
     add_key(out, "stages");
     out += '{';
@@ -201,7 +206,13 @@ void run_record_end(int exit_code)
     if (record.run == nullptr)
         return;
     std::string line = run_record_line(exit_code);
-    DEBUG_LOG("run ended: exit code %d, %s%s, after %.1f s; the last stage finished: %s\n", exit_code,
+    char ending[128];
+    if (record.interrupted.empty())
+        format_text(ending, sizeof ending, "exit code %d", exit_code);
+    else
+        format_text(ending, sizeof ending, "interrupted by %s during the stage \"%s\"", record.interrupted.c_str(),
+                    record.interrupted_stage.c_str());
+    DEBUG_LOG("run ended: %s, %s%s, after %.1f s; the last stage finished: %s\n", ending,
               record.outcome != 0 ? "result code " : "no outcome",
               record.outcome != 0 ? outcome_entry(record.outcome)->code : "",
               seconds_between(record.started, steady::now()),
@@ -216,6 +227,13 @@ void run_record_end(int exit_code)
     }
     record.run = nullptr;
     diagnostics_end();
+}
+
+void run_record_end_interrupted(const char *event, const char *stage)
+{
+    record.interrupted = event;
+    record.interrupted_stage = stage;
+    run_record_end(0);
 }
 
 void append_json_text(std::string &out, const char *text, size_t max_length)

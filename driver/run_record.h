@@ -35,6 +35,11 @@ std::string run_record_line(int exit_code);
 // diagnostics log. Nothing happens when no run has begun or the run has already ended.
 void run_record_end(int exit_code);
 
+// Ends an interrupted run as run_record_end does, its record without an exit code (null) and with
+// the event ("SIGTERM", "CTRL_C_EVENT") and the stage it stopped ("reply") in "interrupted" and
+// "interrupted_stage".
+void run_record_end_interrupted(const char *event, const char *stage);
+
 // Appends text (at most max_length bytes, up to its terminator) as a JSON string: quotes and
 // backslashes escaped, control characters as \u00XX, well-formed UTF-8 as it is, and U+FFFD for
 // each byte that begins no UTF-8 character, so that the record is UTF-8 for every reader.

@@ -133,6 +133,26 @@ int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on
 // when the thread cannot be created.
 unsigned long platform_thread_start(void (*body)(void *), void *argument);
 
+// ---- Interrupts ----
+
+// Receives one interrupt event: the system's code for it (a signal number, a console control event)
+// and its name ("SIGTERM", "CTRL_C_EVENT"). It runs on a thread of its own (a watcher thread, or
+// the thread the system made for the event), never inside a signal handler, and ends the process.
+using interrupt_hook = void (*)(int code, const char *name);
+
+// Routes the interrupt events to hook from now on. Linux: SIGINT, SIGTERM and SIGHUP; their handler
+// only writes the signal's number to a pipe that a watcher thread reads (no signal is blocked, so
+// the programs the tool starts inherit no mask). Windows: Ctrl+C, Ctrl+Break and the console's
+// close through a console control handler; log-off and shut-down never reach a console program
+// that loads user32 this way and keep the system's handling. Returns 0, or -1 when the events
+// cannot be routed (they then end the process as the system does).
+int platform_watch_interrupts(interrupt_hook hook);
+
+// Ends the process as the system ends it for the event of that code, standard output flushed
+// first. Linux: the signal raised again with its default action (a shell shows 128 + its number).
+// Windows: exit status STATUS_CONTROL_C_EXIT (0xC000013A), as for every console control event.
+[[noreturn]] void platform_end_interrupted(int code);
+
 // ---- This computer and process ----
 
 // The computer's name, cut to fit size bytes with its terminator; empty when the system cannot tell.

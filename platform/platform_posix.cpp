@@ -3,8 +3,10 @@
 #include "platform.h"
 #include "socket.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -335,6 +337,90 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
     }
     pthread_detach(thread);
     return (unsigned long)thread;
+}
+
+// ---- Interrupts: a self-pipe read by a watcher thread ----
+
+namespace {
+
+// The pipe from the signal handler to the watcher thread; made once per process.
+int g_interrupt_pipe[2] = {-1, -1};
+std::atomic<interrupt_hook> g_interrupt_hook{nullptr};
+const int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+const char *signal_name(int sig)
+{
+    switch (sig) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    }
+    return "signal";
+}
+
+// Only what is safe in a signal handler: one write, errno kept. A full pipe drops the byte.
+void on_interrupt_signal(int sig)
+{
+    int saved = errno;
+    unsigned char number = (unsigned char)sig;
+    ssize_t written = write(g_interrupt_pipe[1], &number, 1);
+    (void)written;
+    errno = saved;
+}
+
+// The watcher thread: hands each signal read from the pipe to the hook, which ends the process.
+void watch_interrupt_pipe(void *)
+{
+    for (;;) {
+        unsigned char number;
+        ssize_t n = read(g_interrupt_pipe[0], &number, 1);
+        if (n == 1) {
+            interrupt_hook hook = g_interrupt_hook.load();
+            if (hook != nullptr)
+                hook(number, signal_name(number));
+        } else if (n == 0 || errno != EINTR) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+int platform_watch_interrupts(interrupt_hook hook)
+{
+    g_interrupt_hook.store(hook);
+    if (g_interrupt_pipe[0] >= 0)
+        return 0;  // the watcher is in place already
+    // Close-on-exec: no program the tool starts holds the pipe. The handler's end never blocks.
+    if (pipe2(g_interrupt_pipe, O_CLOEXEC) != 0 || fcntl(g_interrupt_pipe[1], F_SETFL, O_NONBLOCK) != 0 ||
+        platform_thread_start(watch_interrupt_pipe, nullptr) == 0) {
+        close(g_interrupt_pipe[0]);
+        close(g_interrupt_pipe[1]);
+        g_interrupt_pipe[0] = g_interrupt_pipe[1] = -1;
+        return -1;
+    }
+    struct sigaction action = {};
+    action.sa_handler = on_interrupt_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : INTERRUPT_SIGNALS)
+        sigaction(sig, &action, nullptr);
+    return 0;
+}
+
+void platform_end_interrupted(int code)
+{
+    std::fflush(stdout);
+    std::signal(code, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, code);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(code);
+    _exit(128 + code);  // a signal whose default action does not end the process
 }
 
 // ---- This computer and process ----

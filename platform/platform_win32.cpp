@@ -306,6 +306,59 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument)
     return id;
 }
 
+// ---- Interrupts: the console control handler ----
+
+namespace {
+
+std::atomic<interrupt_hook> g_interrupt_hook{nullptr};
+
+// The events the tool handles; null for the others (log-off and shut-down, which a console
+// program that loads user32 never receives here anyway).
+const char *console_event_name(DWORD type)
+{
+    switch (type) {
+    case CTRL_C_EVENT:
+        return "CTRL_C_EVENT";
+    case CTRL_BREAK_EVENT:
+        return "CTRL_BREAK_EVENT";
+    case CTRL_CLOSE_EVENT:
+        return "CTRL_CLOSE_EVENT";
+    }
+    return nullptr;
+}
+
+// Runs on a thread the system makes for each event. The hook ends the process; should it return,
+// the event counts as handled.
+BOOL WINAPI on_console_event(DWORD type)
+{
+    const char *name = console_event_name(type);
+    interrupt_hook hook = g_interrupt_hook.load();
+    if (name == nullptr || hook == nullptr)
+        return FALSE;
+    hook((int)type, name);
+    return TRUE;
+}
+
+} // namespace
+
+int platform_watch_interrupts(interrupt_hook hook)
+{
+    static std::atomic<bool> installed{false};
+    g_interrupt_hook.store(hook);
+    if (installed.exchange(true))
+        return 0;
+    if (SetConsoleCtrlHandler(on_console_event, TRUE))
+        return 0;
+    installed.store(false);
+    return -1;
+}
+
+void platform_end_interrupted(int)
+{
+    std::fflush(stdout);
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
 // ---- This computer and process ----
 
 // GetModuleFileNameA fills the whole buffer when it had to cut the path.

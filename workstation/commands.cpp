@@ -109,6 +109,8 @@ void remove_firmware_entry(const char *name, void *)
 
 void cleanup_workstation()
 {
+    if (!pc_lock_take())
+        return;  // an interrupt has taken the run over: its own clean-up follows
     set_flag(g_upgrade_quit, 1);
     stop_server_launches();
     run_command_quiet(CMD_KILL_SHTTPD);
@@ -125,4 +127,5 @@ void cleanup_workstation()
         platform_mutex_close(g_instance_mutex);
         g_instance_mutex = nullptr;
     }
+    pc_lock_give();
 }

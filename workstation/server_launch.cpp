@@ -65,12 +65,18 @@ bool own_server_listens(const void *started_before)
            g_wait_hooks.port_accepts(FILE_SERVER_PORT);
 }
 
+// The wait for the server also ends once an interrupt is pending: the interrupt waits for this stage.
+bool own_server_listens_or_interrupted(const void *started_before)
+{
+    return flag_is_set(g_interrupt_pending) || own_server_listens(started_before);
+}
+
 // The launcher starts the server after it has stopped any server left over: wait, within a limit,
 // until the server of this run's launch listens, so that the camera is never told to fetch the
 // image before it can. A server that never listens is left for the camera's download to report.
 void wait_until_listening(unsigned started_before)
 {
-    wait_until(own_server_listens, &started_before, LISTEN_WAIT_MS);
+    wait_until(own_server_listens_or_interrupted, &started_before, LISTEN_WAIT_MS);
 }
 
 // The generation travels to the launcher thread as its argument.

@@ -73,8 +73,28 @@ void firewall_off();
 // Undoes the tool's changes to the PC: stops the spinner, kills the file servers, switches the
 // firewall on (or deletes the rule), empties the firmware directory, deletes the information file,
 // releases the guard.
-// Safe to run more than once.
+// Safe to run more than once. Under the PC lock: once an interrupt is pending, only that
+// interrupt's thread cleans up, and a call from any other thread does nothing.
 void cleanup_workstation();
+
+// ---- The PC lock ----
+// The run's thread changes the PC (directories, staged files, the firewall, the file server, the
+// clean-up) only while it holds the PC lock. An interrupt takes the lock and keeps it until the
+// process ends, so that nothing changes the PC after the interrupt's clean-up and two clean-ups
+// never overlap. A thread may take it again while it holds it (each take needs its give).
+
+// Set once an interrupt has begun to take the run over, never cleared in a process: the run's
+// thread then goes no further, and waits inside its stages end early.
+extern shared_flag g_interrupt_pending;
+
+// Takes the lock. False, without it, once an interrupt is pending (unless the caller is that
+// interrupt's thread): the caller then changes nothing, the interrupt's clean-up does what is left.
+bool pc_lock_take();
+void pc_lock_give();
+
+// For the interrupt: sets g_interrupt_pending and takes the lock for the calling thread, waiting at
+// most limit_ms for the stage that holds it. True when taken.
+bool pc_lock_take_for_interrupt(int limit_ms);
 
 // ---- Guard and working directories ----
 

@@ -170,6 +170,22 @@ TEST_F(run_record_test, RoadsThatEndEarly)
     EXPECT_TRUE(std::regex_match(records.substr(first.size()), another_instance)) << records;
 }
 
+// An interrupted run's record: no exit code, the event and the stage, the outcome raised before it.
+TEST_F(run_record_test, RecordOfAnInterruptedRun)
+{
+    ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
+    upgrade_run run = {};
+    run_record_begin(&run);
+    diagnostics_keep(true);  // as the guard's holder does
+    report_outcome(OUTCOME_UPGRADE_OK);
+    run_record_end_interrupted("SIGTERM", "cleanup");
+    std::regex interrupted(R"(\{.*"outcome":19,"result":"ok0","exit_code":null,"interrupted":"SIGTERM",)"
+                           R"("interrupted_stage":"cleanup","seconds":.*\n)");
+    EXPECT_TRUE(std::regex_match(test_files::read_file(logs_file("runs.jsonl")), interrupted));
+    std::string log = test_files::read_file(logs_file(run_logs().at(0)));
+    EXPECT_NE(log.find("run ended: interrupted by SIGTERM during the stage \"cleanup\""), std::string::npos) << log;
+}
+
 // Past 10 MB the copy that holds the guard starts a new file; the older one replaces runs.1.jsonl.
 TEST_F(run_record_test, RotationPastTenMegabytes)
 {

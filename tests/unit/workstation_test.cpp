@@ -103,6 +103,7 @@ struct workstation_test : ::testing::Test {
     }
     void TearDown() override
     {
+        set_flag(g_interrupt_pending, 0);
         cleanup_workstation();
         recording_commands::restore();
         g_wait_hooks = REAL_WAIT_HOOKS;
@@ -143,6 +144,30 @@ TEST_F(workstation_test, CleanupRunsItsStepsInOrder)
     EXPECT_EQ(commands().size(), 6u);
     EXPECT_EQ(acquire_instance_guard(), 0);
     EXPECT_TRUE(raised.empty());
+}
+
+// The run's thread holds the PC through a stage: an interrupt waits for it (within its bound), the
+// run's own clean-up then does nothing, and once the run gives the PC up, the interrupt alone cleans up.
+TEST_F(workstation_test, AnInterruptTakesThePcFromTheRun)
+{
+    ASSERT_TRUE(pc_lock_take());
+    bool taken = true;
+    std::thread([&] { taken = pc_lock_take_for_interrupt(50); }).join();
+    EXPECT_FALSE(taken) << "the stage still holds the PC";
+    cleanup_workstation();
+    EXPECT_TRUE(commands().empty()) << "no clean-up of the run's own once an interrupt is pending";
+    pc_lock_give();
+    EXPECT_FALSE(pc_lock_take()) << "the run goes no further";
+
+    std::thread([&] {
+        taken = pc_lock_take_for_interrupt(1000);
+        if (taken) {
+            cleanup_workstation();
+            pc_lock_give();  // kept for good in the tool, whose process ends here
+        }
+    }).join();
+    EXPECT_TRUE(taken);
+    EXPECT_EQ(commands(), (std::vector<std::string>{CMD_KILL_SHTTPD, CMD_KILL_NODE, CMD_FIREWALL_ON}));
 }
 
 TEST_F(workstation_test, CleanupWithoutDirectoriesStillRunsCommands)

@@ -1,0 +1,143 @@
+// An interrupted run: the event taken from the platform, the PC handed over by the run's thread,
+// the clean-up, the record that names the event and the stage, and the end the system gives such a
+// process, all within a bound.
+#include "driver.h"
+
+#include "run_record.h"
+
+#include <atomic>
+
+namespace {
+
+// How long the interrupt waits for the stage that holds the PC lock.
+const int PC_LOCK_WAIT_MS = 3000;
+// From the event to the process's end: a console being closed gives about 5 s.
+const int INTERRUPT_LIMIT_MS = 4500;
+// How long the end waits for the spinner's last line.
+const int SPINNER_LAST_LINE_MS = 300;
+
+// What the process knows of interrupts. Made once and never destroyed: an event may come while the
+// process exits.
+struct interrupt_state {
+    std::atomic<bool> enabled{false};
+    std::atomic<bool> run_ended{false};
+    std::atomic<const char *> running_stage{"guard"};
+    std::atomic<bool> taken{false};   // the first event is being handled
+    std::atomic<bool> ending{false};  // its record is being written
+    std::atomic<int> code{0};
+    std::atomic<const char *> event{nullptr};
+    std::atomic<const char *> stage{nullptr};  // the stage the first event stopped
+    std::atomic<int64_t> started_ms{0};
+};
+
+interrupt_state &state()
+{
+    static interrupt_state *s = new interrupt_state;
+    return *s;
+}
+
+// Writes the record once, whoever comes first (the handling or its time limit), and ends the
+// process; the one that comes second returns.
+void end_interrupted_run()
+{
+    interrupt_state &s = state();
+    if (s.ending.exchange(true))
+        return;
+    run_record_end_interrupted(s.event.load(), s.stage.load());
+    wait_for_spinner_end(SPINNER_LAST_LINE_MS);
+    platform_end_interrupted(s.code.load());
+}
+
+// The time limit's thread: should the clean-up still run at the limit, the run ends without it.
+void enforce_interrupt_limit(void *)
+{
+    interrupt_state &s = state();
+    int64_t left = s.started_ms.load() + INTERRUPT_LIMIT_MS - steady_now_ms();
+    if (left > 0)
+        sleep_ms((int)left);
+    if (s.ending.load())
+        return;
+    DEBUG_LOG("the clean-up after %s did not end within %d ms: the run ends without waiting for it\n",
+              s.event.load(), INTERRUPT_LIMIT_MS);
+    end_interrupted_run();
+}
+
+// The PC as a finished run leaves it, unless the stage that holds it does not give it up in time:
+// then nothing more changes it, and the log says so.
+void clean_up_after(const char *name, const char *stage)
+{
+    int64_t started = steady_now_ms();
+    if (!pc_lock_take_for_interrupt(PC_LOCK_WAIT_MS)) {
+        DEBUG_LOG("the stage \"%s\" kept the PC for more than %d ms: the run ends without its clean-up\n", stage,
+                  PC_LOCK_WAIT_MS);
+        return;
+    }
+    if (state().run_ended.load())
+        return;
+    cleanup_workstation();
+    DEBUG_LOG("the clean-up after %s is done (%lld ms)\n", name, (long long)(steady_now_ms() - started));
+}
+
+// A later event: the first one's handling goes on; this one only waits for the process to end.
+void await_first_interrupt(const char *name)
+{
+    DEBUG_LOG("%s while %s is handled: no second clean-up\n", name, state().event.load());
+    sleep_ms(INTERRUPT_LIMIT_MS + 1000);
+}
+
+} // namespace
+
+void enable_interrupt_handling() { state().enabled.store(true); }
+
+void watch_interrupts()
+{
+    if (state().enabled.load() && platform_watch_interrupts(handle_interrupt) != 0)
+        DEBUG_LOG("interrupts cannot be handled: Ctrl+C and the like end the run without its clean-up\n");
+}
+
+void handle_interrupt(int code, const char *name)
+{
+    interrupt_state &s = state();
+    if (s.taken.exchange(true)) {
+        await_first_interrupt(name);
+        return;
+    }
+    s.code.store(code);
+    s.event.store(name);
+    s.started_ms.store(steady_now_ms());
+    const char *stage = s.running_stage.load();
+    s.stage.store(stage);
+    if (s.run_ended.load())
+        platform_end_interrupted(code);  // the run has ended and written its record
+    DEBUG_LOG("interrupted by %s during the stage \"%s\": the run's clean-up follows\n", name, stage);
+    platform_console_line(interrupt_note());
+    platform_thread_start(enforce_interrupt_limit, nullptr);
+    clean_up_after(name, stage);
+    if (s.run_ended.load())
+        platform_end_interrupted(code);  // the run ended while its last stage held the PC
+    end_interrupted_run();
+    sleep_ms(INTERRUPT_LIMIT_MS);  // the time limit's thread is ending the process
+}
+
+void note_running_stage(const char *name) { state().running_stage.store(name); }
+
+void pc_wait_begin() { pc_lock_give(); }
+
+void pc_wait_end()
+{
+    if (pc_lock_take())
+        return;
+    // The interrupt ends the process; should it not within its limit, the run's thread does.
+    sleep_ms(INTERRUPT_LIMIT_MS + 1000);
+    platform_end_interrupted(state().code.load());
+}
+
+void yield_if_interrupted()
+{
+    if (!flag_is_set(g_interrupt_pending))
+        return;
+    pc_wait_begin();
+    pc_wait_end();
+}
+
+void note_run_ended() { state().run_ended.store(true); }
