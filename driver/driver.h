@@ -189,9 +189,10 @@ void enable_interrupt_handling();
 // For the guard stage once the run goes on: routes the events to handle_interrupt, when enabled.
 void watch_interrupts();
 
-// The platform's interrupt hook: the stage that holds the PC lock awaited (at most 3 s), the
-// clean-up, the record, the end of the process, all within 4.5 s of the event (logged when a bound
-// is hit). An event during that handling starts nothing: it waits for the first one's end.
+// The platform's interrupt hook: the stage that holds the PC lock awaited, the clean-up, the
+// record, the end of the process, all within 4.5 s of a console's close and 15 s of the other
+// events (logged when a bound is hit). An event during that handling starts nothing: it waits for
+// the first one's end.
 void handle_interrupt(int code, const char *name);
 
 // The run's thread: names the stage it begins (for the record of an interrupted run).

@@ -6,13 +6,16 @@
 #include "run_record.h"
 
 #include <atomic>
+#include <cstring>
 
 namespace {
 
-// How long the interrupt waits for the stage that holds the PC lock.
-const int PC_LOCK_WAIT_MS = 3000;
-// From the event to the process's end: a console being closed gives about 5 s.
-const int INTERRUPT_LIMIT_MS = 4500;
+// How much of the limit is kept for the clean-up after the wait for the stage that holds the PC.
+const int CLEANUP_RESERVE_MS = 1500;
+// From the event to the process's end: a console being closed gives about 5 s; the other events
+// come with no deadline of the system's, and a loaded PC gets more time to clean up.
+const int CLOSE_LIMIT_MS = 4500;
+const int INTERRUPT_LIMIT_MS = 15000;
 // How long the end waits for the spinner's last line.
 const int SPINNER_LAST_LINE_MS = 300;
 
@@ -28,6 +31,7 @@ struct interrupt_state {
     std::atomic<const char *> event{nullptr};
     std::atomic<const char *> stage{nullptr};  // the stage the first event stopped
     std::atomic<int64_t> started_ms{0};
+    std::atomic<int> limit_ms{INTERRUPT_LIMIT_MS};  // the first event's limit
 };
 
 interrupt_state &state()
@@ -52,13 +56,13 @@ void end_interrupted_run()
 void enforce_interrupt_limit(void *)
 {
     interrupt_state &s = state();
-    int64_t left = s.started_ms.load() + INTERRUPT_LIMIT_MS - steady_now_ms();
+    int64_t left = s.started_ms.load() + s.limit_ms.load() - steady_now_ms();
     if (left > 0)
         sleep_ms((int)left);
     if (s.ending.load())
         return;
     DEBUG_LOG("the clean-up after %s did not end within %d ms: the run ends without waiting for it\n",
-              s.event.load(), INTERRUPT_LIMIT_MS);
+              s.event.load(), s.limit_ms.load());
     end_interrupted_run();
 }
 
@@ -67,9 +71,10 @@ void enforce_interrupt_limit(void *)
 void clean_up_after(const char *name, const char *stage)
 {
     int64_t started = steady_now_ms();
-    if (!pc_lock_take_for_interrupt(PC_LOCK_WAIT_MS)) {
+    const int lock_wait_ms = state().limit_ms.load() - CLEANUP_RESERVE_MS;
+    if (!pc_lock_take_for_interrupt(lock_wait_ms)) {
         DEBUG_LOG("the stage \"%s\" kept the PC for more than %d ms: the run ends without its clean-up\n", stage,
-                  PC_LOCK_WAIT_MS);
+                  lock_wait_ms);
         return;
     }
     if (state().run_ended.load())
@@ -82,7 +87,7 @@ void clean_up_after(const char *name, const char *stage)
 void await_first_interrupt(const char *name)
 {
     DEBUG_LOG("%s while %s is handled: no second clean-up\n", name, state().event.load());
-    sleep_ms(INTERRUPT_LIMIT_MS + 1000);
+    sleep_ms(state().limit_ms.load() + 1000);
 }
 
 } // namespace
@@ -104,6 +109,7 @@ void handle_interrupt(int code, const char *name)
     }
     s.code.store(code);
     s.event.store(name);
+    s.limit_ms.store(std::strcmp(name, "CTRL_CLOSE_EVENT") == 0 ? CLOSE_LIMIT_MS : INTERRUPT_LIMIT_MS);
     s.started_ms.store(steady_now_ms());
     const char *stage = s.running_stage.load();
     s.stage.store(stage);
@@ -116,7 +122,7 @@ void handle_interrupt(int code, const char *name)
     if (s.run_ended.load())
         platform_end_interrupted(code);  // the run ended while its last stage held the PC
     end_interrupted_run();
-    sleep_ms(INTERRUPT_LIMIT_MS);  // the time limit's thread is ending the process
+    sleep_ms(s.limit_ms.load());  // the time limit's thread is ending the process
 }
 
 void note_running_stage(const char *name) { state().running_stage.store(name); }
@@ -128,7 +134,7 @@ void pc_wait_end()
     if (pc_lock_take())
         return;
     // The interrupt ends the process; should it not within its limit, the run's thread does.
-    sleep_ms(INTERRUPT_LIMIT_MS + 1000);
+    sleep_ms(state().limit_ms.load() + 1000);
     platform_end_interrupted(state().code.load());
 }
 

@@ -83,6 +83,7 @@ stopped() {
   began="interrupted by $event during the stage \"$stage\": the run's clean-up follows"
   check "$name: the diagnostics log says so" \
     "$(grep -c -e "$began" -e "the clean-up after $event is done" -e "run ended: interrupted by $event" "$log")" 3
+  echo "$name: $(grep -o 'the clean-up after .* is done ([0-9]* ms)' "$log")"
 }
 
 # event_of <signal>: sets event and status, the name the record gives what the signal becomes and
