@@ -103,12 +103,6 @@ static int split_words(const char *line, word *words, int max)
     return n;
 }
 
-// True when the len bytes at s equal the text, letters compared without case.
-static bool equals_ignoring_case(const char *s, size_t len, const char *text)
-{
-    return std::strlen(text) == len && ascii_equal_nocase(s, text, len);
-}
-
 // Length of the percent-encoded dot ("%2e") or space ("%20") at s, else 0; *dot tells which.
 static size_t encoded_dot_or_space(const char *s, size_t left, bool *dot)
 {
@@ -165,8 +159,8 @@ request_verdict resolve_request(const char *line, const char *root, char *file_n
     word words[3];
     if (split_words(line, words, 3) < 3)
         return REQUEST_NOT_IMPLEMENTED;
-    bool get = equals_ignoring_case(words[0].start, words[0].len, "GET");
-    if (!get && !equals_ignoring_case(words[0].start, words[0].len, "POST"))
+    bool get = text_equal_nocase(words[0].start, words[0].len, "GET");
+    if (!get && !text_equal_nocase(words[0].start, words[0].len, "POST"))
         return REQUEST_NOT_IMPLEMENTED;
 
     const char *path = words[1].start;
@@ -201,7 +195,7 @@ const char *content_type_of(const char *file_name)
     const char *dot = std::strrchr(file_name, '.');
     if (dot != nullptr) {
         for (const auto &t : types)
-            if (equals_ignoring_case(dot + 1, std::strlen(dot + 1), t.extension))
+            if (text_equal_nocase(dot + 1, t.extension))
                 return t.type;
     }
     return "application/octet-stream";

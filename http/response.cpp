@@ -11,12 +11,6 @@ namespace {
 
 http_client *client_of(http_parser *parser) { return static_cast<http_client *>(parser->data); }
 
-bool equal_ignoring_case(const char *a, const char *b)
-{
-    size_t n = std::strlen(a);
-    return std::strlen(b) == n && ascii_equal_nocase(a, b, n);
-}
-
 // --- Parser callbacks --------------------------------------------------------------------------
 
 // A new response begins (after a 1xx interim one, say): what an earlier response announced does not
@@ -187,7 +181,7 @@ int http_client_header_done(http_client *client)
         return 0;
     // Trailers come after the body has begun: they can neither redirect nor resize it.
     if (!(client->flags & HTTP_FLAG_TRAILERS)) {
-        if (equal_ignoring_case(client->header_name, "Location")) {
+        if (text_equal_nocase(client->header_name, "Location")) {
             char *copy = http_copy_text(client->header_value, client->value_length);
             if (!copy)
                 return -1;
@@ -196,7 +190,7 @@ int http_client_header_done(http_client *client)
             client->flags |= HTTP_FLAG_REDIRECT;
             return -1;
         }
-        if (equal_ignoring_case(client->header_name, "Content-Length"))
+        if (text_equal_nocase(client->header_name, "Content-Length"))
             client->content_length = http_content_length_value(client->header_value);
     }
     client->name_length = client->value_length = 0;
