@@ -126,7 +126,11 @@ int http_client_abort(http_client *client)
     return 0;
 }
 
-int http_client_last_error(http_client *client) { return client ? client->last_result : -1; }
+// The stored byte holds an http_result (set_result wrote it): the one place it turns back into one.
+http_result http_client_last_error(http_client *client)
+{
+    return client ? static_cast<http_result>(client->last_result) : HTTP_ERR_NO_CLIENT;
+}
 
 int http_client_status(http_client *client) { return client ? client->status : -1; }
 
@@ -140,10 +144,10 @@ char *http_client_get(http_client *client, const char *url, uint32_t method)
     return client->memory_body;
 }
 
-int http_client_download(http_client *client, const char *url, const char *local_path)
+http_result http_client_download(http_client *client, const char *url, const char *local_path)
 {
     if (!client)
-        return -1;
+        return HTTP_ERR_NO_CLIENT;
     client->method = 0;
     client->flags |= HTTP_FLAG_FILE;
     http_free_text(&client->download_path);
@@ -155,11 +159,11 @@ int http_client_download(http_client *client, const char *url, const char *local
     return http_client_request(client, url, nullptr, 0, nullptr, 0);
 }
 
-int http_client_request(http_client *client, const char *url, const char *form_body, int32_t body_length,
-                        const char *extra_headers, int32_t headers_length)
+http_result http_client_request(http_client *client, const char *url, const char *form_body,
+                                int32_t body_length, const char *extra_headers, int32_t headers_length)
 {
     if (!client)
-        return -1;
+        return HTTP_ERR_NO_CLIENT;
     client->sink = (client->flags & HTTP_FLAG_FILE) ? &http_file_sink : &http_memory_sink;
     // Redirects run as a loop over one record, never as nested requests; the URL is copied because
     // each Location replaces the stored one.

@@ -112,7 +112,7 @@ bool rws_thread_wait_all(int ms);
 
 // ---- records ------------------------------------------------------------------------------------------
 struct rws_fault {
-    int32_t code;
+    rws_fault_kind code;
     char *text;
 };
 
@@ -174,7 +174,7 @@ int rws_live_clients();
 
 // ---- client internals (rws_client) --------------------------------------------------------------
 void rws_fault_clear(rws_client *c);
-void rws_fault_set(rws_client *c, int code, const char *text);
+void rws_fault_set(rws_client *c, rws_fault_kind code, const char *text);
 void rws_client_free(rws_client *c);
 // Gives up one holder; the last one releases the client.
 void rws_client_drop(rws_client *c);
