@@ -235,8 +235,18 @@ bool rws_starts_frame(uint8_t first);
 
 // ---- worker (rws_worker) --------------------------------------------------------------------------
 void rws_worker_main(void *client);
+
+// ---- socket work (rws_socket) ---------------------------------------------------------------------
+// Connect step: starts the socket service, resolves and connects (the handshake is next), or sets
+// RWS_FAULT_CONNECT and drops the connection; gives up silently once the client is closing.
+void rws_connect_step(rws_client *c);
+// Sends all size bytes, completing partial sends; false (fault RWS_FAULT_SOCKET_IO, socket closed)
+// on a hard failure or a stall past the send limits.
 bool rws_send_bytes(rws_client *c, const void *data, size_t size);
+// Reads what the socket holds into rx_buffer; false (fault RWS_FAULT_SOCKET_IO, socket closed) when
+// the peer ended the connection or the read failed.
 bool rws_read_socket(rws_client *c);
+// Closes the socket, if open, and marks the client not connected.
 void rws_close_socket(rws_client *c);
 // The receive path without the socket, for the worker and for feeding bytes in tests: appends count
 // bytes (no more than RWS_MAX_FRAME_SIZE - rx_length) to rx_buffer, growing it as needed; handles
