@@ -5,7 +5,6 @@
 #include "platform.h"
 #include "text_util.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -16,8 +15,6 @@
 #include <vector>
 
 namespace {
-
-using clock_type = std::chrono::steady_clock;
 
 const size_t RECEIVE_BUFFER_SIZE = 4096;
 // After a reply: how long and how much the server still reads before closing, so that request
@@ -39,7 +36,7 @@ struct connection {
     char buf[RECEIVE_BUFFER_SIZE];
     size_t pos;
     size_t len;
-    clock_type::time_point head_deadline; // the whole head must have arrived by then
+    int64_t head_deadline; // the whole head must have arrived by then (a steady_now_ms time)
 };
 
 // Sends all len bytes; false when the peer is gone or a send made no progress within the limit.
@@ -67,7 +64,7 @@ bool receive_head(connection &c, request_head *head, head_state until)
 {
     while (head->state < until) {
         if (c.pos == c.len) {
-            if (clock_type::now() > c.head_deadline)
+            if (steady_now_ms() > c.head_deadline)
                 return false;
             auto n = recv(c.s, c.buf, (int)sizeof c.buf, 0);
             if (n == 0 && head->state == HEAD_HEADERS) {
@@ -94,10 +91,10 @@ void close_after_reply(socket_t s, int idle_limit_ms)
     socket_shutdown_send(s);
     int limit = idle_limit_ms < LINGER_MS ? idle_limit_ms : LINGER_MS;
     socket_set_io_limit(s, limit);
-    clock_type::time_point end = clock_type::now() + std::chrono::milliseconds(limit);
+    int64_t end = steady_now_ms() + limit;
     char sink[4096];
     size_t total = 0;
-    while (total < LINGER_BYTES && clock_type::now() < end) {
+    while (total < LINGER_BYTES && steady_now_ms() < end) {
         auto n = recv(s, sink, (int)sizeof sink, 0);
         if (n <= 0)
             break;
@@ -157,7 +154,7 @@ void serve_connection(socket_t s, const file_server_config &config)
     connection c;
     c.s = s;
     c.pos = c.len = 0;
-    c.head_deadline = clock_type::now() + std::chrono::milliseconds(config.idle_limit_ms);
+    c.head_deadline = steady_now_ms() + config.idle_limit_ms;
     request_head head;
     request_head_init(&head);
     if (!receive_head(c, &head, HEAD_HEADERS)) {

@@ -4,8 +4,8 @@
 #include "platform.h"
 #include "rws_private.h"
 #include "socket_wait.h"
+#include "text_util.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -14,19 +14,18 @@ int rws_send_wait_ms = 3000;
 
 namespace {
 
-using steady = std::chrono::steady_clock;
-
-int ms_until(steady::time_point deadline)
+// Milliseconds from now until the deadline (a steady_now_ms time), 0 once it has passed.
+int ms_until(int64_t deadline)
 {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now()).count();
-    return left > 0 ? (int)left : 0;
+    int64_t left = deadline - steady_now_ms();
+    return left > 0 ? static_cast<int>(left) : 0;
 }
 
 // Waits up to ms for the socket to become writable, or to report a failure (Winsock shows a failed
 // connect as an exceptional condition). 1 ready, 0 time out, -1 error; interruptions are resumed.
 int wait_writable(socket_t s, int ms)
 {
-    steady::time_point deadline = steady::now() + std::chrono::milliseconds(ms);
+    int64_t deadline = steady_now_ms() + ms;
     for (;;) {
         int n = socket_select(s, SOCKET_WAIT_WRITE | SOCKET_WAIT_EXCEPT, ms_until(deadline));
         if (n >= 0)
@@ -63,7 +62,7 @@ socket_t connect_one(rws_client *c, const addrinfo *a)
     if (ok && connect(s, a->ai_addr, (socklen_value)a->ai_addrlen) != 0) {
         int code = socket_last_error();
         ok = code == SOCK_ERR_IN_PROGRESS || code == SOCK_ERR_WOULD_BLOCK || code == SOCK_ERR_INTERRUPTED;
-        steady::time_point deadline = steady::now() + std::chrono::milliseconds(rws_connect_wait_ms);
+        int64_t deadline = steady_now_ms() + rws_connect_wait_ms;
         int ready = 0;
         // Short slices, so that rws_client_disconnect is noticed while a silent address is tried.
         while (ok && ready == 0 && !c->closing && ms_until(deadline) > 0) {
@@ -159,7 +158,7 @@ bool rws_send_bytes(rws_client *c, const void *data, size_t size)
     size_t done = 0;
     // A send the system takes only in part is completed: each stall may last rws_send_wait_ms, the
     // whole send ten times that, so the worker never loops without bound under state_lock.
-    steady::time_point give_up = steady::now() + std::chrono::milliseconds(10 * rws_send_wait_ms);
+    int64_t give_up = steady_now_ms() + 10 * static_cast<int64_t>(rws_send_wait_ms);
     while (done < size) {
         int chunk = size - done > 0x40000000 ? 0x40000000 : (int)(size - done);
         int n = (int)send(c->socket, bytes + done, socket_io_length((size_t)chunk), SOCK_SEND_FLAGS);
