@@ -11,7 +11,7 @@ namespace {
 // Stores code as the client's last result and returns it.
 http_result set_result(http_client *client, http_result code)
 {
-    client->last_result = (int8_t)code;
+    client->last_result = static_cast<int8_t>(code);
     return code;
 }
 
@@ -31,7 +31,7 @@ void release_exchange(http_client *client)
 void reset_for_exchange(http_client *client)
 {
     release_exchange(client);
-    client->flags &= (uint8_t) ~(HTTP_FLAG_REDIRECT | HTTP_FLAG_TRAILERS);
+    client->flags &= static_cast<uint8_t>(~(HTTP_FLAG_REDIRECT | HTTP_FLAG_TRAILERS));
     client->body_bytes = client->body_capacity = client->body_start = 0;
     client->content_length = 0;
     client->header_stage = HTTP_STAGE_NONE;
@@ -138,7 +138,7 @@ char *http_client_get(http_client *client, const char *url, uint32_t method)
 {
     if (!client)
         return nullptr;
-    client->flags &= (uint8_t)~HTTP_FLAG_FILE;
+    client->flags &= static_cast<uint8_t>(~HTTP_FLAG_FILE);
     client->method = method;
     http_client_request(client, url, nullptr, 0, nullptr, 0); // stores its code as the last result
     return client->memory_body;

@@ -80,9 +80,10 @@ int move_once(http_client *client, char *bytes, int length, http_direction direc
     if (client->tls && client->tls_conn)
         return direction == HTTP_SEND ? tls_write(client->tls_conn, bytes, length)
                                       : tls_read(client->tls_conn, bytes, length);
+    size_t wanted = static_cast<size_t>(length);
     if (direction == HTTP_SEND)
-        return (int)send(client->socket, bytes, socket_io_length((size_t)length), SOCK_SEND_FLAGS);
-    return (int)recv(client->socket, bytes, socket_io_length((size_t)length), 0);
+        return static_cast<int>(send(client->socket, bytes, socket_io_length(wanted), SOCK_SEND_FLAGS));
+    return static_cast<int>(recv(client->socket, bytes, socket_io_length(wanted), 0));
 }
 
 // Replaces the client's socket with a new non-blocking TCP socket whose close resets the connection

@@ -14,7 +14,7 @@ bool format_text(char *out, size_t size, const char *format, ...)
     va_start(args, format);
     int n = std::vsnprintf(out, size, format, args);
     va_end(args);
-    return n >= 0 && (size_t)n < size;
+    return n >= 0 && static_cast<size_t>(n) < size;
 }
 
 bool ascii_equal_nocase(const char *a, const char *b, size_t n)
@@ -84,7 +84,7 @@ size_t utf8_sequence_length(const unsigned char *text, size_t size)
 
 bool is_utf8(const char *text, size_t size)
 {
-    const unsigned char *bytes = (const unsigned char *)text;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
     for (size_t i = 0; i < size;) {
         size_t n = utf8_sequence_length(bytes + i, size - i);
         if (n == 0)

@@ -22,7 +22,7 @@ bool format_text(char *out, size_t size, const char *format, ...)
     ;
 
 // An ASCII letter in lower case; any other byte as it is.
-inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // True when the n bytes at a and at b are the same, ASCII letters compared without case.
 bool ascii_equal_nocase(const char *a, const char *b, size_t n);

@@ -41,7 +41,7 @@ void rws_fault_clear(rws_client *c)
 void rws_fault_set(rws_client *c, rws_fault_kind code, const char *text)
 {
     rws_fault_clear(c);
-    c->error = (rws_fault *)rws_alloc_zeroed(sizeof(rws_fault));
+    c->error = static_cast<rws_fault *>(rws_alloc_zeroed(sizeof(rws_fault)));
     c->error->code = code;
     c->error->text = rws_copy_text(text);
 }
@@ -203,7 +203,7 @@ bool rws_client_send_text(rws_client *client, const char *text)
     size_t length = text ? std::strlen(text) : 0;
     bool queued = rws_text_fits(length);
     if (queued)
-        rws_list_append(&client->tx_queue, rws_packet_masked(RWS_OP_TEXT, text, (uint32_t)length));
+        rws_list_append(&client->tx_queue, rws_packet_masked(RWS_OP_TEXT, text, static_cast<uint32_t>(length)));
     rws_mutex_unlock(client->queue_lock);
     return queued;
 }

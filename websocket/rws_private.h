@@ -81,7 +81,7 @@ extern const char RWS_TEXT_TOO_LARGE[];
 // ---- memory and texts (rws_memory) ---------------------------------------------------------------
 
 // Stops the process with a failed-assertion diagnostic when cond is false, in every build.
-#define RWS_CHECK(cond) ((cond) ? (void)0 : rws_assert_failed(#cond, __FILE__, __LINE__))
+#define RWS_CHECK(cond) ((cond) ? static_cast<void>(0) : rws_assert_failed(#cond, __FILE__, __LINE__))
 [[noreturn]] void rws_assert_failed(const char *what, const char *file, int line);
 
 void *rws_alloc(size_t size);        // null for 0; stops the process when memory runs out

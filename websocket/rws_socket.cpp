@@ -56,10 +56,10 @@ socket_t connect_one(rws_client *c, const addrinfo *a)
     if (s == NO_SOCKET)
         return NO_SOCKET;
     int on = 1;
-    setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, (const char *)&on, sizeof on);
+    setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&on), sizeof on);
     // Non-blocking from the start, so the connect can be bounded and a disconnect can cut it short.
     bool ok = socket_set_nonblocking(s, true) == 0;
-    if (ok && connect(s, a->ai_addr, (socklen_value)a->ai_addrlen) != 0) {
+    if (ok && connect(s, a->ai_addr, static_cast<socklen_value>(a->ai_addrlen)) != 0) {
         int code = socket_last_error();
         ok = code == SOCK_ERR_IN_PROGRESS || code == SOCK_ERR_WOULD_BLOCK || code == SOCK_ERR_INTERRUPTED;
         int64_t deadline = steady_now_ms() + rws_connect_wait_ms;
@@ -83,7 +83,7 @@ socket_t connect_one(rws_client *c, const addrinfo *a)
 bool resolve(rws_client *c, addrinfo **list, int *error)
 {
     char port[16];
-    std::snprintf(port, sizeof port, "%i", (int)c->port);
+    std::snprintf(port, sizeof port, "%i", static_cast<int>(c->port));
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
@@ -144,7 +144,7 @@ void rws_connect_step(rws_client *c)
     c->reply_scan = RWS_REPLY_DONE;
     c->socket = s;
     c->state = RWS_ST_HANDSHAKE_SEND;
-    rws_log("TCP connection to %s:%i made; the WebSocket handshake follows\n", c->host, (int)c->port);
+    rws_log("TCP connection to %s:%i made; the WebSocket handshake follows\n", c->host, static_cast<int>(c->port));
 }
 
 bool rws_send_bytes(rws_client *c, const void *data, size_t size)
@@ -154,16 +154,17 @@ bool rws_send_bytes(rws_client *c, const void *data, size_t size)
         rws_fault_set(c, RWS_FAULT_SOCKET_IO, system_error_text(SOCK_ERR_BAD_HANDLE));
         return false;
     }
-    const char *bytes = (const char *)data;
+    const char *bytes = static_cast<const char *>(data);
     size_t done = 0;
     // A send the system takes only in part is completed: each stall may last rws_send_wait_ms, the
     // whole send ten times that, so the worker never loops without bound under state_lock.
     int64_t give_up = steady_now_ms() + 10 * static_cast<int64_t>(rws_send_wait_ms);
     while (done < size) {
-        int chunk = size - done > 0x40000000 ? 0x40000000 : (int)(size - done);
-        int n = (int)send(c->socket, bytes + done, socket_io_length((size_t)chunk), SOCK_SEND_FLAGS);
+        int chunk = size - done > 0x40000000 ? 0x40000000 : static_cast<int>(size - done);
+        size_t piece = static_cast<size_t>(chunk);
+        int n = static_cast<int>(send(c->socket, bytes + done, socket_io_length(piece), SOCK_SEND_FLAGS));
         if (n > 0) {
-            done += (size_t)n;
+            done += static_cast<size_t>(n);
             continue;
         }
         int code = socket_last_error();
@@ -196,7 +197,8 @@ bool rws_read_socket(rws_client *c)
         uint32_t room = RWS_MAX_FRAME_SIZE - c->rx_length;
         if (room == 0)
             return true;
-        int n = (int)recv(c->socket, chunk, socket_io_length(room < sizeof chunk ? room : sizeof chunk), 0);
+        size_t wanted = room < sizeof chunk ? room : sizeof chunk;
+        int n = static_cast<int>(recv(c->socket, chunk, socket_io_length(wanted), 0));
         if (n <= 0) {
             int code = socket_last_error();
             if (n < 0 && (code == SOCK_ERR_WOULD_BLOCK || code == SOCK_ERR_IN_PROGRESS))
@@ -205,7 +207,7 @@ bool rws_read_socket(rws_client *c)
             rws_close_socket(c);
             return false;
         }
-        rws_rx_append(c, chunk, (uint32_t)n);
+        rws_rx_append(c, chunk, static_cast<uint32_t>(n));
     }
 }
 

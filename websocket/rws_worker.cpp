@@ -18,7 +18,7 @@ void grow_rx_buffer(rws_client *c, uint32_t size)
         return;
     void *res = size > 0 ? std::realloc(c->rx_buffer, size) : nullptr;
     RWS_CHECK(res && (size > 0));
-    c->rx_buffer = (uint8_t *)res;
+    c->rx_buffer = static_cast<uint8_t *>(res);
     c->rx_capacity = size;
 }
 
@@ -150,7 +150,7 @@ bool rws_handle_frame(rws_client *c)
         return false;
     }
     rws_dispatch(c, rws_packet_parse(c->rx_buffer, size));
-    rws_rx_consume(c, (uint32_t)size);
+    rws_rx_consume(c, static_cast<uint32_t>(size));
     return true;
 }
 
@@ -167,8 +167,8 @@ void rws_rx_consume(rws_client *c, uint32_t count)
 void rws_rx_append(rws_client *c, const void *bytes, uint32_t count)
 {
     if (c->rx_capacity - c->rx_length < count) {
-        uint64_t grown = (uint64_t)c->rx_capacity + count;
-        grow_rx_buffer(c, grown < RWS_MAX_FRAME_SIZE ? (uint32_t)grown : RWS_MAX_FRAME_SIZE);
+        uint64_t grown = static_cast<uint64_t>(c->rx_capacity) + count;
+        grow_rx_buffer(c, grown < RWS_MAX_FRAME_SIZE ? static_cast<uint32_t>(grown) : RWS_MAX_FRAME_SIZE);
     }
     std::memcpy(c->rx_buffer + c->rx_length, bytes, count);
     c->rx_length += count;
@@ -176,7 +176,7 @@ void rws_rx_append(rws_client *c, const void *bytes, uint32_t count)
 
 void rws_worker_main(void *client)
 {
-    rws_client *c = (rws_client *)client;
+    rws_client *c = static_cast<rws_client *>(client);
     int passes = 0;
     while (c->state.load() < RWS_ST_END) {
         passes++;
