@@ -122,7 +122,6 @@ struct run_record_test : ::testing::Test {
     }
     void TearDown() override
     {
-        g_download_progress.sent = -1;
         recording_commands::restore();
         reset_run_state();
         fs::current_path(saved_cwd);
@@ -134,7 +133,7 @@ struct run_record_test : ::testing::Test {
 
 TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
 {
-    g_download_progress.sent = 4096;
+    g_workstation.download.progress.sent = 4096;
     ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
     std::string stage = R"(":\d+\.\d{3})";
     std::string expected = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","tool":"1\.0\.3","station":"[^"]*",)"
