@@ -3,6 +3,7 @@
 #include "run_record.h"
 
 #include "diagnostics_log.h"
+#include "utc_time.h"
 
 #include <cstdio>
 #include <cstring>

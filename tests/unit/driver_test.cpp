@@ -354,5 +354,5 @@ TEST_F(driver_test, EndingsAfterTheReply)
     EXPECT_EQ(run_upgrade(), 0);
     EXPECT_EQ(fake.purges, 2);
     EXPECT_FALSE(test_files::exists(staged));
-    EXPECT_EQ(fake.steps_run.size(), 2u * 17u + 1u);  // the full fake.ending fake.purges a second time
+    EXPECT_EQ(fake.steps_run.size(), 2u * 17u + 1u);  // each run's 17 stages, and the full ending's second purge
 }

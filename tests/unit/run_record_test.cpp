@@ -4,6 +4,7 @@
 #include "recording_commands.h"
 #include "run_record.h"
 #include "test_files.h"
+#include "utc_time.h"
 
 #include <gtest/gtest.h>
 
@@ -290,6 +291,8 @@ TEST(diagnostics_text, UtcTimesAndEscapes)
     EXPECT_STREQ(text, "2000-02-29T23:59:59.999Z");
     format_utc(4107542400000, UTC_COMPACT, text, sizeof text);  // 2100 has no 29 February
     EXPECT_STREQ(text, "21000301T000000Z");
+    format_utc(-1, UTC_SECONDS, text, sizeof text);  // before 1970 the day still begins at midnight
+    EXPECT_STREQ(text, "1969-12-31T23:59:59Z");
 
     escape_log_text("\n\nSocket text: a\tb\r\x01\x7f\xc3.\r\n", text, sizeof text);
     EXPECT_STREQ(text, "Socket text: a\\tb\\r\\x01\\x7f\xc3.");
