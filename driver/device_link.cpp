@@ -91,8 +91,8 @@ int discover_device_link(char host[32], char device[32])
 int download_device_info(const char *device, int limit_ms)
 {
     char url[128];
-    format_text(url, sizeof url, "http://%s/deviceRelateInfo.txt", device);
-    http_result result = http_download_file(url, ".deviceRelateInfo.txt", limit_ms);
+    format_text(url, sizeof url, "http://%s/" CAMERA_INFO_FILE, device);
+    http_result result = http_download_file(url, INFO_FILE_COPY, limit_ms);
     DEBUG_LOG("information file %s: HTTP client result %d, %s\n", url, result, http_result_text(result));
     return result;
 }
@@ -107,7 +107,7 @@ int fetch_device_info(const char *device)
 
 void reconnect_wifi()
 {
-    if (flag_is_set(g_interrupt_pending))
+    if (flag_is_set(g_workstation.interrupt_pending))
         return;  // the run is being stopped: it changes the PC's network no more
     char path[COMMAND_LINE_SIZE];
     format_text(path, sizeof path, PATH_PROFILE_NAME_FMT, g_brand_word);

@@ -1,11 +1,12 @@
-// The run's diagnostics log and the logs directory it shares with the run records.
+// The run's diagnostics log and the logs directory it shares with the run records; the stamps of
+// its lines and its name come from utc_time.h.
 #include "diagnostics_log.h"
+#include "utc_time.h"
 
 #include "commands.h"
 #include "workstation.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -18,22 +19,6 @@ namespace {
 // of a run up to the working-directory stage, bounded against a run that logs without end.
 const size_t PENDING_MAX = 256 * 1024;
 const size_t LINE_TEXT_MAX = 4096;
-
-const int64_t MS_PER_DAY = 86400000;
-
-// The proleptic Gregorian date of a count of days since 1970-01-01.
-void civil_from_days(int64_t days, int64_t *year, unsigned *month, unsigned *day)
-{
-    days += 719468;  // counted from 0000-03-01, so that the leap day ends each 400-year era's years
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const unsigned day_of_era = (unsigned)(days - era * 146097);
-    const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const unsigned shifted_month = (5 * day_of_year + 2) / 153;  // March is 0
-    *day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-    *month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-    *year = (int64_t)year_of_era + era * 400 + (*month <= 2 ? 1 : 0);
-}
 
 // The log of the run: its file once the run may keep one and the working root exists, the lines
 // held until then.
@@ -85,7 +70,7 @@ void prune_old_logs()
     format_text(dir, sizeof dir, PATH_LOGS_DIR_FMT, g_brand_word);
     std::vector<std::string> logs;
     platform_list_directory(dir, collect_run_log, &logs);
-    const size_t others_kept = (size_t)DIAGNOSTICS_LOGS_KEPT - 1;
+    const size_t others_kept = static_cast<size_t>(DIAGNOSTICS_LOGS_KEPT) - 1;
     if (logs.size() <= others_kept)
         return;
     std::sort(logs.begin(), logs.end());
@@ -124,30 +109,6 @@ bool open_log()
 
 } // namespace
 
-void format_utc(int64_t ms, utc_form form, char *out, size_t size)
-{
-    int64_t days = ms >= 0 ? ms / MS_PER_DAY : -((-ms + MS_PER_DAY - 1) / MS_PER_DAY);
-    int64_t of_day = ms - days * MS_PER_DAY;
-    int64_t year;
-    unsigned month, day;
-    civil_from_days(days, &year, &month, &day);
-    int hour = (int)(of_day / 3600000), minute = (int)(of_day / 60000 % 60), second = (int)(of_day / 1000 % 60);
-    int milli = (int)(of_day % 1000);
-    if (form == UTC_COMPACT)
-        format_text(out, size, "%04lld%02u%02uT%02d%02d%02dZ", (long long)year, month, day, hour, minute, second);
-    else if (form == UTC_SECONDS)
-        format_text(out, size, "%04lld-%02u-%02uT%02d:%02d:%02dZ", (long long)year, month, day, hour, minute, second);
-    else
-        format_text(out, size, "%04lld-%02u-%02uT%02d:%02d:%02d.%03dZ", (long long)year, month, day, hour, minute,
-                    second, milli);
-}
-
-int64_t utc_now_ms()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
 logs_directory prepare_logs_directory()
 {
     char root[COMMAND_LINE_SIZE], dir[COMMAND_LINE_SIZE];
@@ -177,8 +138,8 @@ void escape_log_text(const char *text, char *out, size_t size)
         length--;
     size_t used = 0;
     for (size_t i = 0; i < length; i++) {
-        unsigned char c = (unsigned char)start[i];
-        char piece[5] = {(char)c, '\0'};
+        unsigned char c = static_cast<unsigned char>(start[i]);
+        char piece[5] = {static_cast<char>(c), '\0'};
         if (c == '\n')
             std::memcpy(piece, "\\n", 3);
         else if (c == '\r')

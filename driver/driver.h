@@ -2,11 +2,16 @@
 // catalogue and its reporting, and the stage table through which the run calls its stages.
 #pragma once
 
+#include "settings.h"
 #include "workstation.h"
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 // ---- Process-wide flags (one byte each; zero at start) ----
 
@@ -56,16 +61,17 @@ struct outcome {
     const char *code;  // silent-mode result code
 };
 
-// The catalogue entry of an outcome number (outcome_ids.h), or null for a number outside it.
-const outcome *outcome_entry(int id);
+// The catalogue entry of an outcome (outcome_ids.h), or null for OUTCOME_NONE or a number outside
+// the catalogue.
+const outcome *outcome_entry(outcome_id id);
 
 // Raises one outcome: its result code in silent mode, else its message box in the UI language.
-void report_outcome(int id);
+void report_outcome(outcome_id id);
 
 // Ends a run that cannot go on: raises the outcome, cleans the workstation up, and returns code
 // (the stage's own return code, or the run's exit code).
-int stop_run(int outcome, int code);
-exit_code stop_run(int outcome, exit_code code);
+int stop_run(outcome_id outcome, int code);
+exit_code stop_run(outcome_id outcome, exit_code code);
 
 // Replaces the content of "flashret.txt" in the current directory with code (no line end).
 // A file that cannot be opened is skipped.
@@ -150,7 +156,7 @@ exit_code run_upgrade();
 int start_spinner();
 
 // The spinner thread's body: the progress note, then one step a second until the run stops; between
-// the steps, the camera's download (g_download_progress) as a line of its own whenever its text
+// the steps, the camera's download (download_progress_now) as a line of its own whenever its text
 // changes.
 int spinner_thread();
 
@@ -158,11 +164,11 @@ int spinner_thread();
 const size_t DOWNLOAD_LINE_SIZE = 256;
 struct download_shown {
     char line[DOWNLOAD_LINE_SIZE] = "";  // the latest line
-    int download = 0;                    // the download it was about (g_download_progress.downloads)
+    int download = 0;                    // the download it was about (download_progress::downloads)
     bool closing = false;                // the closing line was shown: it ends the lines of the run
 };
 
-// Prints the camera's download (g_download_progress) as a line of its own when its text differs
+// Prints the camera's download (download_progress_now) as a line of its own when its text differs
 // from the one shown before: the progress, or once every byte of a download is sent, the closing
 // line; first a line of its own when the camera has started the download over. Nothing while no
 // report came, and nothing after the closing line.
@@ -174,6 +180,12 @@ void spinner_step(int n);
 // Waits, at most limit_ms, until the spinner thread has printed its last line: a process that
 // exits while one of its threads is still writing may lose that output or fail in its exit.
 void wait_for_spinner_end(int limit_ms);
+const int SPINNER_END_WAIT_MS = 2000;  // the wait of a run's end
+
+// Runs the stages of g_stages in order until one stops the run, then, once the reply has been
+// awaited, ends the run by the upgrade_ending; each stage's seconds go to the run record. Returns
+// the run's exit code.
+exit_code run_stages(upgrade_run &run);
 
 // ---- Interrupts ----
 // A run stopped from outside after its guard (Ctrl+C, Ctrl+Break, the console closed; SIGINT,
@@ -285,7 +297,7 @@ void reply_mailbox_open();
 void reply_mailbox_close();
 
 // The channel's callbacks, run on its worker thread; none of them waits. The connection and the end
-// count only for the current channel (g_driver_hooks.current_channel), never for an earlier attempt.
+// count only for the current channel (g_driver_seams.current_channel), never for an earlier attempt.
 void on_ws_text(rws_client *client, const char *text, uint32_t length);
 void on_ws_binary(rws_client *client, const char *data, uint32_t length);
 void on_ws_connected(rws_client *client);
@@ -308,16 +320,15 @@ exit_code send_upgrade_command(upgrade_run *run);
 // run ends.
 upgrade_ending await_reply(upgrade_run *run);
 
-// ---- Hooks ----
+// ---- Seams ----
 
 // Where the driver reaches the user and the outside world in ways that tests replace: how a box is
 // shown, and what the exchange with the camera waits on and asks through, so that its time limits
-// are checked without waiting them out. REAL_DRIVER_HOOKS holds the tool's own.
-struct driver_hooks {
+// are checked without waiting them out. The clock and the pause are the workstation's
+// (g_workstation_seams). REAL_DRIVER_SEAMS holds the tool's own.
+struct driver_seams {
     // Shows a box and returns the answer (BOX_ANSWER_*): the platform's message box.
     box_answer (*message_box)(box_style style, const char *caption, const char *text);
-    int64_t (*now_ms)();       // a steady clock in milliseconds
-    void (*sleep_ms)(int ms);
     // Waits for the mailbox: up to ms, or until a text or the channel's end arrives; the lock is
     // held again on return.
     void (*wait)(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms);
@@ -328,13 +339,66 @@ struct driver_hooks {
     // test programs shorten it.
     int reply_limit_seconds;
 };
-extern driver_hooks g_driver_hooks;
-extern const driver_hooks REAL_DRIVER_HOOKS;
+extern driver_seams g_driver_seams;
+extern const driver_seams REAL_DRIVER_SEAMS;
+
+// ---- The run's own state ----
+
+// The reply mailbox's contents: whether it is open, whether the current channel has ended, and the
+// texts not yet taken (under reply_mailbox_lock()).
+struct reply_mailbox_state {
+    bool open = false;
+    bool channel_ended = false;
+    std::deque<std::string> texts;
+};
+// The lock of the mailbox's contents.
+std::mutex &reply_mailbox_lock();
+
+// The run record as it is gathered (run_record.h): what the run found, its stages' seconds, its
+// warnings, and the event that stopped it, if one did.
+struct run_record_state {
+    const upgrade_run *run = nullptr;  // the run under way; null outside a run
+    int64_t started_utc_ms = 0;
+    int64_t started_ms = 0, stage_started_ms = 0;  // by the steady clock
+    outcome_id outcome = OUTCOME_NONE;             // the last outcome raised
+    std::vector<std::pair<std::string, double>> stages;
+    std::vector<std::string> warnings;
+    std::string interrupted, interrupted_stage;  // the event that stopped the run and where; empty if none
+};
+
+// What the process knows of interrupts (interrupt.cpp): whether they are handled, the stage the run
+// is in, and the first event and its handling, read by the threads that handle events.
+struct interrupt_state {
+    copyable_atomic<bool> enabled;
+    copyable_atomic<bool> run_ended;
+    copyable_atomic<const char *> running_stage;
+    copyable_atomic<bool> taken;   // the first event is being handled
+    copyable_atomic<bool> ending;  // its record is being written
+    copyable_atomic<int> code;
+    copyable_atomic<const char *> event;
+    copyable_atomic<const char *> stage;  // the stage the first event stopped
+    copyable_atomic<int64_t> started_ms;
+    copyable_atomic<int> limit_ms;  // the first event's time limit
+};
+
+// The state the driver keeps beyond the names its texts fix (the flags above, g_ws_reply,
+// g_device_model, ...): one record, set back whole by reset_run_state. Made once and never
+// destroyed, so that a thread still at work while the process exits (a channel's worker, an
+// interrupt) finds it. Locks live beside it, not in it.
+struct run_state {
+    language_choice language = LANGUAGE_AUTO;    // facup.ini's (its firewall mode is g_workstation's)
+    std::vector<std::string> settings_warnings;  // facup.ini's warnings, for the run record
+    copyable_atomic<uint8_t> spinner_running;    // the spinner runs: the process waits for its last line
+    reply_mailbox_state mailbox;
+    run_record_state record;
+    interrupt_state interrupt;
+};
+extern run_state &g_run;
 
 // Test programs run the driver many times in one process. Puts back the state a fresh process
-// starts a run with: every flag clear (the workstation's stop and interrupt flags too), no reply, no model text,
-// the mailbox closed, no staged image path, the real stage functions and hooks, and the default
-// settings (the firewall switched, the texts through the calls of the system's code page).
+// starts a run with: every flag clear (the workstation's stop flag too), no reply, no model text,
+// no staged image path, g_run and g_workstation as made, the real stage functions and seams, and the
+// texts through the calls of the system's code page.
 void reset_run_state();
 
 // ---- Logging ----

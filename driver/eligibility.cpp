@@ -13,7 +13,7 @@ unsigned char g_device_model_found;
 
 namespace {
 
-const char INFO_FILE[] = ".deviceRelateInfo.txt";
+const char INFO_FILE[] = INFO_FILE_COPY;
 const size_t INFO_BUFFER = 1024;
 const uint32_t FITS_DATABASE_MIN = 1024;
 
@@ -22,11 +22,11 @@ uint32_t leading_number(const char *text)
 {
     uint64_t value = 0;
     for (; *text >= '0' && *text <= '9'; text++) {
-        value = value * 10 + (uint64_t)(*text - '0');
+        value = value * 10 + static_cast<uint64_t>(*text - '0');
         if (value > UINT32_MAX)
             value = UINT32_MAX;
     }
-    return (uint32_t)value;
+    return static_cast<uint32_t>(value);
 }
 
 struct version_threshold {
@@ -113,7 +113,7 @@ int parse_device_info(unsigned char *found, char version[64], char previous[64])
         if (std::strstr(text, marker) == nullptr)
             continue;
         const char *star = std::strchr(text, '*');
-        size_t len = star != nullptr ? (size_t)(star - text) : 0;
+        size_t len = star != nullptr ? static_cast<size_t>(star - text) : 0;
         if (len >= 2 && len < sizeof g_device_model) {
             std::memcpy(g_device_model, text, len);
             g_device_model[len] = '\0';

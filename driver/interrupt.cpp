@@ -5,7 +5,6 @@
 
 #include "run_record.h"
 
-#include <atomic>
 #include <cstring>
 
 namespace {
@@ -19,26 +18,9 @@ const int INTERRUPT_LIMIT_MS = 15000;
 // How long the end waits for the spinner's last line.
 const int SPINNER_LAST_LINE_MS = 300;
 
-// What the process knows of interrupts. Made once and never destroyed: an event may come while the
-// process exits.
-struct interrupt_state {
-    std::atomic<bool> enabled{false};
-    std::atomic<bool> run_ended{false};
-    std::atomic<const char *> running_stage{"guard"};
-    std::atomic<bool> taken{false};   // the first event is being handled
-    std::atomic<bool> ending{false};  // its record is being written
-    std::atomic<int> code{0};
-    std::atomic<const char *> event{nullptr};
-    std::atomic<const char *> stage{nullptr};  // the stage the first event stopped
-    std::atomic<int64_t> started_ms{0};
-    std::atomic<int> limit_ms{INTERRUPT_LIMIT_MS};  // the first event's limit
-};
-
-interrupt_state &state()
-{
-    static interrupt_state *s = new interrupt_state;
-    return *s;
-}
+// What the process knows of interrupts: in g_run, made once and never destroyed, since an event may
+// come while the process exits.
+interrupt_state &state() { return g_run.interrupt; }
 
 // Writes the record once, whoever comes first (the handling or its time limit), and ends the
 // process; the one that comes second returns.
@@ -58,7 +40,7 @@ void enforce_interrupt_limit(void *)
     interrupt_state &s = state();
     int64_t left = s.started_ms.load() + s.limit_ms.load() - steady_now_ms();
     if (left > 0)
-        sleep_ms((int)left);
+        sleep_ms(static_cast<int>(left));
     if (s.ending.load())
         return;
     DEBUG_LOG("the clean-up after %s did not end within %d ms: the run ends without waiting for it\n",
@@ -80,7 +62,7 @@ void clean_up_after(const char *name, const char *stage)
     if (state().run_ended.load())
         return;
     cleanup_workstation();
-    DEBUG_LOG("the clean-up after %s is done (%lld ms)\n", name, (long long)(steady_now_ms() - started));
+    DEBUG_LOG("the clean-up after %s is done (%lld ms)\n", name, static_cast<long long>(steady_now_ms() - started));
 }
 
 // A later event: the first one's handling goes on; this one only waits for the process to end.
@@ -111,7 +93,7 @@ void handle_interrupt(int code, const char *name)
     s.event.store(name);
     s.limit_ms.store(std::strcmp(name, "CTRL_CLOSE_EVENT") == 0 ? CLOSE_LIMIT_MS : INTERRUPT_LIMIT_MS);
     s.started_ms.store(steady_now_ms());
-    const char *stage = s.running_stage.load();
+    const char *stage = s.running_stage.load() != nullptr ? s.running_stage.load() : "guard";
     s.stage.store(stage);
     if (s.run_ended.load())
         platform_end_interrupted(code);  // the run has ended and written its record
@@ -140,7 +122,7 @@ void pc_wait_end()
 
 void yield_if_interrupted()
 {
-    if (!flag_is_set(g_interrupt_pending))
+    if (!flag_is_set(g_workstation.interrupt_pending))
         return;
     pc_wait_begin();
     pc_wait_end();

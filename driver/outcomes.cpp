@@ -139,7 +139,7 @@ const char RESULT_FILE[] = "flashret.txt";
 void in_tenths(char *out, size_t size, int64_t count, int64_t unit)
 {
     int64_t tenths = (count + unit / 20) / (unit / 10);
-    format_text(out, size, "%lld.%lld", (long long)(tenths / 10), (long long)(tenths % 10));
+    format_text(out, size, "%lld.%lld", static_cast<long long>(tenths / 10), static_cast<long long>(tenths % 10));
 }
 const size_t TENTHS_SIZE = 24;
 const int64_t MEGABYTE = 1000000;
@@ -147,7 +147,7 @@ const int64_t SECOND_MS = 1000;
 
 } // namespace
 
-const outcome *outcome_entry(int id)
+const outcome *outcome_entry(outcome_id id)
 {
     if (id < 1 || id > OUTCOME_COUNT)
         return nullptr;
@@ -163,7 +163,7 @@ const char *interrupt_note() { return flag_is_set(g_chinese_ui) ? INTERRUPT_CHIN
 void download_progress_text(char *out, size_t size, int64_t sent, int64_t total)
 {
     sent = sent < 0 ? 0 : sent > total ? total : sent;
-    int percent = total > 0 ? (int)(sent * 100 / total) : 100;
+    int percent = total > 0 ? static_cast<int>(sent * 100 / total) : 100;
     char done[TENTHS_SIZE], whole[TENTHS_SIZE];
     in_tenths(done, sizeof done, sent, MEGABYTE);
     in_tenths(whole, sizeof whole, total, MEGABYTE);
@@ -203,13 +203,13 @@ void write_result_code(const char *code)
     std::fclose(file);
 }
 
-void report_outcome(int id)
+void report_outcome(outcome_id id)
 {
     const outcome *entry = outcome_entry(id);
     if (entry == nullptr)
         return;
     // An interrupted run reports nothing: a calling station sees it as a process that was stopped.
-    if (flag_is_set(g_interrupt_pending)) {
+    if (flag_is_set(g_workstation.interrupt_pending)) {
         DEBUG_LOG("outcome %d not reported: the run is interrupted\n", id);
         return;
     }
@@ -219,17 +219,20 @@ void report_outcome(int id)
         return;
     }
     const char *text = flag_is_set(g_chinese_ui) ? entry->chinese : entry->english;
-    g_driver_hooks.message_box(entry->style, ui_caption(), text);
+    g_driver_seams.message_box(entry->style, ui_caption(), text);
 }
 
-int stop_run(int outcome, int code)
+int stop_run(outcome_id outcome, int code)
 {
     raise_outcome(outcome);
     cleanup_workstation();
     return code;
 }
 
-exit_code stop_run(int outcome, exit_code code) { return (exit_code)stop_run(outcome, (int)code); }
+exit_code stop_run(outcome_id outcome, exit_code code)
+{
+    return static_cast<exit_code>(stop_run(outcome, static_cast<int>(code)));
+}
 
 void show_startup_warning()
 {
@@ -238,7 +241,7 @@ void show_startup_warning()
     const char *text = flag_is_set(g_chinese_ui) ? WARNING_CHINESE : WARNING_ENGLISH;
     // Cancel ends the process here, so the run's record is written first; an interrupt that has
     // taken the run over meanwhile ends it instead.
-    if (g_driver_hooks.message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL && pc_lock_take()) {
+    if (g_driver_seams.message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL && pc_lock_take()) {
         run_record_end(EXIT_COMPLETED);
         note_run_ended();
         std::exit(0);

@@ -3,8 +3,8 @@
 #include "run_record.h"
 
 #include "diagnostics_log.h"
+#include "utc_time.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -15,24 +15,10 @@ namespace {
 const char RECORD_FILE[] = "runs.jsonl";
 const char RECORD_PREVIOUS[] = "runs.1.jsonl";
 
-using steady = std::chrono::steady_clock;
+// The record of the run under way (g_run.record).
+run_record_state &record() { return g_run.record; }
 
-// The record of the run under way; run is null outside a run.
-struct record_state {
-    const upgrade_run *run = nullptr;
-    int64_t started_utc_ms = 0;
-    steady::time_point started, stage_started;
-    int outcome = 0;  // the last outcome raised, 0 for none
-    std::vector<std::pair<std::string, double>> stages;
-    std::vector<std::string> warnings;
-    std::string interrupted, interrupted_stage;  // the event that stopped the run and where; empty if none
-};
-record_state record;
-
-double seconds_between(steady::time_point from, steady::time_point to)
-{
-    return std::chrono::duration<double>(to - from).count();
-}
+double seconds_between(int64_t from_ms, int64_t to_ms) { return static_cast<double>(to_ms - from_ms) / 1000.0; }
 
 // The member's name, after a comma unless it opens its object.
 void add_key(std::string &out, const char *key)
@@ -105,36 +91,36 @@ void station_name(char *out, size_t size)
 
 void run_record_begin(const upgrade_run *run)
 {
-    record = record_state{};
-    record.run = run;
-    record.started_utc_ms = utc_now_ms();
-    record.started = record.stage_started = steady::now();
-    diagnostics_begin(record.started_utc_ms);
+    record() = run_record_state{};
+    record().run = run;
+    record().started_utc_ms = utc_now_ms();
+    record().started_ms = record().stage_started_ms = steady_now_ms();
+    diagnostics_begin(record().started_utc_ms);
     char station[256];
     platform_computer_name(station, sizeof station);
     DEBUG_LOG("facup %s started on station \"%s\" (process %lu), %s mode\n", FACUP_TOOL_VERSION, station,
               platform_process_id(), flag_is_set(g_silent_mode) ? "silent" : "interactive");
 }
 
-void run_record_note_outcome(int id)
+void run_record_note_outcome(outcome_id id)
 {
     const outcome *entry = outcome_entry(id);
     if (entry == nullptr)
         return;
-    record.outcome = id;
+    record().outcome = id;
     DEBUG_LOG("outcome %d raised: result code %s, message \"%s\"\n", id, entry->code, entry->english);
 }
 
 void run_record_stage_done(const char *name)
 {
-    steady::time_point now = steady::now();
-    record.stages.emplace_back(name, seconds_between(record.stage_started, now));
-    record.stage_started = now;
+    int64_t now = steady_now_ms();
+    record().stages.emplace_back(name, seconds_between(record().stage_started_ms, now));
+    record().stage_started_ms = now;
 }
 
 void run_record_add_warning(const char *text)
 {
-    record.warnings.emplace_back(text);
+    record().warnings.emplace_back(text);
     DEBUG_LOG("warning: %s\n", text);
 }
 
@@ -156,12 +142,12 @@ void run_record_rotate()
 std::string run_record_line(int exit_code)
 {
     static const upgrade_run none = {};
-    const upgrade_run &run = record.run != nullptr ? *record.run : none;
-    const outcome *entry = outcome_entry(record.outcome);
+    const upgrade_run &run = record().run != nullptr ? *record().run : none;
+    const outcome *entry = outcome_entry(record().outcome);
     char time[32], station[768];
-    format_utc(record.started_utc_ms, UTC_SECONDS, time, sizeof time);
+    format_utc(record().started_utc_ms, UTC_SECONDS, time, sizeof time);
     station_name(station, sizeof station);
-    int64_t served = g_download_progress.sent.load();
+    int64_t served = download_progress_now().sent;
 
     std::string out = "{";
     add_buffer(out, "time", time);
@@ -179,23 +165,23 @@ std::string run_record_line(int exit_code)
     add_integer(out, "image_bytes", run.firmware_bytes, run.firmware_bytes > 0);
     add_buffer(out, "image_md5", run.firmware_md5);
     add_integer(out, "served_bytes", served, served >= 0);
-    add_integer(out, "outcome", record.outcome, entry != nullptr);
+    add_integer(out, "outcome", static_cast<long long>(record().outcome), entry != nullptr);
     add_text(out, "result", entry != nullptr ? entry->code : nullptr, 16);
-    add_integer(out, "exit_code", exit_code, record.interrupted.empty());
-    if (!record.interrupted.empty()) {
-        add_text(out, "interrupted", record.interrupted.c_str(), record.interrupted.size());
-        add_text(out, "interrupted_stage", record.interrupted_stage.c_str(), record.interrupted_stage.size());
+    add_integer(out, "exit_code", exit_code, record().interrupted.empty());
+    if (!record().interrupted.empty()) {
+        add_text(out, "interrupted", record().interrupted.c_str(), record().interrupted.size());
+        add_text(out, "interrupted_stage", record().interrupted_stage.c_str(), record().interrupted_stage.size());
     }
-    add_seconds(out, "seconds", seconds_between(record.started, steady::now()));
+    add_seconds(out, "seconds", seconds_between(record().started_ms, steady_now_ms()));
     add_key(out, "stages");
     out += '{';
-    for (const auto &stage : record.stages)
+    for (const auto &stage : record().stages)
         add_seconds(out, stage.first.c_str(), stage.second);
     out += "},\"warnings\":[";
-    for (size_t i = 0; i < record.warnings.size(); i++) {
+    for (size_t i = 0; i < record().warnings.size(); i++) {
         if (i > 0)
             out += ',';
-        append_json_text(out, record.warnings[i].c_str(), record.warnings[i].size());
+        append_json_text(out, record().warnings[i].c_str(), record().warnings[i].size());
     }
     out += "]}";
     return out;
@@ -203,20 +189,20 @@ std::string run_record_line(int exit_code)
 
 void run_record_end(int exit_code)
 {
-    if (record.run == nullptr)
+    if (record().run == nullptr)
         return;
     std::string line = run_record_line(exit_code);
+    const outcome *entry = outcome_entry(record().outcome);
     char ending[128];
-    if (record.interrupted.empty())
+    if (record().interrupted.empty())
         format_text(ending, sizeof ending, "exit code %d", exit_code);
     else
-        format_text(ending, sizeof ending, "interrupted by %s during the stage \"%s\"", record.interrupted.c_str(),
-                    record.interrupted_stage.c_str());
+        format_text(ending, sizeof ending, "interrupted by %s during the stage \"%s\"", record().interrupted.c_str(),
+                    record().interrupted_stage.c_str());
     DEBUG_LOG("run ended: %s, %s%s, after %.1f s; the last stage finished: %s\n", ending,
-              record.outcome != 0 ? "result code " : "no outcome",
-              record.outcome != 0 ? outcome_entry(record.outcome)->code : "",
-              seconds_between(record.started, steady::now()),
-              record.stages.empty() ? "none" : record.stages.back().first.c_str());
+              entry != nullptr ? "result code " : "no outcome", entry != nullptr ? entry->code : "",
+              seconds_between(record().started_ms, steady_now_ms()),
+              record().stages.empty() ? "none" : record().stages.back().first.c_str());
     // The record needs the working root: a run that never made it keeps no record.
     logs_directory logs = prepare_logs_directory();
     if (logs != LOGS_NO_ROOT) {
@@ -225,21 +211,21 @@ void run_record_end(int exit_code)
             DEBUG_LOG("the run record could not be written to the logs directory: %s\n",
                       error > 0 ? system_error_text(error) : "the directory is missing or its path too long");
     }
-    record.run = nullptr;
+    record().run = nullptr;
     diagnostics_end();
 }
 
 void run_record_end_interrupted(const char *event, const char *stage)
 {
-    record.interrupted = event;
-    record.interrupted_stage = stage;
+    record().interrupted = event;
+    record().interrupted_stage = stage;
     run_record_end(0);
 }
 
 void append_json_text(std::string &out, const char *text, size_t max_length)
 {
     static const char digits[] = "0123456789abcdef";
-    const unsigned char *bytes = (const unsigned char *)text;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
     size_t length = 0;
     while (length < max_length && text[length] != '\0')
         length++;
@@ -254,13 +240,13 @@ void append_json_text(std::string &out, const char *text, size_t max_length)
             n = 1;
         } else if (c == '"' || c == '\\') {
             out += '\\';
-            out += (char)c;
+            out += static_cast<char>(c);
         } else if (c < 0x20 || c == 0x7f) {
             out += "\\u00";
             out += digits[c >> 4];
             out += digits[c & 15];
         } else {
-            out += (char)c;
+            out += static_cast<char>(c);
         }
         i += n;
     }

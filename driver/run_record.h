@@ -15,7 +15,7 @@ const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1000u * 1000u;
 void run_record_begin(const upgrade_run *run);
 
 // Notes an outcome raised; the record keeps the last one.
-void run_record_note_outcome(int id);
+void run_record_note_outcome(outcome_id id);
 
 // Notes the end of the stage of that name: its seconds are those since the previous stage ended
 // (or the run began).

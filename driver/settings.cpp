@@ -2,12 +2,12 @@
 // "key = value" line checked against the keys the tool knows.
 #include "settings.h"
 
+#include "driver.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
-
-station_settings g_station_settings;
 
 namespace {
 
@@ -251,12 +251,13 @@ void load_station_settings()
 {
     char path[COMMAND_LINE_SIZE];
     const size_t name_size = sizeof SETTINGS_FILE_NAME;  // with its terminator
-    g_station_settings = station_settings{};
     if (!platform_executable_path(path, sizeof path - name_size))
         return;
     std::memcpy(path + path_directory_length(path), SETTINGS_FILE_NAME, name_size);
-    g_station_settings = read_settings_file(path);
-    for (const std::string &warning : g_station_settings.warnings)
+    station_settings settings = read_settings_file(path);
+    for (const std::string &warning : settings.warnings)
         std::puts(warning.c_str());
-    g_firewall_mode = g_station_settings.firewall;
+    g_workstation.firewall = settings.firewall;
+    g_run.language = settings.language;
+    g_run.settings_warnings = settings.warnings;
 }

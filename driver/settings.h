@@ -37,10 +37,7 @@ station_settings parse_settings(const char *bytes, size_t size);
 // cannot be read.
 station_settings read_settings_file(const char *path);
 
-// The settings this run reads (defaults until load_station_settings).
-extern station_settings g_station_settings;
-
-// Reads facup.ini beside the running program into g_station_settings, prints each warning line on
-// the console and sets g_firewall_mode. The language is applied by init_ui_language, the warnings
-// reach the run record in run_upgrade.
+// Reads facup.ini beside the running program and prints each warning line on the console; its
+// firewall mode goes to g_workstation.firewall, its language and warnings to g_run (init_ui_language
+// applies the language, run_upgrade records the warnings).
 void load_station_settings();

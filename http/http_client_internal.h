@@ -1,5 +1,6 @@
 // Inside the HTTP client: the client record, the transport, the response machinery and the body
-// sinks. Used by the client's own sources and by its tests; the rest of the tool uses http.h only.
+// sinks. Used by the client's own sources, its tests and its fuzz targets (fuzz/memory_transport.cpp
+// stands in for the transport); the rest of the tool uses http.h only.
 #pragma once
 
 #include "http.h"
@@ -44,6 +45,8 @@ const int HTTP_RECEIVE_CHUNK = 4096;
 // since a peer can announce any length; the body then grows by doubling as bytes arrive.
 const int32_t HTTP_BODY_FIRST_MAX = 65536;
 
+// The client's record. Outside the users of this header it is only a name (http.h), so no caller
+// depends on the order of its fields.
 struct http_client {
     FILE *file;                  // open output file of the file sink
     char *download_path;         // private copy of the file sink's local path
@@ -70,7 +73,6 @@ struct http_client {
     uint8_t header_stage;        // HTTP_STAGE_*
     int8_t last_result;          // http_result of the last request
     uint8_t flags;               // HTTP_FLAG_*
-    // The fields above keep the layout callers of the record know; these follow them.
     uint8_t tls_no_verify;       // 1: "https://" servers are not authenticated
     int32_t body_capacity;       // bytes allocated for the memory body, without its NUL
     int32_t body_start;          // memory body bytes stored before the current response began

@@ -1,8 +1,9 @@
 // Services of the operating system that the rest of the tree uses, in the tool's own terms.
 // This is the one place that knows the platform; each service has a Win32 side
-// (platform_win32.cpp) and a POSIX side (platform_posix.cpp), chosen by the build, and each side
-// says there which system calls give the service. Socket services have their own header,
-// socket.h; command texts and paths are in commands.h.
+// (platform_win32.cpp, and spawn_win32.cpp for processes, threads and interrupts) and a POSIX side
+// (platform_posix.cpp, spawn_posix.cpp), chosen by the build, and each side says there which system
+// calls give the service. Socket services have their own header, socket.h; command texts and paths
+// are in commands.h.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
-// Win32 side of the platform services.
-#include "pipe_lines.h"
+// Win32 side of the platform services; the process, thread and interrupt services are in
+// spawn_win32.cpp.
 #include "platform.h"
 #include "socket.h"
 
@@ -7,9 +7,10 @@
 
 #include <direct.h>
 #include <io.h>
-#include <climits>
-#include <cstdlib>
 #include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -50,7 +51,7 @@ resource_result resource_result_of(DWORD code, int *system_code)
     case ERROR_RESOURCE_TYPE_NOT_FOUND:
         return RESOURCE_TYPE_NOT_FOUND;
     }
-    *system_code = (int)code;
+    *system_code = static_cast<int>(code);
     return RESOURCE_FAILED;
 }
 
@@ -95,9 +96,9 @@ std::wstring wide_from_936(const char *text)
     int length = MultiByteToWideChar(936, 0, text, -1, nullptr, 0);
     if (length <= 0)
         return std::wstring();
-    std::wstring wide((size_t)length, L'\0');
+    std::wstring wide(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(936, 0, text, -1, &wide[0], length);
-    wide.resize((size_t)length - 1);  // without the terminator the conversion counted
+    wide.resize(static_cast<size_t>(length) - 1);  // without the terminator the conversion counted
     return wide;
 }
 
@@ -135,7 +136,7 @@ void platform_console_line(const char *text)
     std::wstring line = wide_from_936(text) + L"\n";
     std::fflush(stdout);  // what puts and printf wrote before comes first
     DWORD written = 0;
-    WriteConsoleW(out, line.data(), (DWORD)line.size(), &written, nullptr);
+    WriteConsoleW(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 bool platform_ui_is_chinese()
@@ -172,193 +173,6 @@ void platform_mutex_close(platform_mutex *mutex)
     delete mutex;
 }
 
-// ---- Processes and threads ----
-
-FILE *platform_popen(const char *command, const char *mode) { return _popen(command, mode); }
-
-int platform_pclose(FILE *stream) { return _pclose(stream); }
-
-int platform_system(const char *command) { return std::system(command); }
-
-namespace {
-
-// The read end of a started program's pipe, with the lines read from it so far.
-struct pipe_drain {
-    HANDLE read_end;
-    pipe_lines lines;
-};
-
-// Reads the pipe until the program and every other writer have closed it, then closes it.
-void drain_pipe(void *argument)
-{
-    auto *drain = static_cast<pipe_drain *>(argument);
-    char chunk[4096];
-    DWORD got;
-    while (ReadFile(drain->read_end, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        pipe_lines_feed(&drain->lines, chunk, got);
-    CloseHandle(drain->read_end);
-    delete drain;
-}
-
-// Hands the read end to a draining thread; closes it when no thread can be started.
-void start_draining(HANDLE read_end, spawn_line_hook on_line, void *context)
-{
-    auto *drain = new pipe_drain{read_end, {on_line, context, {}, 0}};
-    if (platform_thread_start(drain_pipe, drain) == 0) {
-        CloseHandle(read_end);
-        delete drain;
-    }
-}
-
-// The caller's environment block for CreateProcessA with entry ("NAME=value") in place of any
-// entry of the same name (names compared without case, as Windows does). Empty when entry is null
-// or the caller's block cannot be read: the program then gets the caller's environment as it is.
-std::string environment_block_with(const char *entry)
-{
-    std::string block;
-    char *own = entry != nullptr ? GetEnvironmentStringsA() : nullptr;
-    if (own == nullptr)
-        return block;
-    size_t name_len = std::strcspn(entry, "=") + 1;  // "NAME="
-    for (const char *e = own; *e != '\0'; e += std::strlen(e) + 1)
-        if (_strnicmp(e, entry, name_len) != 0)
-            block.append(e, std::strlen(e) + 1);
-    FreeEnvironmentStringsA(own);
-    block.append(entry, std::strlen(entry) + 1);
-    block.push_back('\0');
-    return block;
-}
-
-} // namespace
-
-int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context,
-                         const char *env_entry)
-{
-    SECURITY_ATTRIBUTES inherit = {};
-    inherit.nLength = sizeof inherit;  // 12 on 32-bit Windows, 24 here
-    inherit.bInheritHandle = TRUE;
-    HANDLE read_end, write_end;
-    if (!CreatePipe(&read_end, &write_end, &inherit, 0))
-        return -1;
-    // Only the write end goes to the program; the tool keeps the read end to itself.
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-
-    // The directory is changed only when the current one could be saved first, so that it can
-    // always be changed back.
-    char saved[MAX_PATH + 1];
-    bool moved = false;
-    if (dir != nullptr) {
-        DWORD n = GetCurrentDirectoryA(sizeof saved, saved);
-        moved = n > 0 && n < sizeof saved && SetCurrentDirectoryA(dir);
-    }
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
-    startup.hStdOutput = write_end;
-    startup.hStdError = write_end;
-    startup.hStdInput = nullptr;
-    PROCESS_INFORMATION process = {};
-    std::string environment = environment_block_with(env_entry);
-    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, INHERIT_PARENT_AFFINITY,
-                                  environment.empty() ? nullptr : &environment[0], nullptr, &startup, &process);
-    if (moved)
-        SetCurrentDirectoryA(saved);
-    CloseHandle(write_end);
-    if (!started) {
-        CloseHandle(read_end);
-        return -2;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    start_draining(read_end, on_line, context);
-    return 0;
-}
-
-namespace {
-
-struct thread_start {
-    void (*body)(void *);
-    void *argument;
-};
-
-DWORD WINAPI thread_trampoline(LPVOID p)
-{
-    thread_start start = *(thread_start *)p;
-    delete (thread_start *)p;
-    start.body(start.argument);
-    return 0;
-}
-
-} // namespace
-
-unsigned long platform_thread_start(void (*body)(void *), void *argument)
-{
-    auto *start = new thread_start{body, argument};
-    DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, thread_trampoline, start, 0, &id);
-    if (thread == nullptr) {
-        delete start;
-        return 0;
-    }
-    CloseHandle(thread);  // detached: nobody joins it
-    return id;
-}
-
-// ---- Interrupts: the console control handler ----
-
-namespace {
-
-std::atomic<interrupt_hook> g_interrupt_hook{nullptr};
-
-// The events the tool handles; null for the others (log-off and shut-down, which a console
-// program that loads user32 never receives here anyway).
-const char *console_event_name(DWORD type)
-{
-    switch (type) {
-    case CTRL_C_EVENT:
-        return "CTRL_C_EVENT";
-    case CTRL_BREAK_EVENT:
-        return "CTRL_BREAK_EVENT";
-    case CTRL_CLOSE_EVENT:
-        return "CTRL_CLOSE_EVENT";
-    }
-    return nullptr;
-}
-
-// Runs on a thread the system makes for each event. The hook ends the process; should it return,
-// the event counts as handled.
-BOOL WINAPI on_console_event(DWORD type)
-{
-    const char *name = console_event_name(type);
-    interrupt_hook hook = g_interrupt_hook.load();
-    if (name == nullptr || hook == nullptr)
-        return FALSE;
-    hook((int)type, name);
-    return TRUE;
-}
-
-} // namespace
-
-int platform_watch_interrupts(interrupt_hook hook)
-{
-    static std::atomic<bool> installed{false};
-    g_interrupt_hook.store(hook);
-    if (installed.exchange(true))
-        return 0;
-    if (SetConsoleCtrlHandler(on_console_event, TRUE))
-        return 0;
-    installed.store(false);
-    return -1;
-}
-
-void platform_end_interrupted(int)
-{
-    std::fflush(stdout);
-    ExitProcess(STATUS_CONTROL_C_EXIT);
-}
-
 // ---- This computer and process ----
 
 // GetModuleFileNameA fills the whole buffer when it had to cut the path.
@@ -366,7 +180,7 @@ bool platform_executable_path(char *out, size_t size)
 {
     if (size == 0)
         return false;
-    DWORD length = GetModuleFileNameA(nullptr, out, size > MAXDWORD ? MAXDWORD : (DWORD)size);
+    DWORD length = GetModuleFileNameA(nullptr, out, size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size));
     if (length == 0 || length >= size) {
         out[0] = '\0';
         return false;
@@ -405,9 +219,9 @@ int platform_append_file(const char *path, const void *bytes, size_t size)
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return (int)GetLastError();
+        return static_cast<int>(GetLastError());
     DWORD written = 0;
-    int error = WriteFile(file, bytes, (DWORD)size, &written, nullptr) ? 0 : (int)GetLastError();
+    int error = WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) ? 0 : static_cast<int>(GetLastError());
     if (error == 0 && written != size)
         error = ERROR_WRITE_FAULT;
     CloseHandle(file);
@@ -422,16 +236,16 @@ void platform_utf8_from_ansi(const char *text, size_t size, char *out, size_t si
     out[0] = '\0';
     if (size == 0 || size > INT_MAX / 2)
         return;
-    std::wstring wide((size_t)size, L'\0');
-    int units = MultiByteToWideChar(CP_ACP, 0, text, (int)size, &wide[0], (int)size);
+    std::wstring wide(size, L'\0');
+    int units = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), &wide[0], static_cast<int>(size));
     if (units <= 0)
         return;
-    std::string utf8((size_t)units * 3, '\0');
-    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &utf8[0], (int)utf8.size(), nullptr, nullptr);
-    size_t length = n > 0 ? (size_t)n : 0;
+    std::string utf8(static_cast<size_t>(units) * 3, '\0');
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+    size_t length = n > 0 ? static_cast<size_t>(n) : 0;
     if (length > size_out - 1) {
         length = size_out - 1;
-        while (length > 0 && ((unsigned char)utf8[length] & 0xC0) == 0x80)
+        while (length > 0 && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80)
             length--;  // never half a character
     }
     std::memcpy(out, utf8.data(), length);
@@ -449,8 +263,8 @@ const char *system_error_text(int code)
     text[0] = '\0';
     // From the system's table, inserts ignored, no line breaks (0x12FF), default language.
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                   nullptr, (DWORD)code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), wide, 1024, nullptr);
-    if (std::wcstombs(text, wide, sizeof text) == (size_t)-1)
+                   nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), wide, 1024, nullptr);
+    if (std::wcstombs(text, wide, sizeof text) == static_cast<size_t>(-1))
         text[0] = '\0';
     text[sizeof text - 1] = '\0';
     return text;

@@ -8,53 +8,35 @@
 shared_flag g_upgrade_quit{0};
 const char *const g_brand_word = FACUP_BRAND_WORD;
 platform_mutex *g_instance_mutex = nullptr;
-firewall_mode g_firewall_mode = FIREWALL_SWITCH_OFF;
-
-command_hooks g_command_hooks = {platform_popen, platform_pclose, platform_system, platform_spawn_piped,
-                                 platform_thread_start};
-
-namespace {
-
-void (*g_outcome_reporter)(int) = nullptr;
-
-} // namespace
-
-void set_outcome_reporter(void (*reporter)(int outcome)) { g_outcome_reporter = reporter; }
-
-void raise_outcome(int outcome)
-{
-    if (g_outcome_reporter != nullptr)
-        g_outcome_reporter(outcome);
-}
 
 void run_command_quiet(const char *command)
 {
-    FILE *pipe = g_command_hooks.open(command, "r");
+    FILE *pipe = g_workstation_seams.commands.open(command, "r");
     if (pipe != nullptr)
-        g_command_hooks.close(pipe);
+        g_workstation_seams.commands.close(pipe);
 }
 
 void run_command_first_line(const char *command, char line[COMMAND_LINE_SIZE])
 {
-    FILE *pipe = g_command_hooks.open(command, "r");
+    FILE *pipe = g_workstation_seams.commands.open(command, "r");
     if (pipe == nullptr)
         return;
     if (std::fgets(line, COMMAND_LINE_SIZE, pipe) == nullptr)
         line[0] = '\0';
-    g_command_hooks.close(pipe);
+    g_workstation_seams.commands.close(pipe);
 }
 
 void run_command_console(const char *command)
 {
-    FILE *pipe = g_command_hooks.open(command, "w");
+    FILE *pipe = g_workstation_seams.commands.open(command, "w");
     if (pipe != nullptr)
-        g_command_hooks.close(pipe);
+        g_workstation_seams.commands.close(pipe);
 }
 
 int spawn_with_pipe(const char *dir, char *command_line, spawn_line_hook on_line, void *context,
                     const char *env_entry)
 {
-    int rc = g_command_hooks.spawn(dir, command_line, on_line, context, env_entry);
+    int rc = g_workstation_seams.commands.spawn(dir, command_line, on_line, context, env_entry);
     if (rc == -1)
         std::puts("Error on CreatePipe()!");
     else if (rc != 0)
@@ -78,7 +60,7 @@ void run_rule_command(bool add)
 
 void firewall_on()
 {
-    if (g_firewall_mode == FIREWALL_SCOPED_RULE)
+    if (g_workstation.firewall == FIREWALL_SCOPED_RULE)
         run_rule_command(false);
     else
         run_command_quiet(CMD_FIREWALL_ON);
@@ -86,7 +68,7 @@ void firewall_on()
 
 void firewall_off()
 {
-    if (g_firewall_mode != FIREWALL_SCOPED_RULE) {
+    if (g_workstation.firewall != FIREWALL_SCOPED_RULE) {
         run_command_quiet(CMD_FIREWALL_OFF);
         return;
     }
@@ -122,7 +104,7 @@ void cleanup_workstation()
     format_text(listing, sizeof listing, PATH_FIRMWARE_LISTING_FMT, g_brand_word);
     platform_list_directory(listing, remove_firmware_entry, nullptr);
 
-    std::remove(".deviceRelateInfo.txt");
+    std::remove(INFO_FILE_COPY);
     if (g_instance_mutex != nullptr) {
         platform_mutex_close(g_instance_mutex);
         g_instance_mutex = nullptr;

@@ -19,7 +19,7 @@ bool path_exists(const void *path) { return platform_exists(static_cast<const ch
 
 // Makes sure the directory exists: creates it when missing and waits, up to a second, until it
 // exists. Raises the outcome and cleans up when it is still missing.
-bool ensure_directory(const char *path, int outcome)
+bool ensure_directory(const char *path, outcome_id outcome)
 {
     if (platform_exists(path))
         return true;

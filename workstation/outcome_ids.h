@@ -3,6 +3,7 @@
 #pragma once
 
 enum outcome_id {
+    OUTCOME_NONE = 0,  // no outcome (yet): not a row of the catalogue
     OUTCOME_ANOTHER_INSTANCE = 1,
     OUTCOME_NO_CAMERA_ADDRESS = 2,
     OUTCOME_NO_DEVICE_INFO = 3,
@@ -24,6 +25,7 @@ enum outcome_id {
     OUTCOME_UPGRADE_OK = 19,
     OUTCOME_ALREADY_LATEST = 20,
     OUTCOME_UPGRADE_FAILED = 21,
+    OUTCOME_END  // one past the last row: a new outcome goes before it, and needs its row
 };
 
-const int OUTCOME_COUNT = 21;
+const int OUTCOME_COUNT = OUTCOME_END - 1;

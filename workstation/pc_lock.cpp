@@ -8,8 +8,6 @@
 #include <mutex>
 #include <thread>
 
-shared_flag g_interrupt_pending{0};
-
 namespace {
 
 struct pc_lock_state {
@@ -29,7 +27,7 @@ pc_lock_state &pc()
 // Set on the thread that handles the interrupt: the one thread that still takes the lock then.
 thread_local bool t_interrupt_thread = false;
 
-bool yields_to_interrupt() { return flag_is_set(g_interrupt_pending) && !t_interrupt_thread; }
+bool yields_to_interrupt() { return flag_is_set(g_workstation.interrupt_pending) && !t_interrupt_thread; }
 
 // Takes the lock for the calling thread (its state's mutex held) when it is free or already the
 // caller's.
@@ -70,7 +68,7 @@ void pc_lock_give()
 bool pc_lock_take_for_interrupt(int limit_ms)
 {
     t_interrupt_thread = true;
-    set_flag(g_interrupt_pending, 1);
+    set_flag(g_workstation.interrupt_pending, 1);
     pc_lock_state &s = pc();
     std::unique_lock<std::mutex> hold(s.lock);
     s.freed.notify_all();  // threads waiting to take it give up now

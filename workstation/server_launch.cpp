@@ -55,20 +55,20 @@ const int LISTEN_WAIT_MS = 11000;
 // How long a launcher gives a server it stopped to free the port.
 const int PORT_FREE_WAIT_MS = 1000;
 
-bool port_is_free(const void *) { return !g_wait_hooks.port_accepts(FILE_SERVER_PORT); }
+bool port_is_free(const void *) { return !g_workstation_seams.port_accepts(FILE_SERVER_PORT); }
 
 // A server started by a launch after the count given listens on the port. Only such a server
 // counts: a leftover server that the launcher is about to kill must never end the wait.
 bool own_server_listens(const void *started_before)
 {
     return g_launches.servers_started.load() != *static_cast<const unsigned *>(started_before) &&
-           g_wait_hooks.port_accepts(FILE_SERVER_PORT);
+           g_workstation_seams.port_accepts(FILE_SERVER_PORT);
 }
 
 // The wait for the server also ends once an interrupt is pending: the interrupt waits for this stage.
 bool own_server_listens_or_interrupted(const void *started_before)
 {
-    return flag_is_set(g_interrupt_pending) || own_server_listens(started_before);
+    return flag_is_set(g_workstation.interrupt_pending) || own_server_listens(started_before);
 }
 
 // The launcher starts the server after it has stopped any server left over: wait, within a limit,
@@ -158,19 +158,19 @@ int node_launcher(unsigned generation)
             return 0;
         g_launches.node_launchers_waiting++;
     }
-    g_command_hooks.system(command);  // blocks while the server runs
+    g_workstation_seams.commands.system(command);  // blocks while the server runs
     g_launches.node_launchers_waiting--;
     return 0;
 }
 
 unsigned long start_shttpd_launcher()
 {
-    return g_command_hooks.start_thread(shttpd_body, as_argument(current_generation()));
+    return g_workstation_seams.commands.start_thread(shttpd_body, as_argument(current_generation()));
 }
 
 unsigned long start_node_launcher()
 {
-    return g_command_hooks.start_thread(node_body, as_argument(current_generation()));
+    return g_workstation_seams.commands.start_thread(node_body, as_argument(current_generation()));
 }
 
 int start_file_server()
@@ -179,7 +179,7 @@ int start_file_server()
     format_text(shttpd, sizeof shttpd, PATH_SHTTPD_FMT, g_brand_word);
     format_text(script, sizeof script, PATH_HTTPD_JS_FMT, g_brand_word);
     unsigned long (*start_launcher)();
-    int failure;
+    outcome_id failure;
     if (file_size_of(shttpd) > SERVER_PROGRAM_MIN) {
         start_launcher = start_shttpd_launcher;
         failure = OUTCOME_SHTTPD_LAUNCH_FAILED;

@@ -22,7 +22,7 @@ int write_buffer_file(const char *path, const uint8_t *bytes, uint64_t len)
     FILE *file = std::fopen(path, "wb+");
     if (file == nullptr)
         return -2;
-    bool ok = std::fwrite(bytes, 1, (size_t)len, file) == len;
+    bool ok = std::fwrite(bytes, 1, static_cast<size_t>(len), file) == len;
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
         std::remove(path);

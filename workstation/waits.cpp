@@ -1,6 +1,8 @@
 // The bounded waits and the platform's clock, pause and port probe behind them.
 #include "waits.h"
 
+#include "workstation.h"
+
 #include "socket_wait.h"
 #include "text_util.h"
 
@@ -17,7 +19,7 @@ const int PROBE_LIMIT_MS = 100;
 // True when the non-blocking connect of s completes within PROBE_LIMIT_MS.
 bool connects_in_time(socket_t s, const sockaddr_in &addr)
 {
-    if (connect(s, (const sockaddr *)&addr, sizeof addr) == 0)
+    if (connect(s, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0)
         return true;
     int code = socket_last_error();
     if (code != SOCK_ERR_IN_PROGRESS && code != SOCK_ERR_WOULD_BLOCK)
@@ -25,6 +27,8 @@ bool connects_in_time(socket_t s, const sockaddr_in &addr)
     return socket_select(s, SOCKET_WAIT_WRITE | SOCKET_WAIT_EXCEPT, PROBE_LIMIT_MS) > 0 &&
            socket_pending_error(s) == 0;
 }
+
+} // namespace
 
 bool loopback_port_accepts(int port)
 {
@@ -35,7 +39,7 @@ bool loopback_port_accepts(int port)
     if (s != NO_SOCKET) {
         sockaddr_in addr = {};
         addr.sin_family = AF_INET;
-        addr.sin_port = htons((unsigned short)port);
+        addr.sin_port = htons(static_cast<unsigned short>(port));
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         accepted = socket_set_nonblocking(s, true) == 0 && connects_in_time(s, addr);
         socket_close(s);
@@ -44,22 +48,17 @@ bool loopback_port_accepts(int port)
     return accepted;
 }
 
-} // namespace
-
-const wait_hooks REAL_WAIT_HOOKS = {steady_now_ms, sleep_ms, loopback_port_accepts};
-wait_hooks g_wait_hooks = REAL_WAIT_HOOKS;
-
 bool wait_until(bool (*holds)(const void *context), const void *context, int limit_ms)
 {
-    const int64_t deadline = g_wait_hooks.now_ms() + limit_ms;
+    const int64_t deadline = g_workstation_seams.now_ms() + limit_ms;
     // Bounded in count as well, should the clock stand still.
     const int max_pauses = limit_ms / WAIT_POLL_MS + 1;
     for (int pauses = 0;; pauses++) {
         if (holds(context))
             return true;
-        int64_t left = deadline - g_wait_hooks.now_ms();
+        int64_t left = deadline - g_workstation_seams.now_ms();
         if (left <= 0 || pauses == max_pauses)
             return false;
-        g_wait_hooks.sleep_ms(left < WAIT_POLL_MS ? (int)left : WAIT_POLL_MS);
+        g_workstation_seams.sleep_ms(left < WAIT_POLL_MS ? static_cast<int>(left) : WAIT_POLL_MS);
     }
 }

@@ -19,24 +19,35 @@ extern const char *const g_brand_word;
 // The single-instance guard while this run holds it; null otherwise.
 extern platform_mutex *g_instance_mutex;
 
-// ---- Outcomes ----
+// ---- Seams ----
 
-// Installs the routine that raises an outcome of the catalogue (the driver's report_outcome).
-void set_outcome_reporter(void (*reporter)(int outcome));
-// Raises one outcome through the installed routine; nothing when none is installed.
-void raise_outcome(int outcome);
-
-// ---- Command runners ----
-
-// How commands are started; the platform's runners unless a test records instead.
-struct command_hooks {
+// How commands and threads are started: the platform's runners unless a test records instead.
+struct command_runners {
     FILE *(*open)(const char *command, const char *mode);
     int (*close)(FILE *stream);
     int (*system)(const char *command);
     int (*spawn)(const char *dir, char *command_line, spawn_line_hook on_line, void *context, const char *env_entry);
     unsigned long (*start_thread)(void (*body)(void *), void *argument);
 };
-extern command_hooks g_command_hooks;
+
+// Where the workstation, and the driver above it, reach the system in ways that tests replace: the
+// command runners, the one steady clock (milliseconds), the pause, the probe of a TCP port on this
+// PC (bounded in time), and the routine that raises an outcome of the catalogue (the driver installs
+// its report_outcome; none at first). REAL_WORKSTATION_SEAMS holds the tool's own.
+struct workstation_seams {
+    command_runners commands;
+    int64_t (*now_ms)();
+    void (*sleep_ms)(int ms);
+    bool (*port_accepts)(int port);
+    void (*report_outcome)(outcome_id outcome);
+};
+extern workstation_seams g_workstation_seams;
+extern const workstation_seams REAL_WORKSTATION_SEAMS;
+
+// Raises one outcome through the seams' routine; nothing when none is installed.
+void raise_outcome(outcome_id outcome);
+
+// ---- Command runners ----
 
 const int COMMAND_LINE_SIZE = 1024;  // every command line and first-line buffer
 
@@ -62,9 +73,8 @@ int spawn_with_pipe(const char *dir, char *command_line, spawn_line_hook on_line
 // How the run opens the file server's port: by switching the firewall of the current profile off
 // (the default), or by one inbound rule for the camera links' addresses (facup.ini "firewall = rule").
 enum firewall_mode { FIREWALL_SWITCH_OFF, FIREWALL_SCOPED_RULE };
-extern firewall_mode g_firewall_mode;
 
-// Opens the port as g_firewall_mode says: the firewall switched off, or the rule deleted (so that
+// Opens the port as g_workstation.firewall says: the firewall switched off, or the rule deleted (so that
 // rules never pile up) and added. firewall_on undoes it: the firewall switched on, or the rule
 // deleted.
 void firewall_on();
@@ -83,18 +93,19 @@ void cleanup_workstation();
 // process ends, so that nothing changes the PC after the interrupt's clean-up and two clean-ups
 // never overlap. A thread may take it again while it holds it (each take needs its give).
 
-// Set once an interrupt has begun to take the run over, never cleared in a process: the run's
-// thread then goes no further, and waits inside its stages end early.
-extern shared_flag g_interrupt_pending;
-
-// Takes the lock. False, without it, once an interrupt is pending (unless the caller is that
+// Takes the lock. False, without it, once an interrupt is pending (g_workstation.interrupt_pending) (unless the caller is that
 // interrupt's thread): the caller then changes nothing, the interrupt's clean-up does what is left.
 bool pc_lock_take();
 void pc_lock_give();
 
-// For the interrupt: sets g_interrupt_pending and takes the lock for the calling thread, waiting at
+// For the interrupt: sets g_workstation.interrupt_pending and takes the lock for the calling thread, waiting at
 // most limit_ms for the stage that holds it. True when taken.
 bool pc_lock_take_for_interrupt(int limit_ms);
+
+// The camera's information file: its name on the camera, and the local copy's in the current
+// directory (the same with a dot in front).
+#define CAMERA_INFO_FILE "deviceRelateInfo.txt"
+#define INFO_FILE_COPY "." CAMERA_INFO_FILE
 
 // ---- Guard and working directories ----
 
@@ -146,30 +157,17 @@ int write_firmware_buffer_file(const char *path);
 // launcher thread cannot be created (outcome raised, clean-up done).
 int start_file_server();
 
-// What the file server reported of the camera's latest download of the staged image: bytes sent
-// so far, the image's size, and the milliseconds from that download's first report to its latest;
-// each -1 until a report came. A report whose count goes back starts a new download: downloads
-// counts them (0 until a report came). Written by the thread that reads the server's output, read
-// by the spinner and the run record.
-struct download_progress {
-    std::atomic<int64_t> sent{-1};
-    std::atomic<int64_t> size{-1};
-    std::atomic<int64_t> elapsed_ms{-1};
-    std::atomic<int> downloads{0};
-};
-extern download_progress g_download_progress;
-
 // Starts the Shttpd command line as spawn_with_pipe does (no working directory), with its download
 // reports asked for and read: the reports so far are forgotten, and those naming the staged image
-// (g_staged_image_path) fill g_download_progress from then on.
+// (g_staged_image_path) fill the download's progress from then on.
 int spawn_reporting_server(char *command_line);
 
-// For tests and the launch: forgets every report and sets g_download_progress back to -1; from now
-// on only reports naming the file at image_path (its name after the last "/" or "\") count.
+// For tests and the launch: forgets every report and sets the progress back to none; from now on
+// only reports naming the file at image_path (its name after the last "/" or "\") count.
 void watch_download_of(const char *image_path);
 
-// The line hook of the launch: a download report naming the watched image updates
-// g_download_progress; every other line is ignored. The context is not used.
+// The line hook of the launch: a download report naming the watched image updates the progress;
+// every other line is ignored. The context is not used.
 void take_download_report(const char *line, void *context);
 
 // Create the launcher threads; each returns the new thread's identifier, or 0.
@@ -192,3 +190,54 @@ bool kill_if_listed(const char *image);
 // their commands have returned.
 void stop_server_launches();
 void await_node_launcher();
+
+// ---- The workstation's own state ----
+
+// An atomic value that a record can be assigned with (copying loads, assigning stores), so that a
+// record holding one is set back whole by one assignment. Starts at T{}.
+template <typename T> struct copyable_atomic : std::atomic<T> {
+    copyable_atomic() : std::atomic<T>(T{}) {}
+    copyable_atomic(const copyable_atomic &other) : std::atomic<T>(other.load()) {}
+    copyable_atomic &operator=(const copyable_atomic &other)
+    {
+        this->store(other.load());
+        return *this;
+    }
+};
+
+// What the file server reported of the camera's latest download of the staged image: bytes sent
+// so far, the image's size, and the milliseconds from that download's first report to its latest;
+// each -1 until a report came. A report whose count goes back starts a new download: downloads
+// counts them (0 until a report came).
+struct download_progress {
+    int64_t sent = -1;
+    int64_t size = -1;
+    int64_t elapsed_ms = -1;
+    int downloads = 0;
+};
+
+// The reports of the file server that count: those naming the watched image.
+struct download_watch {
+    char image_name[255] = "";
+    int64_t first_ms = -1;  // the first report of the current download, -1 before
+    download_progress progress;
+};
+
+// The state the workstation keeps beyond the names its texts fix (g_upgrade_quit, g_instance_mutex,
+// g_staged_image_path): one record, set back whole by reset_workstation_state. It holds no lock and
+// owns nothing (the download's lock lives beside it for the process's life), and it is trivially
+// destructible, so that a thread still reading it while the process exits reads valid memory.
+struct workstation_state {
+    firewall_mode firewall = FIREWALL_SWITCH_OFF;  // how the file server's port is opened
+    // Set once an interrupt has begun to take the run over: the run's thread then goes no further,
+    // and waits inside its stages end early.
+    copyable_atomic<uint8_t> interrupt_pending;
+    download_watch download;  // under its lock: written by the server's output, read by the run
+};
+extern workstation_state g_workstation;
+
+// Puts back the state a fresh process starts with (tests run many runs in one process).
+void reset_workstation_state();
+
+// The camera's download as the file server last reported it (a copy taken under its lock).
+download_progress download_progress_now();

@@ -139,8 +139,3 @@ stopped "twice" $event "$status" reply
 check "twice: one clean-up" "$(grep -c "the clean-up after $event is done" "$(newest_log)")" 1
 
 e2e_finish
-# A passing scenario leaves neither its Wine prefix nor its scratch files behind.
-trap - EXIT
-e2e_stop
-[ "$E2E_TARGET" = windows ] && wineserver -w 2>/dev/null
-rm -rf "$E2E_SCRATCH"

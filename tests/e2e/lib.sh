@@ -1,7 +1,8 @@
 # Helpers for end-to-end scenarios (sourced inside tests/e2e/sandbox).
 #   e2e_init <target: linux|windows> <tool binary> <scratch dir> [display]
 # then run_tool, root_path, check and e2e_finish. With "display" an X server (Xvfb) is started
-# first and DISPLAY names it, so that the tool's message boxes can appear.
+# first and DISPLAY names it, so that the tool's message boxes can appear. The scratch directory
+# (under Wine with the scenario's prefix in it) goes when the scenario passes and stays when it fails.
 
 e2e_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 e2e_failures=0
@@ -275,4 +276,14 @@ e2e_finish() {
     exit 1
   fi
   echo "all checks passed"
+  remove_scratch
+}
+
+# remove_scratch: a passing scenario leaves nothing behind. Its camera, X server and Wine processes
+# end first (the wineserver writes into the prefix until it has gone), then the scratch directory.
+remove_scratch() {
+  trap - EXIT
+  e2e_stop
+  [ "$E2E_TARGET" = windows ] && wineserver -w 2>/dev/null
+  rm -rf "$E2E_SCRATCH" || echo "could not remove $E2E_SCRATCH"
 }

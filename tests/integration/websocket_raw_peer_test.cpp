@@ -13,6 +13,15 @@ namespace {
 
 class WsRaw : public client_test {};
 
+// Gives a time limit of the worker another value until the end of the scope, so that a test that
+// shortens one, and fails half-way, never shortens it for the tests after it.
+struct limit_for_test {
+    int &limit;
+    int saved;
+    limit_for_test(int &limit_, int ms) : limit(limit_), saved(limit_) { limit = ms; }
+    ~limit_for_test() { limit = saved; }
+};
+
 // The request the client sends to 127.0.0.1:port with path "/".
 std::string request_for(int port)
 {
@@ -321,7 +330,7 @@ TEST_F(WsRaw, PartialSendsAreCompleted)
 
 TEST_F(WsRaw, StalledSendEndsWithFault4)
 {
-    rws_send_wait_ms = 300;
+    limit_for_test short_stall(rws_send_wait_ms, 300);
     raw_session s;
     ASSERT_TRUE(s.open);
     std::string big = pattern(32 * 1024 * 1024); // more than the socket buffers hold; the peer never reads
@@ -375,7 +384,7 @@ TEST_F(WsRaw, ConnectFailures)
     rws_client_disconnect(refused_client);
 
     // A listener whose queue is full answers no SYN: each connect ends at the time limit.
-    rws_connect_wait_ms = 200;
+    limit_for_test short_connect(rws_connect_wait_ms, 200);
     raw_peer silent(0);
     std::vector<socket_t> fillers;
     for (int i = 0; i < 3; i++)

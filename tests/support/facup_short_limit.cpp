@@ -8,6 +8,6 @@
 int main(int argc, char **argv)
 {
     const char *limit = std::getenv("FACUP_TEST_REPLY_LIMIT");
-    g_driver_hooks.reply_limit_seconds = limit != nullptr ? std::atoi(limit) : 5;
+    g_driver_seams.reply_limit_seconds = limit != nullptr ? std::atoi(limit) : 5;
     return facup_main(argc, argv);
 }

@@ -45,7 +45,6 @@ int record_spawn(const char *, char *command_line, spawn_line_hook, void *, cons
     return cannot_start(command_line) ? -2 : 0;
 }
 
-const command_hooks PLATFORM_HOOKS = g_command_hooks;
 
 } // namespace
 
@@ -54,10 +53,11 @@ void install()
     calls.clear();
     outputs.clear();
     unstartable.clear();
-    g_command_hooks = {record_open, record_close, record_system, record_spawn, PLATFORM_HOOKS.start_thread};
+    g_workstation_seams.commands = {record_open, record_close, record_system, record_spawn,
+                                    REAL_WORKSTATION_SEAMS.commands.start_thread};
 }
 
-void restore() { g_command_hooks = PLATFORM_HOOKS; }
+void restore() { g_workstation_seams.commands = REAL_WORKSTATION_SEAMS.commands; }
 
 std::vector<std::string> commands()
 {

@@ -19,8 +19,8 @@ extern std::vector<call> calls;
 extern std::map<std::string, std::string> outputs;  // output of a command, by its exact text
 extern std::vector<std::string> unstartable;        // commands that cannot be started
 
-// Routes g_command_hooks to the recorder and forgets earlier calls; restore() puts the platform's
-// runners back.
+// Routes g_workstation_seams.commands to the recorder and forgets earlier calls; restore() puts
+// the platform's runners back.
 void install();
 void restore();
 

@@ -21,7 +21,7 @@
 namespace {
 
 std::vector<int> raised;
-void record_outcome(int outcome) { raised.push_back(outcome); }
+void record_outcome(outcome_id outcome) { raised.push_back(outcome); }
 
 // The test clock: every wait and sleep advances it at once. A wait advances it by a second at most,
 // as a wake-up each second would, so a script can act at a given time.
@@ -51,7 +51,7 @@ int fake_download(const char *, int)
     return download_result ? download_result(downloads) : 1;
 }
 
-void text(const std::string &t) { on_ws_text(nullptr, t.data(), (uint32_t)t.size()); }
+void text(const std::string &t) { on_ws_text(nullptr, t.data(), static_cast<uint32_t>(t.size())); }
 
 // The channel the driver takes for its current one.
 const rws_client *current = nullptr;
@@ -67,12 +67,12 @@ struct exchange_test : ::testing::Test {
         reset_run_state();
         recording_commands::install();
         raised.clear();
-        set_outcome_reporter(record_outcome);
-        g_driver_hooks.now_ms = fake_now_ms;
-        g_driver_hooks.sleep_ms = fake_sleep_ms;
-        g_driver_hooks.wait = fake_wait;
-        g_driver_hooks.download_device_info = fake_download;
-        g_driver_hooks.current_channel = current_channel;
+        g_workstation_seams.report_outcome = record_outcome;
+        g_workstation_seams.now_ms = fake_now_ms;
+        g_workstation_seams.sleep_ms = fake_sleep_ms;
+        g_driver_seams.wait = fake_wait;
+        g_driver_seams.download_device_info = fake_download;
+        g_driver_seams.current_channel = current_channel;
         current = nullptr;
         fake_now = 0;
         at_each_wait = nullptr;
@@ -83,7 +83,7 @@ struct exchange_test : ::testing::Test {
     void TearDown() override
     {
         recording_commands::restore();
-        set_outcome_reporter(nullptr);
+        g_workstation_seams.report_outcome = nullptr;
         reset_run_state();
     }
 
@@ -152,7 +152,7 @@ TEST_F(exchange_test, WhatTheMailboxKeeps)
     EXPECT_EQ(std::strlen(g_ws_reply), 8191u);
     std::string binary(9000, 'b');
     reply_mailbox_open();
-    on_ws_binary(nullptr, binary.data(), (uint32_t)binary.size());  // copied into its own buffer only
+    on_ws_binary(nullptr, binary.data(), static_cast<uint32_t>(binary.size()));  // copied into its own buffer only
     EXPECT_FALSE(flag_is_set(g_ws_reply_ready));
 }
 
@@ -225,8 +225,8 @@ TEST_F(exchange_test, ALateConnectionOfTheFirstAttempt)
 {
     static rws_client *first_attempt;
     first_attempt = rws_client_create();
-    g_driver_hooks.current_channel = device_channel_client;
-    g_driver_hooks.sleep_ms = [](int ms) {
+    g_driver_seams.current_channel = device_channel_client;
+    g_workstation_seams.sleep_ms = [](int ms) {
         fake_sleep_ms(ms);
         if (slept.size() == 5)  // the second attempt's first second
             on_ws_connected(first_attempt);

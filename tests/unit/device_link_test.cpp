@@ -18,7 +18,7 @@ using recording_commands::outputs;
 namespace {
 
 std::vector<int> raised;
-void record_outcome(int outcome) { raised.push_back(outcome); }
+void record_outcome(outcome_id outcome) { raised.push_back(outcome); }
 
 struct device_link_test : ::testing::Test {
     char host[32] = {0}, device[32] = {0};
@@ -28,7 +28,7 @@ struct device_link_test : ::testing::Test {
     {
         recording_commands::install();
         raised.clear();
-        set_outcome_reporter(record_outcome);
+        g_workstation_seams.report_outcome = record_outcome;
         set_flag(g_silent_mode, 1);
         char path[COMMAND_LINE_SIZE];
         format_text(path, sizeof path, PATH_PROFILE_NAME_FMT, g_brand_word);
@@ -39,7 +39,7 @@ struct device_link_test : ::testing::Test {
     void TearDown() override
     {
         recording_commands::restore();
-        set_outcome_reporter(nullptr);
+        g_workstation_seams.report_outcome = nullptr;
         set_flag(g_silent_mode, 0);
     }
 };

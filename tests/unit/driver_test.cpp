@@ -41,7 +41,7 @@ std::string hex(const std::string &bytes)
     static const char digits[] = "0123456789abcdef";
     std::string out;
     for (char byte : bytes) {
-        unsigned char c = (unsigned char)byte;
+        unsigned char c = static_cast<unsigned char>(byte);
         out += digits[c >> 4];
         out += digits[c & 15];
     }
@@ -92,7 +92,7 @@ struct driver_test : ::testing::Test {
         std::filesystem::current_path(dir.path());
         reset_run_state();
         fake = fake_run{};
-        g_driver_hooks.message_box = record_box;
+        g_driver_seams.message_box = record_box;
         g_stages = FAKE_STAGES;
         recording_commands::install();
     }
@@ -113,7 +113,7 @@ TEST_F(driver_test, SilentOutcomesWriteExactlyTheirCodes)
                                         "err-3", "err-3", "err-5", "err-6", "ok0",   "err-11", "err0"};
     set_flag(g_silent_mode, 1);
     for (int id = 1; id <= OUTCOME_COUNT; id++) {
-        report_outcome(id);
+        report_outcome(static_cast<outcome_id>(id));
         EXPECT_EQ(result_file(), codes[id - 1]) << "outcome " << id;
     }
     EXPECT_TRUE(fake.boxes.empty());
@@ -135,9 +135,11 @@ TEST_F(driver_test, InteractiveBoxesUseTheUiLanguage)
     EXPECT_EQ(fake.boxes[0].text, "Upgrade ok, camera will reboot!\nPlz wait 1min to init device!");
     EXPECT_EQ(fake.boxes[1].style, BOX_STYLE_ERROR);
     EXPECT_EQ(fake.boxes[1].text, "more than one instance!\nPlz wait last upgrader ok!");
-    EXPECT_EQ(fake.boxes[2].caption, ui_caption());
-    EXPECT_NE(fake.boxes[2].caption, fake.boxes[0].caption);
-    EXPECT_EQ(fake.boxes[2].text, outcome_entry(OUTCOME_ALREADY_LATEST)->chinese);
+#ifndef _WIN32  // the Windows build's Chinese texts are GBK: TextEncoding checks their bytes
+    EXPECT_EQ(fake.boxes[2].caption, "类Quorvane相机出厂升级工具 v2.91");
+    EXPECT_EQ(fake.boxes[2].text, "已是最新版本!\n无其他操作，可直接拔掉设备！");
+#endif
+    EXPECT_EQ(fake.boxes[2].style, BOX_STYLE_PLAIN);
     EXPECT_FALSE(test_files::exists("flashret.txt"));
 }
 
@@ -296,7 +298,7 @@ TEST_F(driver_test, CommandLine)
         std::vector<char *> argv;
         for (const char *a : c.argv)
             argv.push_back(const_cast<char *>(a));
-        EXPECT_EQ(facup_main((int)argv.size(), argv.data()), 0);
+        EXPECT_EQ(facup_main(static_cast<int>(argv.size()), argv.data()), 0);
         EXPECT_EQ(flag_is_set(g_silent_mode), c.silent) << c.argv.size() << " arguments";
     }
 }
@@ -352,5 +354,5 @@ TEST_F(driver_test, EndingsAfterTheReply)
     EXPECT_EQ(run_upgrade(), 0);
     EXPECT_EQ(fake.purges, 2);
     EXPECT_FALSE(test_files::exists(staged));
-    EXPECT_EQ(fake.steps_run.size(), 2u * 17u + 1u);  // the full fake.ending fake.purges a second time
+    EXPECT_EQ(fake.steps_run.size(), 2u * 17u + 1u);  // each run's 17 stages, and the full ending's second purge
 }

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<int> raised;
-void record_outcome(int outcome) { raised.push_back(outcome); }
+void record_outcome(outcome_id outcome) { raised.push_back(outcome); }
 
 struct eligibility_test : ::testing::Test {
     test_files::scratch_dir dir;
@@ -30,7 +30,7 @@ struct eligibility_test : ::testing::Test {
         fs::current_path(dir.path());
         recording_commands::install();
         raised.clear();
-        set_outcome_reporter(record_outcome);
+        g_workstation_seams.report_outcome = record_outcome;
         set_flag(g_silent_mode, 1);
         g_device_model[0] = '\0';
         g_device_model_found = 0;
@@ -44,7 +44,7 @@ struct eligibility_test : ::testing::Test {
     void TearDown() override
     {
         recording_commands::restore();
-        set_outcome_reporter(nullptr);
+        g_workstation_seams.report_outcome = nullptr;
         set_flag(g_silent_mode, 0);
         fs::current_path(saved_cwd);
     }

@@ -4,6 +4,7 @@
 #include "recording_commands.h"
 #include "run_record.h"
 #include "test_files.h"
+#include "utc_time.h"
 
 #include <gtest/gtest.h>
 
@@ -122,7 +123,6 @@ struct run_record_test : ::testing::Test {
     }
     void TearDown() override
     {
-        g_download_progress.sent = -1;
         recording_commands::restore();
         reset_run_state();
         fs::current_path(saved_cwd);
@@ -134,7 +134,7 @@ struct run_record_test : ::testing::Test {
 
 TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
 {
-    g_download_progress.sent = 4096;
+    g_workstation.download.progress.sent = 4096;
     ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
     std::string stage = R"(":\d+\.\d{3})";
     std::string expected = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","tool":"1\.0\.3","station":"[^"]*",)"
@@ -291,6 +291,8 @@ TEST(diagnostics_text, UtcTimesAndEscapes)
     EXPECT_STREQ(text, "2000-02-29T23:59:59.999Z");
     format_utc(4107542400000, UTC_COMPACT, text, sizeof text);  // 2100 has no 29 February
     EXPECT_STREQ(text, "21000301T000000Z");
+    format_utc(-1, UTC_SECONDS, text, sizeof text);  // before 1970 the day still begins at midnight
+    EXPECT_STREQ(text, "1969-12-31T23:59:59Z");
 
     escape_log_text("\n\nSocket text: a\tb\r\x01\x7f\xc3.\r\n", text, sizeof text);
     EXPECT_STREQ(text, "Socket text: a\\tb\\r\\x01\\x7f\xc3.");

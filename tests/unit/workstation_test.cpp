@@ -40,7 +40,7 @@ struct paths {
 };
 
 std::vector<int> raised;
-void record_outcome(int outcome) { raised.push_back(outcome); }
+void record_outcome(outcome_id outcome) { raised.push_back(outcome); }
 
 // Launcher threads are held instead of started, for the test to run in order when it chooses.
 struct held_thread {
@@ -51,7 +51,7 @@ std::vector<held_thread> held_threads;
 unsigned long hold_thread(void (*body)(void *), void *argument)
 {
     held_threads.push_back({body, argument});
-    return (unsigned long)held_threads.size();
+    return static_cast<unsigned long>(held_threads.size());
 }
 void run_held_threads()
 {
@@ -79,7 +79,9 @@ bool fake_port_accepts(int) { return fake.port_accepts; }
 void install_fake_waits()
 {
     fake = {0, false};
-    g_wait_hooks = {fake_now, fake_sleep, fake_port_accepts};
+    g_workstation_seams.now_ms = fake_now;
+    g_workstation_seams.sleep_ms = fake_sleep;
+    g_workstation_seams.port_accepts = fake_port_accepts;
 }
 
 struct workstation_test : ::testing::Test {
@@ -98,17 +100,15 @@ struct workstation_test : ::testing::Test {
         recording_commands::install();
         raised.clear();
         held_threads.clear();
-        set_outcome_reporter(record_outcome);
+        g_workstation_seams.report_outcome = record_outcome;
         set_flag(g_upgrade_quit, 0);
     }
     void TearDown() override
     {
-        set_flag(g_interrupt_pending, 0);
+        set_flag(g_workstation.interrupt_pending, 0);
         cleanup_workstation();
-        recording_commands::restore();
-        g_wait_hooks = REAL_WAIT_HOOKS;
-        g_firewall_mode = FIREWALL_SWITCH_OFF;
-        set_outcome_reporter(nullptr);
+        g_workstation_seams = REAL_WORKSTATION_SEAMS;
+        reset_workstation_state();
         fs::current_path(saved_cwd);
     }
     void make_directories()
@@ -233,7 +233,7 @@ TEST_F(workstation_test, ScopedRuleInsteadOfTheSwitch)
 #else
     const std::string remove = ": firewall rule quorvane_facup delete", add = ": firewall rule quorvane_facup add";
 #endif
-    g_firewall_mode = FIREWALL_SCOPED_RULE;
+    g_workstation.firewall = FIREWALL_SCOPED_RULE;
     firewall_off();
     cleanup_workstation();
     EXPECT_EQ(commands(), (std::vector<std::string>{remove, add, CMD_KILL_SHTTPD, CMD_KILL_NODE, remove}));
@@ -252,7 +252,7 @@ TEST_F(workstation_test, SpawnReportsItsFailures)
 // launch; the launches begun after the clean-up do both.
 TEST_F(workstation_test, CleanupStopsOnlyThePendingLaunches)
 {
-    g_command_hooks.start_thread = hold_thread;
+    g_workstation_seams.commands.start_thread = hold_thread;
     ASSERT_NE(start_shttpd_launcher(), 0u);
     ASSERT_NE(start_node_launcher(), 0u);
     cleanup_workstation();
@@ -273,7 +273,7 @@ TEST_F(workstation_test, CleanupStopsOnlyThePendingLaunches)
 TEST_F(workstation_test, LauncherWaitsForThePortAfterAStop)
 {
     install_fake_waits();
-    g_command_hooks.start_thread = run_at_once;
+    g_workstation_seams.commands.start_thread = run_at_once;
     const struct {
         const char *listed;
         bool port_taken;
@@ -298,12 +298,12 @@ TEST_F(workstation_test, ListenCheckWaitsForItsOwnServer)
     ASSERT_TRUE(test_files::write_file(program, std::string(2000, 's')));
     install_fake_waits();
     fake.port_accepts = true;
-    g_command_hooks.start_thread = hold_thread;
+    g_workstation_seams.commands.start_thread = hold_thread;
     EXPECT_EQ(start_file_server(), 0);
     EXPECT_EQ(fake.now, 11000);
 
     fake.now = 0;
-    g_command_hooks.start_thread = run_at_once;
+    g_workstation_seams.commands.start_thread = run_at_once;
     EXPECT_EQ(start_file_server(), 0);
     EXPECT_EQ(fake.now, 0);
     EXPECT_EQ(recording_commands::calls.back().mode, "spawn");
@@ -413,7 +413,7 @@ TEST_F(workstation_test, GuardThatCannotBeCreated)
     EXPECT_TRUE(raised.empty());
 
     // The run goes on, and its file server still starts.
-    g_command_hooks.start_thread = hold_thread;
+    g_workstation_seams.commands.start_thread = hold_thread;
     ASSERT_NE(start_shttpd_launcher(), 0u);
     run_held_threads();
     EXPECT_EQ(recording_commands::calls.back().mode, "spawn");
@@ -461,25 +461,25 @@ TEST_F(workstation_test, DownloadReportsOfTheWatchedImageOnly)
     for (const char *line : {"Shttpd-progress other.img 5 10", "Shttpd-progress KTR.img.bak 5 10",
                              "Shttpd-progress KTR.im 5 10", "Shttpd-progress KTR.img 11 10", "KTR.img 5 10"})
         take_download_report(line, nullptr);
-    EXPECT_EQ(g_download_progress.sent, -1);
-    EXPECT_EQ(g_download_progress.size, -1);
+    EXPECT_EQ(download_progress_now().sent, -1);
+    EXPECT_EQ(download_progress_now().size, -1);
 
     take_download_report("Shttpd-progress KTR.img 0 10", nullptr);
-    EXPECT_EQ(g_download_progress.elapsed_ms, 0);
+    EXPECT_EQ(download_progress_now().elapsed_ms, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     take_download_report("Shttpd-progress KTR.img 10 10", nullptr);
-    EXPECT_EQ(g_download_progress.sent, 10);
-    EXPECT_EQ(g_download_progress.size, 10);
-    EXPECT_GE(g_download_progress.elapsed_ms, 50);
-    EXPECT_EQ(g_download_progress.downloads, 1);
+    EXPECT_EQ(download_progress_now().sent, 10);
+    EXPECT_EQ(download_progress_now().size, 10);
+    EXPECT_GE(download_progress_now().elapsed_ms, 50);
+    EXPECT_EQ(download_progress_now().downloads, 1);
     take_download_report("Shttpd-progress KTR.img 3 10", nullptr);  // fetched anew: its time starts over
-    EXPECT_EQ(g_download_progress.downloads, 2);
-    EXPECT_LT(g_download_progress.elapsed_ms, 50);
+    EXPECT_EQ(download_progress_now().downloads, 2);
+    EXPECT_LT(download_progress_now().elapsed_ms, 50);
 
     watch_download_of("");
     take_download_report("Shttpd-progress KTR.img 5 10", nullptr);
-    EXPECT_EQ(g_download_progress.sent, -1);
-    EXPECT_EQ(g_download_progress.elapsed_ms, -1);
+    EXPECT_EQ(download_progress_now().sent, -1);
+    EXPECT_EQ(download_progress_now().elapsed_ms, -1);
 }
 
 #ifndef _WIN32
@@ -500,7 +500,7 @@ std::string fetch_from_file_server(const std::string &path, int attempts = 100)
             send(s, request.data(), request.size(), 0);
             char chunk[65536];
             for (ssize_t n; (n = recv(s, chunk, sizeof chunk, 0)) > 0;)
-                reply.append(chunk, (size_t)n);
+                reply.append(chunk, static_cast<size_t>(n));
             socket_close(s);
             size_t body = reply.find("\r\n\r\n");
             return body == std::string::npos ? "" : reply.substr(body + 4);
@@ -541,10 +541,10 @@ TEST_F(workstation_test, FileServerLaunchAndCleanup)
     ASSERT_EQ(start_file_server(), 0);
     EXPECT_EQ(fetch_from_file_server("/KTR_418s_1126_fac_up_2.0.16.img"), image);
     // The new server was asked for its reports, and its last one reached the record.
-    for (int i = 0; i < 300 && g_download_progress.sent != (int64_t)image.size(); i++)
+    for (int i = 0; i < 300 && download_progress_now().sent != static_cast<int64_t>(image.size()); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(g_download_progress.sent, (int64_t)image.size());
-    EXPECT_EQ(g_download_progress.size, (int64_t)image.size());
+    EXPECT_EQ(download_progress_now().sent, static_cast<int64_t>(image.size()));
+    EXPECT_EQ(download_progress_now().size, static_cast<int64_t>(image.size()));
     std::string new_pid = first_line_of(CMD_LIST_SHTTPD);
     EXPECT_GT(new_pid.size(), 1u);
     EXPECT_NE(new_pid, old_pid);

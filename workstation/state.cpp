@@ -1,0 +1,25 @@
+// The workstation's seams and state: where it reaches the system (replaceable by tests) and the one
+// record of what it keeps between calls.
+#include "waits.h"
+#include "workstation.h"
+
+#include <type_traits>
+
+const workstation_seams REAL_WORKSTATION_SEAMS = {
+    {platform_popen, platform_pclose, platform_system, platform_spawn_piped, platform_thread_start},
+    steady_now_ms,
+    sleep_ms,
+    loopback_port_accepts,
+    nullptr,
+};
+workstation_seams g_workstation_seams = REAL_WORKSTATION_SEAMS;
+
+workstation_state g_workstation;
+static_assert(std::is_trivially_destructible<workstation_state>::value,
+              "the workstation's state stays readable while the process exits");
+
+void raise_outcome(outcome_id outcome)
+{
+    if (g_workstation_seams.report_outcome != nullptr)
+        g_workstation_seams.report_outcome(outcome);
+}
