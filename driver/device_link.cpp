@@ -92,7 +92,7 @@ int download_device_info(const char *device, int limit_ms)
 {
     char url[128];
     format_text(url, sizeof url, "http://%s/" CAMERA_INFO_FILE, device);
-    int result = http_download_file(url, INFO_FILE_COPY, limit_ms);
+    http_result result = http_download_file(url, INFO_FILE_COPY, limit_ms);
     DEBUG_LOG("information file %s: HTTP client result %d, %s\n", url, result, http_result_text(result));
     return result;
 }

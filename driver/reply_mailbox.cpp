@@ -181,7 +181,7 @@ void on_ws_connected(rws_client *client)
 void on_ws_disconnected(rws_client *client)
 {
     if (rws_fault *fault = rws_client_get_error(client)) {
-        int code = rws_fault_code(fault);
+        rws_fault_kind code = rws_fault_code(fault);
         DEBUG_LOG("\nSocket disconnect with code, error: %i, %s (the command channel ended: %s)\n", code,
                   rws_fault_text(fault), rws_fault_meaning(code));
     }

@@ -41,12 +41,6 @@ const known_key KNOWN_KEYS[] = {
      set_language},
 };
 
-bool equal_nocase(const char *a, const char *b)
-{
-    size_t length = std::strlen(a);
-    return length == std::strlen(b) && ascii_equal_nocase(a, b, length);
-}
-
 // Keeps the first SETTINGS_WARNINGS_SHOWN warnings; the rest are only counted.
 void add_warning(station_settings &settings, const char *line)
 {
@@ -61,10 +55,10 @@ void apply_setting(station_settings &settings, const char *key, const char *valu
 {
     char warning[WARNING_SIZE];
     for (const known_key &known : KNOWN_KEYS) {
-        if (!equal_nocase(known.name, key))
+        if (!text_equal_nocase(known.name, key))
             continue;
         for (size_t i = 0; i < known.count; i++) {
-            if (equal_nocase(known.choices[i].text, value)) {
+            if (text_equal_nocase(known.choices[i].text, value)) {
                 known.set(settings, known.choices[i].value);
                 return;
             }
@@ -259,10 +253,7 @@ void load_station_settings()
     const size_t name_size = sizeof SETTINGS_FILE_NAME;  // with its terminator
     if (!platform_executable_path(path, sizeof path - name_size))
         return;
-    char *slash = std::strrchr(path, '/');
-    char *backslash = std::strrchr(path, '\\');
-    char *directory_end = slash > backslash ? slash : backslash;
-    std::memcpy(directory_end != nullptr ? directory_end + 1 : path, SETTINGS_FILE_NAME, name_size);
+    std::memcpy(path + path_directory_length(path), SETTINGS_FILE_NAME, name_size);
     station_settings settings = read_settings_file(path);
     for (const std::string &warning : settings.warnings)
         std::puts(warning.c_str());

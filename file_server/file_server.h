@@ -5,7 +5,6 @@
 
 #include "socket.h"
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -89,12 +88,12 @@ const int REPORT_INTERVAL_MS = 250; // the shortest time between two reports of 
 
 // The reports of one download (lines of download_report.h on standard output): the file's name
 // under the root (null: the download is not reported), its size, the bytes sent so far and when
-// the latest report was made.
+// the latest report was made (a steady_now_ms time).
 struct download_reports {
     const char *name;
     uint64_t size;
     uint64_t sent;
-    std::chrono::steady_clock::time_point last;
+    int64_t last;
 };
 
 // Starts the thread that writes the reports; until it runs every report is dropped. False when it

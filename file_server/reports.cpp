@@ -3,6 +3,7 @@
 // output. A line that finds the queue full is dropped.
 #include "download_report.h"
 #include "file_server.h"
+#include "text_util.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -49,7 +50,7 @@ void post_report(download_reports *reports)
     char line[DOWNLOAD_REPORT_SIZE];
     if (!format_download_report(line, sizeof line, reports->name, reports->sent, reports->size))
         return;
-    reports->last = std::chrono::steady_clock::now();
+    reports->last = steady_now_ms();
     {
         std::lock_guard<std::mutex> hold(g_queue.lock);
         if (!g_queue.writing || g_queue.lines.size() >= REPORT_QUEUE_LINES)
@@ -75,7 +76,7 @@ bool start_report_writer()
 
 void reports_begin(download_reports *reports, const char *name, uint64_t size)
 {
-    *reports = {name, size, 0, {}};
+    *reports = {name, size, 0, 0};
     if (name != nullptr)
         post_report(reports);
 }
@@ -85,7 +86,7 @@ void reports_add(download_reports *reports, uint64_t bytes)
     if (reports == nullptr || reports->name == nullptr)
         return;
     reports->sent += bytes;
-    if (std::chrono::steady_clock::now() - reports->last >= std::chrono::milliseconds(REPORT_INTERVAL_MS))
+    if (steady_now_ms() - reports->last >= REPORT_INTERVAL_MS)
         post_report(reports);
 }
 

@@ -97,16 +97,10 @@ static int split_words(const char *line, word *words, int max)
         words[n].start = p;
         while (*p != '\0' && *p != ' ' && *p != '\t')
             p++;
-        words[n].len = (size_t)(p - words[n].start);
+        words[n].len = static_cast<size_t>(p - words[n].start);
         n++;
     }
     return n;
-}
-
-// True when the len bytes at s equal the text, letters compared without case.
-static bool equals_ignoring_case(const char *s, size_t len, const char *text)
-{
-    return std::strlen(text) == len && ascii_equal_nocase(s, text, len);
 }
 
 // Length of the percent-encoded dot ("%2e") or space ("%20") at s, else 0; *dot tells which.
@@ -144,7 +138,7 @@ bool request_path_is_safe(const char *path, size_t len)
     if (len == 0 || path[0] != '/')
         return false;
     for (size_t i = 0; i < len; i++) {
-        unsigned char c = (unsigned char)path[i];
+        unsigned char c = static_cast<unsigned char>(path[i]);
         if (c < 0x20 || c == 0x7f || c == '\\' || c == ':')
             return false;
     }
@@ -165,23 +159,23 @@ request_verdict resolve_request(const char *line, const char *root, char *file_n
     word words[3];
     if (split_words(line, words, 3) < 3)
         return REQUEST_NOT_IMPLEMENTED;
-    bool get = equals_ignoring_case(words[0].start, words[0].len, "GET");
-    if (!get && !equals_ignoring_case(words[0].start, words[0].len, "POST"))
+    bool get = text_equal_nocase(words[0].start, words[0].len, "GET");
+    if (!get && !text_equal_nocase(words[0].start, words[0].len, "POST"))
         return REQUEST_NOT_IMPLEMENTED;
 
     const char *path = words[1].start;
     size_t len = words[1].len;
     if (get) {
         // The query goes, unless the "?" is the path's last character.
-        const char *query = (const char *)std::memchr(path, '?', len);
+        const char *query = static_cast<const char *>(std::memchr(path, '?', len));
         if (query != nullptr && query < path + len - 1)
-            len = (size_t)(query - path);
+            len = static_cast<size_t>(query - path);
     }
     if (!request_path_is_safe(path, len))
         return REQUEST_NOT_FOUND;
     const char *index = path[len - 1] == '/' ? "index.html" : "";
-    int n = std::snprintf(file_name, size, "%s%.*s%s", root, (int)len, path, index);
-    if (n < 0 || (size_t)n >= size)
+    int n = std::snprintf(file_name, size, "%s%.*s%s", root, static_cast<int>(len), path, index);
+    if (n < 0 || static_cast<size_t>(n) >= size)
         return REQUEST_NOT_FOUND;
     return REQUEST_SERVE;
 }
@@ -201,7 +195,7 @@ const char *content_type_of(const char *file_name)
     const char *dot = std::strrchr(file_name, '.');
     if (dot != nullptr) {
         for (const auto &t : types)
-            if (equals_ignoring_case(dot + 1, std::strlen(dot + 1), t.extension))
+            if (text_equal_nocase(dot + 1, t.extension))
                 return t.type;
     }
     return "application/octet-stream";
@@ -212,5 +206,5 @@ size_t compose_ok_head(const char *file_name, char *out, size_t size)
     int n = std::snprintf(out, size,
                           "HTTP/1.0 200 OK\r\n" SERVER_LINE "Content-Type: %s;charset=UTF-8\r\n\r\n",
                           content_type_of(file_name));
-    return (n < 0 || (size_t)n >= size) ? 0 : (size_t)n;
+    return (n < 0 || static_cast<size_t>(n) >= size) ? 0 : static_cast<size_t>(n);
 }

@@ -5,7 +5,6 @@
 #include "platform.h"
 #include "text_util.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -16,8 +15,6 @@
 #include <vector>
 
 namespace {
-
-using clock_type = std::chrono::steady_clock;
 
 const size_t RECEIVE_BUFFER_SIZE = 4096;
 // After a reply: how long and how much the server still reads before closing, so that request
@@ -39,7 +36,7 @@ struct connection {
     char buf[RECEIVE_BUFFER_SIZE];
     size_t pos;
     size_t len;
-    clock_type::time_point head_deadline; // the whole head must have arrived by then
+    int64_t head_deadline; // the whole head must have arrived by then (a steady_now_ms time)
 };
 
 // Sends all len bytes; false when the peer is gone or a send made no progress within the limit.
@@ -53,7 +50,7 @@ bool send_all(socket_t s, const char *data, size_t len)
             return false;
         }
         data += n;
-        len -= (size_t)n;
+        len -= static_cast<size_t>(n);
     }
     return true;
 }
@@ -67,9 +64,9 @@ bool receive_head(connection &c, request_head *head, head_state until)
 {
     while (head->state < until) {
         if (c.pos == c.len) {
-            if (clock_type::now() > c.head_deadline)
+            if (steady_now_ms() > c.head_deadline)
                 return false;
-            auto n = recv(c.s, c.buf, (int)sizeof c.buf, 0);
+            auto n = recv(c.s, c.buf, static_cast<int>(sizeof c.buf), 0);
             if (n == 0 && head->state == HEAD_HEADERS) {
                 head->state = HEAD_COMPLETE;
                 break;
@@ -80,7 +77,7 @@ bool receive_head(connection &c, request_head *head, head_state until)
                 return false;
             }
             c.pos = 0;
-            c.len = (size_t)n;
+            c.len = static_cast<size_t>(n);
         }
         c.pos += request_head_feed(head, c.buf + c.pos, c.len - c.pos);
     }
@@ -94,14 +91,14 @@ void close_after_reply(socket_t s, int idle_limit_ms)
     socket_shutdown_send(s);
     int limit = idle_limit_ms < LINGER_MS ? idle_limit_ms : LINGER_MS;
     socket_set_io_limit(s, limit);
-    clock_type::time_point end = clock_type::now() + std::chrono::milliseconds(limit);
+    int64_t end = steady_now_ms() + limit;
     char sink[4096];
     size_t total = 0;
-    while (total < LINGER_BYTES && clock_type::now() < end) {
-        auto n = recv(s, sink, (int)sizeof sink, 0);
+    while (total < LINGER_BYTES && steady_now_ms() < end) {
+        auto n = recv(s, sink, static_cast<int>(sizeof sink), 0);
         if (n <= 0)
             break;
-        total += (size_t)n;
+        total += static_cast<size_t>(n);
     }
     socket_close(s);
 }
@@ -157,7 +154,7 @@ void serve_connection(socket_t s, const file_server_config &config)
     connection c;
     c.s = s;
     c.pos = c.len = 0;
-    c.head_deadline = clock_type::now() + std::chrono::milliseconds(config.idle_limit_ms);
+    c.head_deadline = steady_now_ms() + config.idle_limit_ms;
     request_head head;
     request_head_init(&head);
     if (!receive_head(c, &head, HEAD_HEADERS)) {
@@ -206,9 +203,10 @@ socket_t open_listener(int port)
     sockaddr_in addr;
     std::memset(&addr, 0, sizeof addr);
     addr.sin_family = AF_INET;
-    addr.sin_port = htons((unsigned short)port);
+    addr.sin_port = htons(static_cast<unsigned short>(port));
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(s, (const sockaddr *)&addr, sizeof addr) != 0 || listen(s, FILE_SERVER_BACKLOG) != 0) {
+    if (bind(s, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0 ||
+        listen(s, FILE_SERVER_BACKLOG) != 0) {
         std::fprintf(stderr, "Shttpd: cannot listen on port %d: %s\n", port,
                      system_error_text(socket_last_error()));
         socket_close(s);
@@ -238,8 +236,8 @@ bool send_file_body(socket_t s, FILE *f, int limit_ms, bool zero_copy, download_
     while (zero_copy) {
         long long n = send_file_piece(s, f, offset, ZERO_COPY_PIECE, limit_ms);
         if (n > 0) {
-            offset += (uint64_t)n;
-            reports_add(reports, (uint64_t)n);
+            offset += static_cast<uint64_t>(n);
+            reports_add(reports, static_cast<uint64_t>(n));
         } else if (n == SEND_FILE_END)
             return true;
         else if (n == SEND_FILE_UNSUPPORTED && offset == 0)

@@ -27,7 +27,7 @@ long parse_number(const char *text, long lowest, long highest)
 int idle_limit_from_environment()
 {
     long ms = parse_number(std::getenv("SHTTPD_IDLE_LIMIT_MS"), 1, IDLE_LIMIT_MAX_MS);
-    return ms > 0 ? (int)ms : IDLE_LIMIT_MS;
+    return ms > 0 ? static_cast<int>(ms) : IDLE_LIMIT_MS;
 }
 
 // True when the caller asked for the download reports.
@@ -48,7 +48,7 @@ int shttpd_main(int argc, char **argv)
         return -1;
     }
     file_server_config config;
-    config.port = (int)port;
+    config.port = static_cast<int>(port);
     config.root = argv[2];
     config.idle_limit_ms = idle_limit_from_environment();
     config.report_downloads = reports_asked();

@@ -11,7 +11,7 @@ namespace {
 // Stores code as the client's last result and returns it.
 http_result set_result(http_client *client, http_result code)
 {
-    client->last_result = (int8_t)code;
+    client->last_result = static_cast<int8_t>(code);
     return code;
 }
 
@@ -31,7 +31,7 @@ void release_exchange(http_client *client)
 void reset_for_exchange(http_client *client)
 {
     release_exchange(client);
-    client->flags &= (uint8_t) ~(HTTP_FLAG_REDIRECT | HTTP_FLAG_TRAILERS);
+    client->flags &= static_cast<uint8_t>(~(HTTP_FLAG_REDIRECT | HTTP_FLAG_TRAILERS));
     client->body_bytes = client->body_capacity = client->body_start = 0;
     client->content_length = 0;
     client->header_stage = HTTP_STAGE_NONE;
@@ -126,7 +126,11 @@ int http_client_abort(http_client *client)
     return 0;
 }
 
-int http_client_last_error(http_client *client) { return client ? client->last_result : -1; }
+// The stored byte holds an http_result (set_result wrote it): the one place it turns back into one.
+http_result http_client_last_error(http_client *client)
+{
+    return client ? static_cast<http_result>(client->last_result) : HTTP_ERR_NO_CLIENT;
+}
 
 int http_client_status(http_client *client) { return client ? client->status : -1; }
 
@@ -134,16 +138,16 @@ char *http_client_get(http_client *client, const char *url, uint32_t method)
 {
     if (!client)
         return nullptr;
-    client->flags &= (uint8_t)~HTTP_FLAG_FILE;
+    client->flags &= static_cast<uint8_t>(~HTTP_FLAG_FILE);
     client->method = method;
     http_client_request(client, url, nullptr, 0, nullptr, 0); // stores its code as the last result
     return client->memory_body;
 }
 
-int http_client_download(http_client *client, const char *url, const char *local_path)
+http_result http_client_download(http_client *client, const char *url, const char *local_path)
 {
     if (!client)
-        return -1;
+        return HTTP_ERR_NO_CLIENT;
     client->method = 0;
     client->flags |= HTTP_FLAG_FILE;
     http_free_text(&client->download_path);
@@ -155,11 +159,11 @@ int http_client_download(http_client *client, const char *url, const char *local
     return http_client_request(client, url, nullptr, 0, nullptr, 0);
 }
 
-int http_client_request(http_client *client, const char *url, const char *form_body, int32_t body_length,
-                        const char *extra_headers, int32_t headers_length)
+http_result http_client_request(http_client *client, const char *url, const char *form_body,
+                                int32_t body_length, const char *extra_headers, int32_t headers_length)
 {
     if (!client)
-        return -1;
+        return HTTP_ERR_NO_CLIENT;
     client->sink = (client->flags & HTTP_FLAG_FILE) ? &http_file_sink : &http_memory_sink;
     // Redirects run as a loop over one record, never as nested requests; the URL is copied because
     // each Location replaces the stored one.

@@ -1,15 +1,15 @@
 // The one blocking call the rest of the tool uses: fetch a URL into a local file.
 #include "http_client_internal.h"
 
-int http_download_file(const char *url, const char *local_path, int32_t timeout_ms)
+http_result http_download_file(const char *url, const char *local_path, int32_t timeout_ms)
 {
     // A failed start-up is not acted on: the request then fails to resolve or to make its socket.
     http_client_startup();
     http_client *client = http_client_new();
     if (!client)
-        return -1;
+        return HTTP_ERR_NO_CLIENT;
     http_client_set_timeout(client, timeout_ms);
-    int code = http_client_download(client, url, local_path);
+    http_result code = http_client_download(client, url, local_path);
     http_client_free(client);
     return code;
 }

@@ -25,8 +25,8 @@ int write_to_file(http_client *client, const char *bytes, size_t length)
         return 0;
     if (!open_file(client))
         return -1;
-    if (client->progress &&
-        client->progress(client, bytes, (int32_t)length, client->content_length, client->progress_user) != 0)
+    if (client->progress && client->progress(client, bytes, static_cast<int32_t>(length), client->content_length,
+                                             client->progress_user) != 0)
         return -1;
     // A short write (a full disk) loses the body: the request must not report success.
     return std::fwrite(bytes, 1, length, client->file) == length ? 0 : -1;

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 
-// Result codes of a request (http_client_last_error); 0 is success.
+// Result codes of a request (http_client_last_error); 0 is success. A new code needs its text in
+// http_result_text, or the build's -Wswitch names it.
 enum http_result {
+    HTTP_ERR_NO_CLIENT = -1,          // no client: none was given, or none could be made (out of memory)
     HTTP_OK = 0,
     HTTP_ERR_LOCAL_PATH = 2,          // the local path cannot be copied
     HTTP_ERR_RESPONSE = 4,            // malformed response, or the body could not be stored (no output
@@ -31,9 +33,9 @@ enum http_result {
     HTTP_ERR_TLS = 24,                // the TLS handshake failed, the server's certificate or name included
 };
 
-// What a result code of http_download_file means, in words for a support engineer (any other code:
-// "unknown result").
-const char *http_result_text(int code);
+// What a result code of http_download_file means, in words for a support engineer (a value outside
+// the enumeration: "unknown result").
+const char *http_result_text(http_result code);
 
 // Redirects one request follows; a response asking for one more ends it with
 // HTTP_ERR_TOO_MANY_REDIRECTS.
@@ -60,9 +62,10 @@ int http_client_cleanup();
 // Fetches url with a GET into the file at local_path, in one blocking call with its own client.
 // timeout_ms bounds each single wait; 0 or negative means 15,000 ms. The file is created or
 // truncated only when the first body byte of a 2xx response arrives: any other response and every
-// failure before the body leave an existing file untouched. Returns 0 when the response was read
-// to the end (whatever its status), -1 when no client could be made, else a code of http_result.
-int http_download_file(const char *url, const char *local_path, int32_t timeout_ms);
+// failure before the body leave an existing file untouched. Returns HTTP_OK when the response was
+// read to the end (whatever its status), HTTP_ERR_NO_CLIENT when no client could be made, else the
+// failure's code.
+http_result http_download_file(const char *url, const char *local_path, int32_t timeout_ms);
 
 // A zero-filled client (time limit 0, server verification on), or nullptr without memory.
 http_client *http_client_new();
@@ -81,8 +84,8 @@ int http_client_set_tls_verify(http_client *client, int verify);
 // -1 without a client, else 0.
 int http_client_abort(http_client *client);
 
-// Result code of the last request; -1 without a client.
-int http_client_last_error(http_client *client);
+// Result code of the last request; HTTP_ERR_NO_CLIENT without a client.
+http_result http_client_last_error(http_client *client);
 // HTTP status of the last response (0 when none was read); -1 without a client.
 int http_client_status(http_client *client);
 
@@ -91,12 +94,14 @@ int http_client_status(http_client *client);
 // its next request or release), or nullptr when there was none; the result code is
 // http_client_last_error.
 char *http_client_get(http_client *client, const char *url, uint32_t method);
-// Runs a GET whose 2xx body goes to the file at local_path. Returns 0 on success, else the result
-// code (HTTP_ERR_LOCAL_PATH when the path cannot be copied), or -1 without a client.
-int http_client_download(http_client *client, const char *url, const char *local_path);
+// Runs a GET whose 2xx body goes to the file at local_path. Returns HTTP_OK on success, else the
+// result code (HTTP_ERR_LOCAL_PATH when the path cannot be copied), or HTTP_ERR_NO_CLIENT without a
+// client.
+http_result http_client_download(http_client *client, const char *url, const char *local_path);
 // Sends the client's method to url, with an optional form body (sent as
 // application/x-www-form-urlencoded when body_length is above 0) and an optional block of extra
 // header lines (each ending in "\r\n"), reads the response into the current sink and follows up to
-// HTTP_MAX_REDIRECTS redirects, resending the same body and headers. Returns the result code, -1 without a client.
-int http_client_request(http_client *client, const char *url, const char *form_body, int32_t body_length,
-                        const char *extra_headers, int32_t headers_length);
+// HTTP_MAX_REDIRECTS redirects, resending the same body and headers. Returns the result code,
+// HTTP_ERR_NO_CLIENT without a client.
+http_result http_client_request(http_client *client, const char *url, const char *form_body,
+                                int32_t body_length, const char *extra_headers, int32_t headers_length);

@@ -22,12 +22,12 @@ bool reserve_memory_body(http_client *client, int32_t needed)
     if (!client->memory_body) {
         capacity = client->content_length < HTTP_BODY_FIRST_MAX ? client->content_length : HTTP_BODY_FIRST_MAX;
         capacity = needed > capacity ? needed : capacity;
-        body = static_cast<char *>(std::calloc((size_t)capacity + 1, 1));
+        body = static_cast<char *>(std::calloc(static_cast<size_t>(capacity) + 1, 1));
     } else {
         capacity = client->body_capacity <= HTTP_MEMORY_BODY_MAX / 2 ? client->body_capacity * 2
                                                                        : HTTP_MEMORY_BODY_MAX;
         capacity = needed > capacity ? needed : capacity;
-        body = static_cast<char *>(std::realloc(client->memory_body, (size_t)capacity + 1));
+        body = static_cast<char *>(std::realloc(client->memory_body, static_cast<size_t>(capacity) + 1));
     }
     if (!body)
         return false;
@@ -39,9 +39,9 @@ bool reserve_memory_body(http_client *client, int32_t needed)
 // The buffer is grown before the bytes are copied in.
 int write_to_memory(http_client *client, const char *bytes, size_t length)
 {
-    if (length > (size_t)(HTTP_MEMORY_BODY_MAX - client->body_bytes))
+    if (length > static_cast<size_t>(HTTP_MEMORY_BODY_MAX - client->body_bytes))
         return -1;
-    int32_t needed = client->body_bytes + (int32_t)length;
+    int32_t needed = client->body_bytes + static_cast<int32_t>(length);
     if (!reserve_memory_body(client, needed))
         return -1;
     std::memcpy(client->memory_body + client->body_bytes, bytes, length);

@@ -11,12 +11,6 @@ namespace {
 
 http_client *client_of(http_parser *parser) { return static_cast<http_client *>(parser->data); }
 
-bool equal_ignoring_case(const char *a, const char *b)
-{
-    size_t n = std::strlen(a);
-    return std::strlen(b) == n && ascii_equal_nocase(a, b, n);
-}
-
 // --- Parser callbacks --------------------------------------------------------------------------
 
 // A new response begins (after a 1xx interim one, say): what an earlier response announced does not
@@ -31,7 +25,7 @@ int on_message_begin(http_parser *parser)
 
 int on_status(http_parser *parser, const char *, size_t)
 {
-    client_of(parser)->status = (int16_t)parser->status_code;
+    client_of(parser)->status = static_cast<int16_t>(parser->status_code);
     return 0;
 }
 
@@ -44,7 +38,7 @@ int on_header_field(http_parser *parser, const char *bytes, size_t length)
     if (parser->flags & F_TRAILING)
         client->flags |= HTTP_FLAG_TRAILERS;
     else
-        client->flags &= (uint8_t)~HTTP_FLAG_TRAILERS;
+        client->flags &= static_cast<uint8_t>(~HTTP_FLAG_TRAILERS);
     client->header_stage = HTTP_STAGE_NAME;
     return http_client_append(&client->header_name, &client->name_length, &client->name_capacity, bytes, length);
 }
@@ -62,7 +56,7 @@ int on_header_value(http_parser *parser, const char *bytes, size_t length)
 int on_headers_complete(http_parser *parser)
 {
     http_client *client = client_of(parser);
-    client->status = (int16_t)parser->status_code;
+    client->status = static_cast<int16_t>(parser->status_code);
     if (http_client_header_done(client) != 0)
         return -1;
     http_client_free_captures(client);
@@ -101,12 +95,12 @@ http_result receive_loop(http_client *client, http_parser *parser, const http_pa
             return HTTP_OK;
         if (received < 0)
             return HTTP_ERR_RECEIVE;
-        size_t parsed = http_parser_execute(parser, settings, buffer, (size_t)received);
+        size_t parsed = http_parser_execute(parser, settings, buffer, static_cast<size_t>(received));
         if (client->flags & HTTP_FLAG_REDIRECT)
             return HTTP_OK;
         // A callback that refuses the last bytes of a buffer (a failed write, a progress abort)
         // stops the parser without shortening its count: its error state tells.
-        if (parsed != (size_t)received || HTTP_PARSER_ERRNO(parser) != HPE_OK)
+        if (parsed != static_cast<size_t>(received) || HTTP_PARSER_ERRNO(parser) != HPE_OK)
             return HTTP_ERR_RESPONSE;
     }
 }
@@ -144,7 +138,7 @@ int http_client_append(char **buffer, uint16_t *length, uint16_t *capacity, cons
 {
     if (!*buffer)
         *length = 0;
-    size_t needed = (size_t)*length + count;
+    size_t needed = static_cast<size_t>(*length) + count;
     if (needed > HTTP_HEADER_MAX)
         return -1; // the 16-bit capture cannot hold it: the response is refused
     if (!*buffer) {
@@ -152,16 +146,16 @@ int http_client_append(char **buffer, uint16_t *length, uint16_t *capacity, cons
         *buffer = static_cast<char *>(std::calloc(size + 1, 1));
         if (!*buffer)
             return -1;
-        *capacity = (uint16_t)size;
+        *capacity = static_cast<uint16_t>(size);
     } else if (needed > *capacity) {
         char *grown = static_cast<char *>(std::realloc(*buffer, needed + 1));
         if (!grown)
             return -1;
         *buffer = grown;
-        *capacity = (uint16_t)needed;
+        *capacity = static_cast<uint16_t>(needed);
     }
     std::memcpy(*buffer + *length, bytes, count);
-    *length = (uint16_t)needed;
+    *length = static_cast<uint16_t>(needed);
     (*buffer)[needed] = '\0';
     return 0;
 }
@@ -178,7 +172,7 @@ int32_t http_content_length_value(const char *text)
         if (value > INT32_MAX)
             return 0; // too large to be believed: treated as absent
     }
-    return (int32_t)value;
+    return static_cast<int32_t>(value);
 }
 
 int http_client_header_done(http_client *client)
@@ -187,7 +181,7 @@ int http_client_header_done(http_client *client)
         return 0;
     // Trailers come after the body has begun: they can neither redirect nor resize it.
     if (!(client->flags & HTTP_FLAG_TRAILERS)) {
-        if (equal_ignoring_case(client->header_name, "Location")) {
+        if (text_equal_nocase(client->header_name, "Location")) {
             char *copy = http_copy_text(client->header_value, client->value_length);
             if (!copy)
                 return -1;
@@ -196,7 +190,7 @@ int http_client_header_done(http_client *client)
             client->flags |= HTTP_FLAG_REDIRECT;
             return -1;
         }
-        if (equal_ignoring_case(client->header_name, "Content-Length"))
+        if (text_equal_nocase(client->header_name, "Content-Length"))
             client->content_length = http_content_length_value(client->header_value);
     }
     client->name_length = client->value_length = 0;

@@ -1,18 +1,13 @@
 // Connection, bounded waits, the retry decision and whole-buffer transfers, plain or over TLS.
 #include "http_client_internal.h"
 #include "socket_wait.h"
+#include "text_util.h"
 #include "tls.h"
-
-#include <chrono>
 
 namespace {
 
-using steady = std::chrono::steady_clock;
-
-long long elapsed_ms(steady::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - start).count();
-}
+// Milliseconds since start, a time of steady_now_ms.
+int64_t elapsed_ms(int64_t start) { return steady_now_ms() - start; }
 
 // The IPv4 address of a host text: a text starting with a digit must be a dotted address and is
 // never looked up by name. False when there is none (or it is 255.255.255.255).
@@ -85,9 +80,10 @@ int move_once(http_client *client, char *bytes, int length, http_direction direc
     if (client->tls && client->tls_conn)
         return direction == HTTP_SEND ? tls_write(client->tls_conn, bytes, length)
                                       : tls_read(client->tls_conn, bytes, length);
+    size_t wanted = static_cast<size_t>(length);
     if (direction == HTTP_SEND)
-        return (int)send(client->socket, bytes, socket_io_length((size_t)length), SOCK_SEND_FLAGS);
-    return (int)recv(client->socket, bytes, socket_io_length((size_t)length), 0);
+        return static_cast<int>(send(client->socket, bytes, socket_io_length(wanted), SOCK_SEND_FLAGS));
+    return static_cast<int>(recv(client->socket, bytes, socket_io_length(wanted), 0));
 }
 
 // Replaces the client's socket with a new non-blocking TCP socket whose close resets the connection
@@ -149,10 +145,10 @@ http_result http_client_connect(http_client *client, const char *url, const http
 
 int http_client_wait(http_client *client, int flags, int ms)
 {
-    steady::time_point start = steady::now();
-    long long remaining = ms;
+    int64_t start = steady_now_ms();
+    int64_t remaining = ms;
     while (remaining > 0) {
-        int ready = socket_select(client->socket, flags, (int)remaining);
+        int ready = socket_select(client->socket, flags, static_cast<int>(remaining));
         if (ready == 0)
             return -1;
         if (ready > 0)
@@ -199,15 +195,15 @@ int http_client_tls_start(http_client *client, const char *host)
         !tls_attach_socket(client->tls_conn, client->socket))
         return -1;
     // The whole handshake, every wait included, stays within one time limit.
-    steady::time_point start = steady::now();
+    int64_t start = steady_now_ms();
     for (;;) {
         int step = tls_handshake_step(client->tls_conn);
         if (step > 0)
             return 0;
-        long long remaining = client->timeout_ms - elapsed_ms(start);
+        int64_t remaining = client->timeout_ms - elapsed_ms(start);
         if (remaining <= 0)
             return -1;
-        if (retry_within(client, SOCKET_WAIT_READ | SOCKET_WAIT_WRITE, step, (int)remaining) != 0)
+        if (retry_within(client, SOCKET_WAIT_READ | SOCKET_WAIT_WRITE, step, static_cast<int>(remaining)) != 0)
             return -1;
     }
 }

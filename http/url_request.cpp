@@ -31,7 +31,8 @@ bool send_piece(http_client *client, const char *bytes, size_t length)
 {
     if (length == 0)
         return true;
-    return http_client_transfer(client, const_cast<char *>(bytes), (int)length, HTTP_SEND) == (int)length;
+    int whole = static_cast<int>(length);
+    return http_client_transfer(client, const_cast<char *>(bytes), whole, HTTP_SEND) == whole;
 }
 
 bool send_field(http_client *client, const char *url, const http_parser_url *parts, int field)
@@ -92,14 +93,14 @@ http_result http_send_request(http_client *client, const char *url, const http_p
          send_field(client, url, parts, UF_HOST) &&
          send_piece(client, REQUEST_FIXED_HEADERS, sizeof REQUEST_FIXED_HEADERS - 1);
     if (ok && extra_headers && headers_length > 0)
-        ok = send_piece(client, extra_headers, (size_t)headers_length);
+        ok = send_piece(client, extra_headers, static_cast<size_t>(headers_length));
     if (ok && has_body) {
         char line[256] = {0};
-        int n = std::snprintf(line, sizeof line, "%s:%d\r\n", REQUEST_FORM_HEADERS, (int)body_length);
-        ok = send_piece(client, line, (size_t)n);
+        int n = std::snprintf(line, sizeof line, "%s:%d\r\n", REQUEST_FORM_HEADERS, body_length);
+        ok = send_piece(client, line, static_cast<size_t>(n));
     }
     ok = ok && send_piece(client, REQUEST_END, sizeof REQUEST_END - 1);
     if (ok && has_body)
-        ok = send_piece(client, form_body, (size_t)body_length);
+        ok = send_piece(client, form_body, static_cast<size_t>(body_length));
     return ok ? HTTP_OK : HTTP_ERR_SEND;
 }

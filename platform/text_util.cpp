@@ -1,9 +1,11 @@
-// Bounded formatting, case-insensitive comparison and the sleep shared by the libraries.
+// Bounded formatting, case-insensitive comparison, the clock, the sleep, the parts of a path and the
+// UTF-8 checks that the libraries share.
 #include "text_util.h"
 
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 bool format_text(char *out, size_t size, const char *format, ...)
@@ -12,7 +14,7 @@ bool format_text(char *out, size_t size, const char *format, ...)
     va_start(args, format);
     int n = std::vsnprintf(out, size, format, args);
     va_end(args);
-    return n >= 0 && (size_t)n < size;
+    return n >= 0 && static_cast<size_t>(n) < size;
 }
 
 bool ascii_equal_nocase(const char *a, const char *b, size_t n)
@@ -22,6 +24,13 @@ bool ascii_equal_nocase(const char *a, const char *b, size_t n)
             return false;
     return true;
 }
+
+bool text_equal_nocase(const char *text, size_t length, const char *other)
+{
+    return std::strlen(other) == length && ascii_equal_nocase(text, other, length);
+}
+
+bool text_equal_nocase(const char *a, const char *b) { return text_equal_nocase(a, std::strlen(a), b); }
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -39,6 +48,8 @@ const char *path_base_name(const char *path)
             name = p + 1;
     return name;
 }
+
+size_t path_directory_length(const char *path) { return static_cast<size_t>(path_base_name(path) - path); }
 
 size_t utf8_sequence_length(const unsigned char *text, size_t size)
 {
@@ -73,7 +84,7 @@ size_t utf8_sequence_length(const unsigned char *text, size_t size)
 
 bool is_utf8(const char *text, size_t size)
 {
-    const unsigned char *bytes = (const unsigned char *)text;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
     for (size_t i = 0; i < size;) {
         size_t n = utf8_sequence_length(bytes + i, size - i);
         if (n == 0)

@@ -1,5 +1,6 @@
-// Small services the tool's libraries share: bounded formatting, ASCII case folding, a sleep, and
-// the one-byte flags that threads hand each other. No system knowledge lives here.
+// Small services the tool's libraries share: bounded formatting, ASCII case folding, a sleep, the one
+// monotonic clock, the parts of a path, UTF-8 checks, and the one-byte flags that threads hand each
+// other. No system knowledge lives here.
 #pragma once
 
 #include <atomic>
@@ -21,10 +22,17 @@ bool format_text(char *out, size_t size, const char *format, ...)
     ;
 
 // An ASCII letter in lower case; any other byte as it is.
-inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // True when the n bytes at a and at b are the same, ASCII letters compared without case.
 bool ascii_equal_nocase(const char *a, const char *b, size_t n);
+
+// True when the length bytes at text are the whole of the NUL-terminated other, ASCII letters
+// compared without case: a word cut out of a longer line against a known one.
+bool text_equal_nocase(const char *text, size_t length, const char *other);
+
+// True when the NUL-terminated texts a and b are the same, ASCII letters compared without case.
+bool text_equal_nocase(const char *a, const char *b);
 
 // Suspends the calling thread for ms milliseconds.
 void sleep_ms(int ms);
@@ -42,6 +50,10 @@ bool is_utf8(const char *text, size_t size);
 
 // The part of path after its last "/" or "\\" (the whole path when it has neither).
 const char *path_base_name(const char *path);
+
+// The length of path's directory part: up to and including its last "/" or "\\" (0 when it has
+// neither), where a file name beside the path's own begins.
+size_t path_directory_length(const char *path);
 
 // A flag shared between threads: one byte, set with release and read with acquire.
 using shared_flag = std::atomic<uint8_t>;

@@ -15,7 +15,8 @@ struct rws_fault;
 typedef void (*rws_on_client)(rws_client *client);
 typedef void (*rws_on_data)(rws_client *client, const char *data, uint32_t length);
 
-// Fault codes of the client: the one error enum of this library.
+// Fault codes of the client: the one error enum of this library. A new code needs its text in
+// rws_fault_meaning, or the build's -Wswitch names it.
 enum rws_fault_kind {
     RWS_FAULT_NONE = 0,
     RWS_FAULT_CONFIG = 1,          // incomplete configuration, refused by rws_client_connect
@@ -67,10 +68,11 @@ bool rws_client_is_connected(rws_client *client);
 // The fault of the latest failing step, owned by the client; read it inside on_disconnected or
 // after a refused connect. (null)
 rws_fault *rws_client_get_error(rws_client *client);
-int rws_fault_code(const rws_fault *fault);         // rws_fault_kind value (0)
-const char *rws_fault_text(const rws_fault *fault); // (null)
-// What a fault code (rws_fault_kind) means, in words for a support engineer.
-const char *rws_fault_meaning(int code);
+rws_fault_kind rws_fault_code(const rws_fault *fault); // (RWS_FAULT_NONE)
+const char *rws_fault_text(const rws_fault *fault);    // (null)
+// What a fault code means, in words for a support engineer (a value outside the enumeration:
+// "unknown fault").
+const char *rws_fault_meaning(rws_fault_kind code);
 
 // Diagnostic lines of every client (bytes it drops, for one) go to the hook, on the worker thread;
 // none is set at start, and then nothing is written anywhere.

@@ -38,17 +38,17 @@ void rws_fault_clear(rws_client *c)
     c->error = nullptr;
 }
 
-void rws_fault_set(rws_client *c, int code, const char *text)
+void rws_fault_set(rws_client *c, rws_fault_kind code, const char *text)
 {
     rws_fault_clear(c);
-    c->error = (rws_fault *)rws_alloc_zeroed(sizeof(rws_fault));
+    c->error = static_cast<rws_fault *>(rws_alloc_zeroed(sizeof(rws_fault)));
     c->error->code = code;
     c->error->text = rws_copy_text(text);
 }
 
 rws_fault *rws_client_get_error(rws_client *client) { return client ? client->error : nullptr; }
 
-int rws_fault_code(const rws_fault *fault) { return fault ? fault->code : 0; }
+rws_fault_kind rws_fault_code(const rws_fault *fault) { return fault ? fault->code : RWS_FAULT_NONE; }
 
 const char *rws_fault_text(const rws_fault *fault) { return fault ? fault->text : nullptr; }
 
@@ -203,7 +203,7 @@ bool rws_client_send_text(rws_client *client, const char *text)
     size_t length = text ? std::strlen(text) : 0;
     bool queued = rws_text_fits(length);
     if (queued)
-        rws_list_append(&client->tx_queue, rws_packet_masked(RWS_OP_TEXT, text, (uint32_t)length));
+        rws_list_append(&client->tx_queue, rws_packet_masked(RWS_OP_TEXT, text, static_cast<uint32_t>(length)));
     rws_mutex_unlock(client->queue_lock);
     return queued;
 }
@@ -264,7 +264,8 @@ void rws_client_free(rws_client *c)
     live_clients--;
 }
 
-const char *rws_fault_meaning(int code)
+// Every code by name and no default, so that -Wswitch reports a code added without a text.
+const char *rws_fault_meaning(rws_fault_kind code)
 {
     switch (code) {
     case RWS_FAULT_NONE:
@@ -283,7 +284,6 @@ const char *rws_fault_meaning(int code)
         return "the server closed the connection";
     case RWS_FAULT_TOO_LARGE:
         return "the server sent a message larger than 16 MiB";
-    default:
-        return "unknown fault";
     }
+    return "unknown fault"; // a value converted from outside the enumeration
 }

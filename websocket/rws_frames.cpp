@@ -11,12 +11,12 @@
 // laid out lowest byte first.
 rws_packet *rws_packet_new()
 {
-    rws_packet *p = (rws_packet *)rws_alloc_zeroed(sizeof(rws_packet));
-    uint32_t r1 = (uint32_t)(std::rand() & 0x7fff);
-    uint32_t r2 = (uint32_t)(std::rand() & 0x7fff);
+    rws_packet *p = static_cast<rws_packet *>(rws_alloc_zeroed(sizeof(rws_packet)));
+    uint32_t r1 = static_cast<uint32_t>(std::rand() & 0x7fff);
+    uint32_t r2 = static_cast<uint32_t>(std::rand() & 0x7fff);
     uint32_t key = (r1 / 16383 + 1) * r2;
     for (int i = 0; i < 4; i++)
-        p->mask[i] = (uint8_t)(key >> (8 * i));
+        p->mask[i] = static_cast<uint8_t>(key >> (8 * i));
     return p;
 }
 
@@ -25,19 +25,19 @@ void rws_packet_build(rws_packet *p, const void *payload, uint32_t length)
     uint8_t header[14];
     uint8_t masked = p->is_masked ? 0x80 : 0;
     size_t size = 2;
-    header[0] = (uint8_t)(0x80 | (p->opcode & 0x0f));
+    header[0] = static_cast<uint8_t>(0x80 | (p->opcode & 0x0f));
     if (length <= 125) {
-        header[1] = (uint8_t)(masked | length);
+        header[1] = static_cast<uint8_t>(masked | length);
     } else if (length <= 0xffff) {
-        header[1] = (uint8_t)(masked | 126);
-        header[2] = (uint8_t)(length >> 8);
-        header[3] = (uint8_t)length;
+        header[1] = static_cast<uint8_t>(masked | 126);
+        header[2] = static_cast<uint8_t>(length >> 8);
+        header[3] = static_cast<uint8_t>(length);
         size = 4;
     } else {
-        header[1] = (uint8_t)(masked | 127);
+        header[1] = static_cast<uint8_t>(masked | 127);
         std::memset(header + 2, 0, 4);
         for (int i = 0; i < 4; i++)
-            header[6 + i] = (uint8_t)(length >> (24 - 8 * i));
+            header[6 + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
         size = 10;
     }
     if (p->is_masked) {
@@ -45,7 +45,7 @@ void rws_packet_build(rws_packet *p, const void *payload, uint32_t length)
         size += 4;
     }
     rws_release(p->data);
-    p->data = (uint8_t *)rws_alloc(size + length);
+    p->data = static_cast<uint8_t *>(rws_alloc(size + length));
     std::memcpy(p->data, header, size);
     uint8_t *out = p->data + size;
     if (length > 0)
@@ -53,8 +53,8 @@ void rws_packet_build(rws_packet *p, const void *payload, uint32_t length)
     if (p->is_masked)
         for (uint32_t i = 0; i < length; i++)
             out[i] ^= p->mask[i % 4];
-    p->size = (uint32_t)(size + length);
-    p->header_size = (uint8_t)size;
+    p->size = static_cast<uint32_t>(size + length);
+    p->header_size = static_cast<uint8_t>(size);
     p->is_final = true;
 }
 
@@ -80,9 +80,10 @@ static bool read_header(const uint8_t *buffer, uint64_t length, uint32_t *header
     if (len7 <= 125)
         *payload = len7;
     else if (len7 == 126)
-        *payload = ((uint64_t)buffer[2] << 8) | buffer[3];
+        *payload = (static_cast<uint64_t>(buffer[2]) << 8) | buffer[3];
     else
-        *payload = ((uint64_t)buffer[6] << 24) | ((uint64_t)buffer[7] << 16) | ((uint64_t)buffer[8] << 8) | buffer[9];
+        *payload = (static_cast<uint64_t>(buffer[6]) << 24) | (static_cast<uint64_t>(buffer[7]) << 16) |
+                   (static_cast<uint64_t>(buffer[8]) << 8) | buffer[9];
     *header_size = size;
     return true;
 }
@@ -117,18 +118,18 @@ rws_packet *rws_packet_parse(const uint8_t *buffer, uint64_t frame_size)
     uint64_t payload;
     if (!read_header(buffer, frame_size, &header_size, &payload) || header_size + payload > frame_size)
         return nullptr;
-    rws_packet *p = (rws_packet *)rws_alloc_zeroed(sizeof(rws_packet));
+    rws_packet *p = static_cast<rws_packet *>(rws_alloc_zeroed(sizeof(rws_packet)));
     p->opcode = buffer[0] & 0x0f;
     p->is_final = (buffer[0] & 0x80) != 0;
     p->is_masked = (buffer[1] & 0x80) != 0;
-    p->header_size = (uint8_t)header_size;
+    p->header_size = static_cast<uint8_t>(header_size);
     if (p->is_masked)
         std::memcpy(p->mask, buffer + header_size - 4, 4);
     // Close and pong frames carry nothing the client uses.
     if (p->opcode == RWS_OP_CLOSE || p->opcode == RWS_OP_PONG || payload == 0)
         return p;
-    p->size = (uint32_t)payload;
-    p->data = (uint8_t *)rws_alloc(p->size);
+    p->size = static_cast<uint32_t>(payload);
+    p->data = static_cast<uint8_t *>(rws_alloc(p->size));
     std::memcpy(p->data, buffer + header_size, p->size);
     if (p->is_masked)
         for (uint32_t i = 0; i < p->size; i++)
@@ -140,7 +141,7 @@ void rws_packet_append(rws_packet *p, const rws_packet *other)
 {
     if (other->size == 0)
         return;
-    uint8_t *joined = (uint8_t *)rws_alloc((size_t)p->size + other->size);
+    uint8_t *joined = static_cast<uint8_t *>(rws_alloc(static_cast<size_t>(p->size) + other->size));
     if (p->size > 0)
         std::memcpy(joined, p->data, p->size);
     std::memcpy(joined + p->size, other->data, other->size);
@@ -172,7 +173,7 @@ rws_packet *rws_make_control(rws_client *c, int opcode)
 {
     char number[16];
     int length = std::snprintf(number, sizeof number, "%u", rws_next_message_id(c));
-    return rws_packet_masked(opcode, number, (uint32_t)length);
+    return rws_packet_masked(opcode, number, static_cast<uint32_t>(length));
 }
 
 void rws_queue_packet(rws_client *c, rws_packet *p)
@@ -198,7 +199,7 @@ static void assemble(rws_client *c, rws_packet *frame)
 {
     rws_packet *pending = pending_message(c);
     if (pending) {
-        if ((uint64_t)pending->size + frame->size > RWS_MAX_FRAME_SIZE) {
+        if (static_cast<uint64_t>(pending->size) + frame->size > RWS_MAX_FRAME_SIZE) {
             rws_fault_set(c, RWS_FAULT_TOO_LARGE, RWS_TEXT_TOO_LARGE);
             c->state = RWS_ST_DROPPED;
         } else {
@@ -246,9 +247,9 @@ void rws_deliver(rws_client *c)
             continue;
         }
         if (m->opcode == RWS_OP_TEXT && c->on_text)
-            c->on_text(c, (const char *)m->data, m->size);
+            c->on_text(c, reinterpret_cast<const char *>(m->data), m->size);
         else if (m->opcode == RWS_OP_BINARY && c->on_binary)
-            c->on_binary(c, (const char *)m->data, m->size);
+            c->on_binary(c, reinterpret_cast<const char *>(m->data), m->size);
         rws_packet_free(m);
         node->value = nullptr;
     }

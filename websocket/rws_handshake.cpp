@@ -14,19 +14,19 @@ size_t rws_handshake_compose(const rws_client *c, char *out, size_t capacity)
     // The Host line names the port unless it is 80; the Origin line never does.
     char port_suffix[16] = "";
     if (c->port != 80)
-        std::snprintf(port_suffix, sizeof port_suffix, ":%i", (int)c->port);
+        std::snprintf(port_suffix, sizeof port_suffix, ":%i", static_cast<int>(c->port));
     int n = std::snprintf(out, capacity,
                           "GET %s HTTP/%s\r\nHost: %s%s\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                           "Origin: %s://%s\r\nSec-WebSocket-Key: %s\r\nSec-WebSocket-Protocol: chat, superchat\r\n"
                           "Sec-WebSocket-Version: 13\r\n\r\n",
                           path, "1.1", host, port_suffix, scheme, host, RWS_HANDSHAKE_KEY);
-    return n < 0 ? capacity : (size_t)n;
+    return n < 0 ? capacity : static_cast<size_t>(n);
 }
 
 // True when the n bytes equal the text's first n, ASCII letters compared without case if fold.
 static bool same_text(const uint8_t *bytes, const char *text, size_t n, bool fold)
 {
-    const char *chars = (const char *)bytes;
+    const char *chars = reinterpret_cast<const char *>(bytes);
     return fold ? ascii_equal_nocase(chars, text, n) : std::memcmp(chars, text, n) == 0;
 }
 
@@ -50,7 +50,7 @@ static long reply_header_end(const uint8_t *bytes, size_t length, int8_t *scan)
         uint8_t b = bytes[i];
         if (b == '\n') {
             if (*scan != RWS_REPLY_IN_LINE)
-                return (long)(i + 1);
+                return static_cast<long>(i + 1);
             *scan = RWS_REPLY_LINE_START;
         } else {
             *scan = (b == '\r' && *scan == RWS_REPLY_LINE_START) ? RWS_REPLY_LINE_START_CR : RWS_REPLY_IN_LINE;
@@ -63,14 +63,15 @@ size_t rws_reply_header_length(const uint8_t *bytes, size_t length)
 {
     int8_t scan = RWS_REPLY_IN_LINE;
     long end = reply_header_end(bytes, length, &scan);
-    return end < 0 ? 0 : (size_t)end;
+    return end < 0 ? 0 : static_cast<size_t>(end);
 }
 
 // The status code read with "%f %i" from the text after "HTTP/", or -1.
 static int status_code_after(const uint8_t *from, const uint8_t *end)
 {
     char text[256];
-    size_t n = (size_t)(end - from) < sizeof text - 1 ? (size_t)(end - from) : sizeof text - 1;
+    size_t available = static_cast<size_t>(end - from);
+    size_t n = available < sizeof text - 1 ? available : sizeof text - 1;
     std::memcpy(text, from, n);
     text[n] = '\0';
     float version = 0;
@@ -99,7 +100,7 @@ rws_reply_verdict rws_handshake_judge(const uint8_t *reply, size_t length, char 
         const uint8_t *stop = value;
         while (stop < end && *stop != '\r' && *stop != '\n')
             stop++;
-        *accept_value = rws_copy_bytes_as_text(value, (size_t)(stop - value));
+        *accept_value = rws_copy_bytes_as_text(value, static_cast<size_t>(stop - value));
     }
     if (status == 101 && *accept_value)
         return RWS_REPLY_ACCEPTED;
@@ -146,14 +147,14 @@ void rws_handshake_skip_reply(rws_client *c)
             return;
         }
         c->reply_scan = RWS_REPLY_ENDED;
-        rws_rx_consume(c, (uint32_t)end);
+        rws_rx_consume(c, static_cast<uint32_t>(end));
         if (c->rx_length == 0)
             return;
     }
     // The first bytes after the header, in whichever read they come.
     c->reply_scan = RWS_REPLY_DONE;
     if (!rws_starts_frame(c->rx_buffer[0])) {
-        rws_log("dropped %u bytes after the handshake reply: not a frame\n", (unsigned)c->rx_length);
+        rws_log("dropped %u bytes after the handshake reply: not a frame\n", c->rx_length);
         c->rx_length = 0;
     }
 }
@@ -185,7 +186,8 @@ void rws_handshake_wait_step(rws_client *c)
         return;
     rws_fault_clear(c);
     if (!complete && seen == RWS_MAX_REPLY_HEADER) {
-        rws_log("WebSocket handshake reply header longer than %u bytes: refused\n", (unsigned)RWS_MAX_REPLY_HEADER);
+        rws_log("WebSocket handshake reply header longer than %u bytes: refused\n",
+                static_cast<unsigned>(RWS_MAX_REPLY_HEADER));
         drop_reply(c, RWS_TEXT_NO_ACCEPT);
         return;
     }
@@ -194,7 +196,7 @@ void rws_handshake_wait_step(rws_client *c)
     rws_release_text(&c->accept_value);
     c->accept_value = accept;
     if (verdict == RWS_REPLY_ACCEPTED) {
-        rws_log("WebSocket handshake accepted by %s:%i\n", c->host, (int)c->port);
+        rws_log("WebSocket handshake accepted by %s:%i\n", c->host, static_cast<int>(c->port));
         // Frames the server sent right behind its reply stay for the frame passes.
         c->reply_scan = RWS_REPLY_IN_LINE;
         rws_handshake_skip_reply(c);

@@ -70,7 +70,7 @@ char *rws_copy_bytes_as_text(const void *bytes, size_t count)
 {
     if (bytes == nullptr || count == 0)
         return nullptr;
-    char *text = (char *)rws_alloc(count + 1);
+    char *text = static_cast<char *>(rws_alloc(count + 1));
     std::memcpy(text, bytes, count);
     text[count] = '\0';
     return text;
@@ -79,7 +79,7 @@ char *rws_copy_bytes_as_text(const void *bytes, size_t count)
 // Appends a node holding value at the end; an empty list gets its first node.
 void rws_list_append(rws_list **list, rws_packet *value)
 {
-    rws_list *node = (rws_list *)rws_alloc_zeroed(sizeof(rws_list));
+    rws_list *node = static_cast<rws_list *>(rws_alloc_zeroed(sizeof(rws_list)));
     node->value = value;
     rws_list **end = list;
     while (*end)

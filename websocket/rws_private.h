@@ -81,7 +81,7 @@ extern const char RWS_TEXT_TOO_LARGE[];
 // ---- memory and texts (rws_memory) ---------------------------------------------------------------
 
 // Stops the process with a failed-assertion diagnostic when cond is false, in every build.
-#define RWS_CHECK(cond) ((cond) ? (void)0 : rws_assert_failed(#cond, __FILE__, __LINE__))
+#define RWS_CHECK(cond) ((cond) ? static_cast<void>(0) : rws_assert_failed(#cond, __FILE__, __LINE__))
 [[noreturn]] void rws_assert_failed(const char *what, const char *file, int line);
 
 void *rws_alloc(size_t size);        // null for 0; stops the process when memory runs out
@@ -112,7 +112,7 @@ bool rws_thread_wait_all(int ms);
 
 // ---- records ------------------------------------------------------------------------------------------
 struct rws_fault {
-    int32_t code;
+    rws_fault_kind code;
     char *text;
 };
 
@@ -174,7 +174,7 @@ int rws_live_clients();
 
 // ---- client internals (rws_client) --------------------------------------------------------------
 void rws_fault_clear(rws_client *c);
-void rws_fault_set(rws_client *c, int code, const char *text);
+void rws_fault_set(rws_client *c, rws_fault_kind code, const char *text);
 void rws_client_free(rws_client *c);
 // Gives up one holder; the last one releases the client.
 void rws_client_drop(rws_client *c);
@@ -235,8 +235,18 @@ bool rws_starts_frame(uint8_t first);
 
 // ---- worker (rws_worker) --------------------------------------------------------------------------
 void rws_worker_main(void *client);
+
+// ---- socket work (rws_socket) ---------------------------------------------------------------------
+// Connect step: starts the socket service, resolves and connects (the handshake is next), or sets
+// RWS_FAULT_CONNECT and drops the connection; gives up silently once the client is closing.
+void rws_connect_step(rws_client *c);
+// Sends all size bytes, completing partial sends; false (fault RWS_FAULT_SOCKET_IO, socket closed)
+// on a hard failure or a stall past the send limits.
 bool rws_send_bytes(rws_client *c, const void *data, size_t size);
+// Reads what the socket holds into rx_buffer; false (fault RWS_FAULT_SOCKET_IO, socket closed) when
+// the peer ended the connection or the read failed.
 bool rws_read_socket(rws_client *c);
+// Closes the socket, if open, and marks the client not connected.
 void rws_close_socket(rws_client *c);
 // The receive path without the socket, for the worker and for feeding bytes in tests: appends count
 // bytes (no more than RWS_MAX_FRAME_SIZE - rx_length) to rx_buffer, growing it as needed; handles

@@ -4,6 +4,7 @@
 #include "platform.h"
 #include "socket.h"
 #include "test_files.h"
+#include "text_util.h"
 
 #include <gtest/gtest.h>
 
@@ -165,6 +166,27 @@ TEST(DownloadReport, ComposedLinesParseBackAndNothingElseDoes)
                               "Shttpd-progress a +1 2", "Shttpd-progress a 3 2", "shttpd-progress a 1 2",
                               "Shttpd-progress a 1 1000000000000000000", "Shttpd-progress a\t1 2"})
         EXPECT_FALSE(parse_download_report(other, &report)) << other;
+}
+
+// Whole-text equality ignores the case of letters only, and a prefix is never equal; the directory
+// part ends at the last separator of either kind.
+TEST(TextUtil, WholeTextEqualityAndDirectoryPart)
+{
+    EXPECT_TRUE(text_equal_nocase("Content-LENGTH", "content-length"));
+    EXPECT_TRUE(text_equal_nocase("", ""));
+    for (const char *other : {"content-lengt", "content-lengthX", "content_length", ""})
+        EXPECT_FALSE(text_equal_nocase("Content-Length", other)) << other;
+    EXPECT_TRUE(text_equal_nocase("GET /a", 3, "get"));
+    EXPECT_FALSE(text_equal_nocase("GET /a", 3, "GET /"));
+    EXPECT_FALSE(text_equal_nocase("GE", 2, "GET"));
+
+    const struct {
+        const char *path;
+        size_t length;
+    } paths[] = {{"C:\\quorvane\\facup.exe", 12}, {"/usr/bin/facup", 9}, {"facup", 0}, {"", 0},
+                 {"a/b\\c", 4}, {"a\\b/c", 4}, {"dir/", 4}};
+    for (const auto &p : paths)
+        EXPECT_EQ(path_directory_length(p.path), p.length) << p.path;
 }
 
 TEST(ErrorText, SystemMessages)
