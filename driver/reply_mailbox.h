@@ -5,7 +5,14 @@
 #include "driver.h"
 
 // How a wait for the camera's answer ended.
-enum reply_result { REPLY_UNDECIDED, REPLY_SUCCESS, REPLY_ALREADY_LATEST, REPLY_FAILURE, REPLY_TIMEOUT, REPLY_CHANNEL_ENDED };
+enum reply_result {
+    REPLY_UNDECIDED,
+    REPLY_SUCCESS,
+    REPLY_ALREADY_LATEST,
+    REPLY_FAILURE,
+    REPLY_TIMEOUT,
+    REPLY_CHANNEL_ENDED,
+};
 
 // A new channel is about to be opened: nothing an earlier one did counts for it.
 void watch_new_channel();

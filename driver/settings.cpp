@@ -22,8 +22,14 @@ struct choice {
 const choice FIREWALL_CHOICES[] = {{"off", FIREWALL_SWITCH_OFF}, {"rule", FIREWALL_SCOPED_RULE}};
 const choice LANGUAGE_CHOICES[] = {{"auto", LANGUAGE_AUTO}, {"en", LANGUAGE_ENGLISH}, {"zh", LANGUAGE_CHINESE}};
 
-void set_firewall(station_settings &settings, int value) { settings.firewall = (firewall_mode)value; }
-void set_language(station_settings &settings, int value) { settings.language = (language_choice)value; }
+void set_firewall(station_settings &settings, int value)
+{
+    settings.firewall = static_cast<firewall_mode>(value);
+}
+void set_language(station_settings &settings, int value)
+{
+    settings.language = static_cast<language_choice>(value);
+}
 
 // A key the tool knows: its values (the first is the default), as a warning lists them, and where
 // the value goes.
@@ -77,19 +83,19 @@ void apply_setting(station_settings &settings, const char *key, const char *valu
 void append_utf8(std::string &out, unsigned c)
 {
     if (c < 0x80) {
-        out += (char)c;
+        out += static_cast<char>(c);
     } else if (c < 0x800) {
-        out += (char)(0xC0 | (c >> 6));
-        out += (char)(0x80 | (c & 0x3F));
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out += (char)(0xE0 | (c >> 12));
-        out += (char)(0x80 | ((c >> 6) & 0x3F));
-        out += (char)(0x80 | (c & 0x3F));
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
     } else {
-        out += (char)(0xF0 | (c >> 18));
-        out += (char)(0x80 | ((c >> 12) & 0x3F));
-        out += (char)(0x80 | ((c >> 6) & 0x3F));
-        out += (char)(0x80 | (c & 0x3F));
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
 
@@ -98,7 +104,7 @@ void append_utf8(std::string &out, unsigned c)
 std::string utf8_from_utf16(const unsigned char *bytes, size_t size, bool big_endian)
 {
     auto unit_at = [&](size_t i) -> unsigned {
-        return big_endian ? (unsigned)(bytes[i] << 8 | bytes[i + 1]) : (unsigned)(bytes[i + 1] << 8 | bytes[i]);
+        return static_cast<unsigned>(big_endian ? bytes[i] << 8 | bytes[i + 1] : bytes[i + 1] << 8 | bytes[i]);
     };
     std::string out;
     for (size_t i = 0; i + 1 < size; i += 2) {
@@ -120,7 +126,7 @@ std::string utf8_from_utf16(const unsigned char *bytes, size_t size, bool big_en
 // system's code page (what Notepad saves as "ANSI").
 std::string utf8_text(const char *bytes, size_t size)
 {
-    const unsigned char *b = (const unsigned char *)bytes;
+    const unsigned char *b = reinterpret_cast<const unsigned char *>(bytes);
     if (size >= 2 && b[0] == 0xFF && b[1] == 0xFE)
         return utf8_from_utf16(b + 2, size - 2, false);
     if (size >= 2 && b[0] == 0xFE && b[1] == 0xFF)
@@ -208,7 +214,7 @@ station_settings parse_settings(const char *bytes, size_t size)
         if (length > SETTINGS_LINE_MAX) {
             char warning[WARNING_SIZE];
             format_text(warning, sizeof warning, "facup.ini: line %u is longer than %u bytes, ignored", number,
-                        (unsigned)SETTINGS_LINE_MAX);
+                        static_cast<unsigned>(SETTINGS_LINE_MAX));
             add_warning(settings, warning);
         } else {
             char line[SETTINGS_LINE_MAX + 1];
@@ -221,7 +227,7 @@ station_settings parse_settings(const char *bytes, size_t size)
     if (settings.warnings_not_shown > 0) {
         char warning[WARNING_SIZE];
         format_text(warning, sizeof warning, "facup.ini: %u more warnings not shown",
-                    (unsigned)settings.warnings_not_shown);
+                    static_cast<unsigned>(settings.warnings_not_shown));
         settings.warnings.emplace_back(warning);
     }
     return settings;
@@ -240,7 +246,7 @@ station_settings read_settings_file(const char *path)
         station_settings settings;
         char warning[WARNING_SIZE];
         format_text(warning, sizeof warning, "facup.ini: larger than %u bytes, ignored; using the defaults",
-                    (unsigned)SETTINGS_FILE_MAX);
+                    static_cast<unsigned>(SETTINGS_FILE_MAX));
         settings.warnings.emplace_back(warning);
         return settings;
     }

@@ -221,7 +221,8 @@ int platform_append_file(const char *path, const void *bytes, size_t size)
     if (file == INVALID_HANDLE_VALUE)
         return static_cast<int>(GetLastError());
     DWORD written = 0;
-    int error = WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) ? 0 : static_cast<int>(GetLastError());
+    BOOL ok = WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr);
+    int error = ok ? 0 : static_cast<int>(GetLastError());
     if (error == 0 && written != size)
         error = ERROR_WRITE_FAULT;
     CloseHandle(file);

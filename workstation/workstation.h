@@ -93,8 +93,9 @@ void cleanup_workstation();
 // process ends, so that nothing changes the PC after the interrupt's clean-up and two clean-ups
 // never overlap. A thread may take it again while it holds it (each take needs its give).
 
-// Takes the lock. False, without it, once an interrupt is pending (g_workstation.interrupt_pending) (unless the caller is that
-// interrupt's thread): the caller then changes nothing, the interrupt's clean-up does what is left.
+// Takes the lock. False, without it, once an interrupt is pending (g_workstation.interrupt_pending)
+// unless the caller is that interrupt's thread: the caller then changes nothing, the interrupt's
+// clean-up does what is left.
 bool pc_lock_take();
 void pc_lock_give();
 
