@@ -63,6 +63,49 @@ stop_camera() {
   E2E_CAMERA=
 }
 
+# The report_url of a station whose collector is start_collector's.
+COLLECTOR_URL='http://127.0.0.1:8123/?query=INSERT%20INTO%20facup.runs%20FORMAT%20JSONEachRow&input_format_skip_unknown_fields=1&date_time_input_format=best_effort'
+
+# start_collector: starts a ClickHouse server on this namespace's loopback (HTTP 8123, native 9000),
+# its data under the scratch directory (kept between a stop and the next start), and makes the
+# table of the station guide.
+start_collector() {
+  local dir=$E2E_SCRATCH/clickhouse
+  mkdir -p "$dir"
+  cp "$e2e_repo/tests/e2e/clickhouse/config.xml" "$e2e_repo/tests/e2e/clickhouse/users.xml" "$dir/"
+  (cd "$dir" && exec clickhouse-server --config-file=config.xml >>server.out 2>&1) &
+  E2E_COLLECTOR=$!
+  wait_for 60 collector_up || { echo "ClickHouse did not start"; tail "$dir"/log/*; exit 1; }
+  clickhouse-client --multiquery <"$e2e_repo/collector/runs.sql"
+}
+
+stop_collector() {
+  [ -z "${E2E_COLLECTOR:-}" ] && return 0
+  kill "$E2E_COLLECTOR" 2>/dev/null
+  wait "$E2E_COLLECTOR" 2>/dev/null
+  E2E_COLLECTOR=
+}
+
+collector_up() { collector_query "SELECT 1" >/dev/null; }
+
+# collector_query <SQL>: the rows, tab-separated.
+collector_query() { clickhouse-client -q "$1" 2>/dev/null; }
+
+# start_exporter <directory>: serves the *.prom files of the directory on 127.0.0.1:9100.
+start_exporter() {
+  prometheus-node-exporter --web.listen-address=127.0.0.1:9100 --collector.disable-defaults \
+    --collector.textfile --collector.textfile.directory="$1" >>"$E2E_SCRATCH/exporter.out" 2>&1 &
+  E2E_EXPORTER=$!
+  wait_for 20 curl -sf -o /dev/null http://127.0.0.1:9100/metrics || { echo "node exporter did not start"; exit 1; }
+}
+
+stop_exporter() {
+  [ -z "${E2E_EXPORTER:-}" ] && return 0
+  kill "$E2E_EXPORTER" 2>/dev/null
+  wait "$E2E_EXPORTER" 2>/dev/null
+  E2E_EXPORTER=
+}
+
 # relink_usb: joins this PC to the camera again with a new veth pair on the USB addresses (after a
 # scenario took the link away).
 relink_usb() {
@@ -92,6 +135,8 @@ camera_saw() { grep "\"event\":\"$1\"" "$E2E_CAMERA_LOG" 2>/dev/null; }
 
 e2e_stop() {
   stop_camera
+  stop_collector
+  stop_exporter
   if [ "${E2E_TARGET:-}" = windows ]; then
     wineserver -k 2>/dev/null || true
   fi
