@@ -358,6 +358,7 @@ std::mutex &reply_mailbox_lock();
 // warnings, and the event that stopped it, if one did.
 struct run_record_state {
     const upgrade_run *run = nullptr;  // the run under way; null outside a run
+    std::string run_id;                // new_run_id, the same in the record, the log and what is sent
     int64_t started_utc_ms = 0;
     int64_t started_ms = 0, stage_started_ms = 0;  // by the steady clock
     outcome_id outcome = OUTCOME_NONE;             // the last outcome raised

@@ -14,6 +14,19 @@ const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1000u * 1000u;
 // run's diagnostics log.
 void run_record_begin(const upgrade_run *run);
 
+// Length of a run id: 32 lower-case hex digits, the first RUN_ID_TIME_DIGITS the run's start (UTC
+// milliseconds since 1970) so that ids sort by start, the rest random.
+const size_t RUN_ID_LENGTH = 32;
+const size_t RUN_ID_TIME_DIGITS = 12;
+
+// A new run id for a run that started at started_utc_ms: the time digits, then bytes of the system's
+// random source; should it give none, a hash of the station's name, the time, the process id and
+// the steady clock.
+std::string new_run_id(int64_t started_utc_ms);
+
+// The id of the run under way (empty outside a run).
+const std::string &run_record_id();
+
 // Notes an outcome raised; the record keeps the last one.
 void run_record_note_outcome(outcome_id id);
 

@@ -137,7 +137,8 @@ TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
     g_workstation.download.progress.sent = 4096;
     ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
     std::string stage = R"(":\d+\.\d{3})";
-    std::string expected = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","tool":"1\.0\.3","station":"[^"]*",)"
+    std::string expected = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","run_id":"[0-9a-f]{32}",)"
+                           R"("tool":"1\.0\.3","station":"[^"]*",)"
                            R"("mode":"silent","link":"usb","pc_address":"192\.168\.88\.2",)"
                            R"("camera_address":"192\.168\.88\.1","model":"CAM\\u0001\\"\\\\\xe7\x9b\xb8\xe6\x9c\xba\xef\xbf\xbd )"
                            R"(\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xf0\x9f\x93\xb7",)"
@@ -244,6 +245,11 @@ TEST_F(run_record_test, DiagnosticsLog)
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_TRUE(std::regex_match(logs[0], std::regex(R"(run-\d{8}T\d{6}Z-\d+\.log)"))) << logs[0];
     std::string log = test_files::read_file(logs_file(logs[0]));
+    // The log's first line and the record name the run by the same id.
+    std::string id = log.substr(log.find(" run ") + 5, RUN_ID_LENGTH);
+    EXPECT_NE(log.find(" run " + id + " started on station"), std::string::npos) << log;
+    EXPECT_LT(log.find(" run " + id + " started on station"), log.find('\n')) << log;
+    EXPECT_NE(test_files::read_file(logs_file("runs.jsonl")).find("\"run_id\":\"" + id + "\""), std::string::npos);
     size_t early = log.find(R"( early\x01line)"), later = log.find("upgrade ok");
     EXPECT_LT(early, later) << log;
     EXPECT_NE(log.find("result code ok0, message \"Upgrade ok, camera will reboot!\\nPlz"), std::string::npos);
@@ -280,6 +286,15 @@ TEST_F(run_record_test, DiagnosticsLog)
     EXPECT_FALSE(test_files::exists(logs_file("run-20000101T000015Z-1.log"))) << "the oldest went";
     EXPECT_TRUE(test_files::exists(logs_file("run-20000101T000016Z-1.log")));
     EXPECT_NE(logs.back().rfind("run-2000", 0), 0u) << "this run's log stays";
+}
+
+// Ids begin with the start in hex (so that they sort by it) and differ within one millisecond.
+TEST(diagnostics_text, RunIds)
+{
+    std::string first = new_run_id(0x0123456789abLL), second = new_run_id(0x0123456789abLL);
+    EXPECT_TRUE(std::regex_match(first, std::regex("0123456789ab[0-9a-f]{20}"))) << first;
+    EXPECT_NE(first, second);
+    EXPECT_LT(new_run_id(0x0123456789abLL), new_run_id(0x0123456789acLL));
 }
 
 TEST(diagnostics_text, UtcTimesAndEscapes)
