@@ -389,6 +389,7 @@ struct interrupt_state {
 struct run_state {
     language_choice language = LANGUAGE_AUTO;    // facup.ini's (its firewall mode is g_workstation's)
     std::vector<std::string> settings_warnings;  // facup.ini's warnings, for the run record
+    report_settings report;                      // facup.ini's delivery to a collector
     copyable_atomic<uint8_t> spinner_running;    // the spinner runs: the process waits for its last line
     reply_mailbox_state mailbox;
     run_record_state record;
