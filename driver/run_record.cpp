@@ -2,6 +2,7 @@
 // appended as one JSON line when the run ends.
 #include "run_record.h"
 
+#include "delivery.h"
 #include "diagnostics_log.h"
 #include "utc_time.h"
 
@@ -147,6 +148,8 @@ void run_record_begin(const upgrade_run *run)
     record().started_utc_ms = utc_now_ms();
     record().started_ms = record().stage_started_ms = steady_now_ms();
     record().run_id = new_run_id(record().started_utc_ms);
+    if (!g_run.report.url.empty())
+        record().outbox_waiting = static_cast<long long>(outbox_record_count());
     diagnostics_begin(record().started_utc_ms);
     char station[256];
     platform_computer_name(station, sizeof station);
@@ -226,6 +229,8 @@ std::string run_record_line(int exit_code)
         add_text(out, "interrupted", record().interrupted.c_str(), record().interrupted.size());
         add_text(out, "interrupted_stage", record().interrupted_stage.c_str(), record().interrupted_stage.size());
     }
+    if (record().outbox_waiting >= 0)
+        add_integer(out, "outbox", record().outbox_waiting, true);
     add_seconds(out, "seconds", seconds_between(record().started_ms, steady_now_ms()));
     add_key(out, "stages");
     out += '{';
@@ -243,8 +248,14 @@ std::string run_record_line(int exit_code)
 
 void run_record_end(int exit_code)
 {
+    deliver_run_record(run_record_write(exit_code), false);
+    run_record_close();
+}
+
+std::string run_record_write(int exit_code)
+{
     if (record().run == nullptr)
-        return;
+        return "";
     std::string line = run_record_line(exit_code);
     const outcome *entry = outcome_entry(record().outcome);
     char ending[128];
@@ -266,8 +277,10 @@ void run_record_end(int exit_code)
                       error > 0 ? system_error_text(error) : "the directory is missing or its path too long");
     }
     record().run = nullptr;
-    diagnostics_end();
+    return line;
 }
+
+void run_record_close() { diagnostics_end(); }
 
 void run_record_end_interrupted(const char *event, const char *stage)
 {

@@ -45,8 +45,16 @@ void run_record_rotate();
 std::string run_record_line(int exit_code);
 
 // Ends the run: appends its record with one write when the working root exists, and ends the
-// diagnostics log. Nothing happens when no run has begun or the run has already ended.
+// diagnostics log; with a report URL the record is also kept in the outbox (never sent from here:
+// the Cancel and an interrupted run end this way). Nothing happens when no run has begun or the run
+// has already ended.
 void run_record_end(int exit_code);
+
+// run_record_end in two steps, for the run's own end, whose delivery comes between: appends the
+// record and returns its line (empty when no run was under way; a later run_record_end then writes
+// nothing), and ends the diagnostics log.
+std::string run_record_write(int exit_code);
+void run_record_close();
 
 // Ends an interrupted run as run_record_end does, its record without an exit code (null) and with
 // the event ("SIGTERM", "CTRL_C_EVENT") and the stage it stopped ("reply") in "interrupted" and
