@@ -2,6 +2,7 @@
 // from its record's start to its end, and the one reset of the driver's state.
 #include "driver.h"
 
+#include "delivery.h"
 #include "run_record.h"
 
 #include <cstdio>
@@ -93,8 +94,11 @@ exit_code run_upgrade()
     pc_lock_take();  // the run's thread holds the PC lock except in its long waits; nothing is pending yet
     exit_code code = run_stages(run);
     yield_if_interrupted();
-    run_record_end(code);
-    note_run_ended();
+    std::string line = run_record_write(code);
+    note_run_ended();  // an interrupt from here on only ends the process: the record waits in the outbox
+    // After the record: its delivery (and beside it what else reports the run).
+    deliver_run_record(line, g_run.guard_taken);
+    run_record_close();
     pc_lock_give();
     return code;
 }

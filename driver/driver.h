@@ -358,6 +358,8 @@ std::mutex &reply_mailbox_lock();
 // warnings, and the event that stopped it, if one did.
 struct run_record_state {
     const upgrade_run *run = nullptr;  // the run under way; null outside a run
+    std::string run_id;                // new_run_id, the same in the record, the log and what is sent
+    long long outbox_waiting = -1;     // records in the outbox when the run began; -1: no report URL
     int64_t started_utc_ms = 0;
     int64_t started_ms = 0, stage_started_ms = 0;  // by the steady clock
     outcome_id outcome = OUTCOME_NONE;             // the last outcome raised
@@ -388,6 +390,8 @@ struct interrupt_state {
 struct run_state {
     language_choice language = LANGUAGE_AUTO;    // facup.ini's (its firewall mode is g_workstation's)
     std::vector<std::string> settings_warnings;  // facup.ini's warnings, for the run record
+    report_settings report;                      // facup.ini's delivery to a collector
+    bool guard_taken = false;                    // this run took the single-instance guard: it may deliver
     copyable_atomic<uint8_t> spinner_running;    // the spinner runs: the process waits for its last line
     reply_mailbox_state mailbox;
     run_record_state record;

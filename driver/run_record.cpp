@@ -2,6 +2,7 @@
 // appended as one JSON line when the run ends.
 #include "run_record.h"
 
+#include "delivery.h"
 #include "diagnostics_log.h"
 #include "utc_time.h"
 
@@ -87,7 +88,58 @@ void station_name(char *out, size_t size)
     platform_utf8_from_ansi(name, std::strlen(name), out, size);
 }
 
+// Appends the bytes as lower-case hex digits.
+void append_hex(std::string &out, const unsigned char *bytes, size_t count)
+{
+    static const char digits[] = "0123456789abcdef";
+    for (size_t i = 0; i < count; i++) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+}
+
+// FNV-1a over the bytes, from hash: the fallback's mixing, where the system gives no random bytes.
+uint64_t fnv1a(uint64_t hash, const void *data, size_t size)
+{
+    const unsigned char *bytes = static_cast<const unsigned char *>(data);
+    for (size_t i = 0; i < size; i++)
+        hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
+    return hash;
+}
+
+// Bytes that differ between stations and runs without the system's random source: the station's
+// name, the start, the process id and the steady clock, hashed twice with different seeds.
+void fallback_bytes(unsigned char *out, size_t size, int64_t started_utc_ms)
+{
+    char station[256];
+    platform_computer_name(station, sizeof station);
+    unsigned long pid = platform_process_id();
+    int64_t steady = steady_now_ms();
+    for (size_t i = 0; i < size; i += 8) {
+        uint64_t hash = fnv1a(0xcbf29ce484222325ULL + i, station, std::strlen(station));
+        hash = fnv1a(hash, &started_utc_ms, sizeof started_utc_ms);
+        hash = fnv1a(hash, &pid, sizeof pid);
+        hash = fnv1a(hash, &steady, sizeof steady);
+        for (size_t j = 0; j < 8 && i + j < size; j++)
+            out[i + j] = static_cast<unsigned char>(hash >> (8 * j));
+    }
+}
+
 } // namespace
+
+std::string new_run_id(int64_t started_utc_ms)
+{
+    char time[RUN_ID_TIME_DIGITS + 1];
+    format_text(time, sizeof time, "%012llx", static_cast<unsigned long long>(started_utc_ms) & 0xffffffffffffULL);
+    unsigned char random[(RUN_ID_LENGTH - RUN_ID_TIME_DIGITS) / 2];
+    if (platform_random_bytes(random, sizeof random) != 0)
+        fallback_bytes(random, sizeof random, started_utc_ms);
+    std::string id = time;
+    append_hex(id, random, sizeof random);
+    return id;
+}
+
+const std::string &run_record_id() { return record().run_id; }
 
 void run_record_begin(const upgrade_run *run)
 {
@@ -95,11 +147,15 @@ void run_record_begin(const upgrade_run *run)
     record().run = run;
     record().started_utc_ms = utc_now_ms();
     record().started_ms = record().stage_started_ms = steady_now_ms();
+    record().run_id = new_run_id(record().started_utc_ms);
+    if (!g_run.report.url.empty())
+        record().outbox_waiting = static_cast<long long>(outbox_record_count());
     diagnostics_begin(record().started_utc_ms);
     char station[256];
     platform_computer_name(station, sizeof station);
-    DEBUG_LOG("facup %s started on station \"%s\" (process %lu), %s mode\n", FACUP_TOOL_VERSION, station,
-              platform_process_id(), flag_is_set(g_silent_mode) ? "silent" : "interactive");
+    DEBUG_LOG("facup %s run %s started on station \"%s\" (process %lu), %s mode\n", FACUP_TOOL_VERSION,
+              record().run_id.c_str(), station, platform_process_id(),
+              flag_is_set(g_silent_mode) ? "silent" : "interactive");
 }
 
 void run_record_note_outcome(outcome_id id)
@@ -151,6 +207,7 @@ std::string run_record_line(int exit_code)
 
     std::string out = "{";
     add_buffer(out, "time", time);
+    add_text(out, "run_id", record().run_id.c_str(), record().run_id.size());
     add_buffer(out, "tool", FACUP_TOOL_VERSION);
     add_buffer(out, "station", station);
     add_text(out, "mode", flag_is_set(g_silent_mode) ? "silent" : "interactive", 16);
@@ -172,6 +229,8 @@ std::string run_record_line(int exit_code)
         add_text(out, "interrupted", record().interrupted.c_str(), record().interrupted.size());
         add_text(out, "interrupted_stage", record().interrupted_stage.c_str(), record().interrupted_stage.size());
     }
+    if (record().outbox_waiting >= 0)
+        add_integer(out, "outbox", record().outbox_waiting, true);
     add_seconds(out, "seconds", seconds_between(record().started_ms, steady_now_ms()));
     add_key(out, "stages");
     out += '{';
@@ -189,8 +248,14 @@ std::string run_record_line(int exit_code)
 
 void run_record_end(int exit_code)
 {
+    deliver_run_record(run_record_write(exit_code), false);
+    run_record_close();
+}
+
+std::string run_record_write(int exit_code)
+{
     if (record().run == nullptr)
-        return;
+        return "";
     std::string line = run_record_line(exit_code);
     const outcome *entry = outcome_entry(record().outcome);
     char ending[128];
@@ -212,8 +277,10 @@ void run_record_end(int exit_code)
                       error > 0 ? system_error_text(error) : "the directory is missing or its path too long");
     }
     record().run = nullptr;
-    diagnostics_end();
+    return line;
 }
+
+void run_record_close() { diagnostics_end(); }
 
 void run_record_end_interrupted(const char *event, const char *stage)
 {

@@ -14,6 +14,19 @@ const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1000u * 1000u;
 // run's diagnostics log.
 void run_record_begin(const upgrade_run *run);
 
+// Length of a run id: 32 lower-case hex digits, the first RUN_ID_TIME_DIGITS the run's start (UTC
+// milliseconds since 1970) so that ids sort by start, the rest random.
+const size_t RUN_ID_LENGTH = 32;
+const size_t RUN_ID_TIME_DIGITS = 12;
+
+// A new run id for a run that started at started_utc_ms: the time digits, then bytes of the system's
+// random source; should it give none, a hash of the station's name, the time, the process id and
+// the steady clock.
+std::string new_run_id(int64_t started_utc_ms);
+
+// The id of the run under way (empty outside a run).
+const std::string &run_record_id();
+
 // Notes an outcome raised; the record keeps the last one.
 void run_record_note_outcome(outcome_id id);
 
@@ -32,8 +45,16 @@ void run_record_rotate();
 std::string run_record_line(int exit_code);
 
 // Ends the run: appends its record with one write when the working root exists, and ends the
-// diagnostics log. Nothing happens when no run has begun or the run has already ended.
+// diagnostics log; with a report URL the record is also kept in the outbox (never sent from here:
+// the Cancel and an interrupted run end this way). Nothing happens when no run has begun or the run
+// has already ended.
 void run_record_end(int exit_code);
+
+// run_record_end in two steps, for the run's own end, whose delivery comes between: appends the
+// record and returns its line (empty when no run was under way; a later run_record_end then writes
+// nothing), and ends the diagnostics log.
+std::string run_record_write(int exit_code);
+void run_record_close();
 
 // Ends an interrupted run as run_record_end does, its record without an exit code (null) and with
 // the event ("SIGTERM", "CTRL_C_EVENT") and the stage it stopped ("reply") in "interrupted" and

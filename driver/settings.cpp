@@ -4,6 +4,7 @@
 
 #include "driver.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -47,6 +48,81 @@ const known_key KNOWN_KEYS[] = {
      set_language},
 };
 
+// A carriage return counts as blank space: line ends of CR CR LF, or a CR before trailing blanks,
+// leave nothing behind.
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
+
+// An http:// or https:// URL with something after the scheme and no blank or control character.
+bool set_report_url(station_settings &settings, const char *value)
+{
+    size_t scheme = ascii_equal_nocase(value, "http://", 7) ? 7 : ascii_equal_nocase(value, "https://", 8) ? 8 : 0;
+    bool ok = scheme > 0 && value[scheme] != '\0';
+    for (const char *p = value; ok && *p != '\0'; p++)
+        ok = *p != ' ' && !is_control(*p);
+    settings.report.url = ok ? value : "";
+    return ok;
+}
+
+// One header line: a name of token characters, a colon, a value without control characters (a
+// carriage return or line feed would start another header).
+bool set_report_header(station_settings &settings, const char *value)
+{
+    static const char token_marks[] = "!#$%&'*+-.^_`|~";
+    const char *p = value;
+    while (*p != '\0' && *p != ':' && (std::isalnum(static_cast<unsigned char>(*p)) || std::strchr(token_marks, *p)))
+        p++;
+    bool ok = p > value && *p == ':';
+    for (const char *q = value; ok && *q != '\0'; q++)
+        ok = !is_control(*q);
+    settings.report.header = ok ? value : "";
+    return ok;
+}
+
+// A whole number of seconds from 1 to REPORT_SECONDS_MAX.
+bool set_report_seconds(station_settings &settings, const char *value)
+{
+    int seconds = 0;
+    const char *p = value;
+    for (; *p >= '0' && *p <= '9' && seconds <= REPORT_SECONDS_MAX; p++)
+        seconds = seconds * 10 + (*p - '0');
+    bool ok = p > value && *p == '\0' && seconds >= 1 && seconds <= REPORT_SECONDS_MAX;
+    settings.report.seconds = ok ? seconds : REPORT_SECONDS_DEFAULT;
+    return ok;
+}
+
+// A key whose value is a text of its own: how it is checked and set (false: refused, the default
+// set), what a warning says after "key = 'value'", and whether the value is taken whole, an inline
+// comment never cut from it (a ";" or "#" belongs to a URL or a header value).
+struct text_key {
+    const char *name;
+    bool (*set)(station_settings &settings, const char *value);
+    const char *refusal;
+    bool whole;
+};
+
+const text_key TEXT_KEYS[] = {
+    {"report_url", set_report_url, "is not an http:// or https:// URL; records are not sent", true},
+    {"report_header", set_report_header, "is not one 'Name: value' line; no header is sent", true},
+    {"report_seconds", set_report_seconds, "is not 1 to 30; using 3", false},
+};
+
+// The text key a line sets, or nullptr: the key before its "=", trimmed.
+const text_key *text_key_of(const char *line)
+{
+    const char *equals = std::strchr(line, '=');
+    if (equals == nullptr)
+        return nullptr;
+    std::string key(line, static_cast<size_t>(equals - line));
+    while (!key.empty() && is_blank(key.back()))
+        key.pop_back();
+    for (const text_key &known : TEXT_KEYS)
+        if (text_equal_nocase(known.name, key.c_str()))
+            return &known;
+    return nullptr;
+}
+
 // Keeps the first SETTINGS_WARNINGS_SHOWN warnings; the rest are only counted.
 void add_warning(station_settings &settings, const char *line)
 {
@@ -60,6 +136,18 @@ void add_warning(station_settings &settings, const char *line)
 void apply_setting(station_settings &settings, const char *key, const char *value)
 {
     char warning[WARNING_SIZE];
+    for (const text_key &known : TEXT_KEYS) {
+        if (!text_equal_nocase(known.name, key))
+            continue;
+        if (!known.set(settings, value)) {
+            std::string shown = value;
+            for (char &c : shown)
+                c = is_control(c) ? '?' : c;  // a refused control character never reaches the console
+            format_text(warning, sizeof warning, "facup.ini: %s = '%s' %s", known.name, shown.c_str(), known.refusal);
+            add_warning(settings, warning);
+        }
+        return;
+    }
     for (const known_key &known : KNOWN_KEYS) {
         if (!text_equal_nocase(known.name, key))
             continue;
@@ -140,10 +228,6 @@ std::string utf8_text(const char *bytes, size_t size)
     return converted.data();
 }
 
-// A carriage return counts as blank space: line ends of CR CR LF, or a CR before trailing blanks,
-// leave nothing behind.
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
 // Cuts the text at an inline comment: ";" or "#" after blank space, outside double quotes.
 void cut_inline_comment(char *text)
 {
@@ -187,7 +271,9 @@ void parse_line(station_settings &settings, char *line)
     char *text = trim(line);
     if (text[0] == '\0' || text[0] == ';' || text[0] == '#')
         return;
-    cut_inline_comment(text);
+    const text_key *key = text_key_of(text);
+    if (key == nullptr || !key->whole)
+        cut_inline_comment(text);
     char *equals = std::strchr(text, '=');
     const char *value = "";
     if (equals != nullptr) {
@@ -265,5 +351,6 @@ void load_station_settings()
         std::puts(warning.c_str());
     g_workstation.firewall = settings.firewall;
     g_run.language = settings.language;
+    g_run.report = settings.report;
     g_run.settings_warnings = settings.warnings;
 }

@@ -15,9 +15,19 @@
 // The user interface language: the system's (auto), or forced English or Chinese.
 enum language_choice { LANGUAGE_AUTO, LANGUAGE_ENGLISH, LANGUAGE_CHINESE };
 
+// Delivery of the run records to a collector: without a URL, none.
+const int REPORT_SECONDS_DEFAULT = 3;
+const int REPORT_SECONDS_MAX = 30;
+struct report_settings {
+    std::string url;     // "report_url = http://... | https://...", taken whole (no inline comment)
+    std::string header;  // "report_header = Name: value", taken whole; empty: none
+    int seconds = REPORT_SECONDS_DEFAULT;  // "report_seconds = 1..30": the bound of one run's delivery
+};
+
 struct station_settings {
     firewall_mode firewall = FIREWALL_SWITCH_OFF;  // "firewall = off | rule"
     language_choice language = LANGUAGE_AUTO;      // "language = auto | en | zh"
+    report_settings report;
     std::vector<std::string> warnings;             // the warning lines, in file order
     size_t warnings_not_shown = 0;                 // past SETTINGS_WARNINGS_SHOWN, only counted
 };
@@ -38,6 +48,6 @@ station_settings parse_settings(const char *bytes, size_t size);
 station_settings read_settings_file(const char *path);
 
 // Reads facup.ini beside the running program and prints each warning line on the console; its
-// firewall mode goes to g_workstation.firewall, its language and warnings to g_run (init_ui_language
-// applies the language, run_upgrade records the warnings).
+// firewall mode goes to g_workstation.firewall, its language, report settings and warnings to g_run
+// (init_ui_language applies the language, run_upgrade records the warnings).
 void load_station_settings();

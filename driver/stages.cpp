@@ -34,6 +34,7 @@ exit_code guard_stage(upgrade_run &)
     int result = g_stages.acquire_instance_guard();
     if (result != 1)
         diagnostics_keep(result == 0);
+    g_run.guard_taken = result == 0;
     if (result == 0)
         run_record_rotate();
     if (result == 1)

@@ -159,6 +159,24 @@ http_result http_client_download(http_client *client, const char *url, const cha
     return http_client_request(client, url, nullptr, 0, nullptr, 0);
 }
 
+http_result http_client_post(http_client *client, const char *url, const char *content_type, const char *body,
+                             int32_t body_length, const char *extra_headers, int32_t headers_length,
+                             int64_t deadline_ms)
+{
+    if (!client)
+        return HTTP_ERR_NO_CLIENT;
+    client->flags &= static_cast<uint8_t>(~HTTP_FLAG_FILE);
+    client->method = 1;
+    client->content_type = content_type ? content_type : "application/octet-stream";
+    client->deadline_ms = deadline_ms;
+    http_result code = http_client_request(client, url, body, body_length, extra_headers, headers_length);
+    client->content_type = nullptr;
+    client->deadline_ms = 0;
+    return code;
+}
+
+const char *http_client_body(http_client *client) { return client ? client->memory_body : nullptr; }
+
 http_result http_client_request(http_client *client, const char *url, const char *form_body,
                                 int32_t body_length, const char *extra_headers, int32_t headers_length)
 {

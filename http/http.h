@@ -1,7 +1,8 @@
 // A small blocking HTTP/1.1 client for "http://" and "https://" URLs: one GET or POST at a time,
 // "Connection: close", redirects followed, the body of a 2xx response written to a file or kept in
 // memory. Every wait (connect, each send or receive stall, the TLS handshake) is bounded by the
-// client's time limit. The rest of the tool calls http_client_startup and http_download_file.
+// client's time limit, and a post's whole request by its deadline. The rest of the tool calls
+// http_client_startup, http_download_file and, to deliver run records, http_client_post.
 #pragma once
 
 #include <cstdint>
@@ -98,6 +99,22 @@ char *http_client_get(http_client *client, const char *url, uint32_t method);
 // result code (HTTP_ERR_LOCAL_PATH when the path cannot be copied), or HTTP_ERR_NO_CLIENT without a
 // client.
 http_result http_client_download(http_client *client, const char *url, const char *local_path);
+// Sends a POST of body (body_length bytes) to url as content_type ("application/octet-stream" when
+// nullptr), with Content-Length (also for an empty body) and an optional block of extra header
+// lines (each ending in "\r\n"); follows up to HTTP_MAX_REDIRECTS redirects, resending the same
+// body and headers, with the client's time limit for each wait and, for "https://", its server
+// verification. deadline_ms (a time of steady_now_ms; 0: none) ends the whole request: each wait
+// gets at most the time left, and a transfer past it fails (HTTP_ERR_CONNECT_WAIT, HTTP_ERR_SEND,
+// HTTP_ERR_RECEIVE or HTTP_ERR_TLS); a name lookup is not bounded by it. The response body is kept
+// in memory (http_client_body). Returns HTTP_OK when a response was read to the end, whatever its
+// status (http_client_status tells), else the failure's code; HTTP_ERR_NO_CLIENT without a client.
+http_result http_client_post(http_client *client, const char *url, const char *content_type, const char *body,
+                             int32_t body_length, const char *extra_headers, int32_t headers_length,
+                             int64_t deadline_ms);
+// The body of the client's last response kept in memory (http_client_get, http_client_post),
+// NUL-terminated and owned by the client until its next request or release; nullptr when there was
+// none or without a client.
+const char *http_client_body(http_client *client);
 // Sends the client's method to url, with an optional form body (sent as
 // application/x-www-form-urlencoded when body_length is above 0) and an optional block of extra
 // header lines (each ending in "\r\n"), reads the response into the current sink and follows up to

@@ -77,6 +77,8 @@ struct http_client {
     int32_t body_capacity;       // bytes allocated for the memory body, without its NUL
     int32_t body_start;          // memory body bytes stored before the current response began
     const http_body_sink *sink;  // where the current request's body goes
+    const char *content_type;    // Content-Type of a body sent by http_client_post; nullptr: a form
+    int64_t deadline_ms;         // http_client_post's end (a time of steady_now_ms); 0: none
 };
 
 // --- URL and request ---------------------------------------------------------------------------
@@ -106,10 +108,13 @@ http_result http_send_request(http_client *client, const char *url, const http_p
 // HTTP_ERR_SOCKET, HTTP_ERR_LINGER, HTTP_ERR_NONBLOCKING, HTTP_ERR_CONNECT, HTTP_ERR_CONNECT_WAIT
 // or HTTP_ERR_TLS.
 http_result http_client_connect(http_client *client, const char *url, const http_parser_url *parts);
-// Waits until the client's socket meets one of flags (SOCKET_WAIT_*), for at most ms in all,
-// going on with the remaining time after a signal. 0 ready, -1 not (time-out, select failure or
-// a pending socket error).
+// Waits until the client's socket meets one of flags (SOCKET_WAIT_*), for at most ms in all (or
+// until the client's deadline, when that comes first), going on with the remaining time after a
+// signal. 0 ready, -1 not (time-out, select failure or a pending socket error).
 int http_client_wait(http_client *client, int flags, int ms);
+// The limit of a wait of ms that begins at now_ms: ms, or what is left until the client's deadline
+// when that is less (0 once it has passed).
+int http_client_wait_limit(const http_client *client, int ms, int64_t now_ms);
 // After a failed send, receive or handshake step: 0 to call again, -1 to give up.
 int http_client_retry(http_client *client, int flags, int failed_result);
 // Moves the whole buffer unless the peer closes first: bytes moved, or -1 on failure or abort.

@@ -143,9 +143,20 @@ http_result http_client_connect(http_client *client, const char *url, const http
     return HTTP_OK;
 }
 
+int http_client_wait_limit(const http_client *client, int ms, int64_t now_ms)
+{
+    if (client->deadline_ms == 0)
+        return ms;
+    int64_t left = client->deadline_ms - now_ms;
+    if (left <= 0)
+        return 0;
+    return left < ms ? static_cast<int>(left) : ms;
+}
+
 int http_client_wait(http_client *client, int flags, int ms)
 {
     int64_t start = steady_now_ms();
+    ms = http_client_wait_limit(client, ms, start);
     int64_t remaining = ms;
     while (remaining > 0) {
         int ready = socket_select(client->socket, flags, static_cast<int>(remaining));
@@ -169,7 +180,8 @@ int http_client_transfer(http_client *client, void *buffer, int length, http_dir
 {
     char *bytes = static_cast<char *>(buffer);
     int done = 0;
-    while (!(client->flags & HTTP_FLAG_ABORT)) {
+    // Past the deadline a transfer ends as an abort does, also when the peer never makes it wait.
+    while (!(client->flags & HTTP_FLAG_ABORT) && http_client_wait_limit(client, 1, steady_now_ms()) > 0) {
         int moved = move_once(client, bytes + done, length - done, direction);
         if (moved > 0) {
             done += moved;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -94,7 +95,12 @@ http_result http_send_request(http_client *client, const char *url, const http_p
          send_piece(client, REQUEST_FIXED_HEADERS, sizeof REQUEST_FIXED_HEADERS - 1);
     if (ok && extra_headers && headers_length > 0)
         ok = send_piece(client, extra_headers, static_cast<size_t>(headers_length));
-    if (ok && has_body) {
+    if (ok && client->content_type) {
+        // A post names its body's type and length, also for an empty body.
+        std::string lines = std::string("Content-Type: ") + client->content_type + "\r\nContent-Length: " +
+                            std::to_string(has_body ? body_length : 0) + "\r\n";
+        ok = send_piece(client, lines.data(), lines.size());
+    } else if (ok && has_body) {
         char line[256] = {0};
         int n = std::snprintf(line, sizeof line, "%s:%d\r\n", REQUEST_FORM_HEADERS, body_length);
         ok = send_piece(client, line, static_cast<size_t>(n));

@@ -162,6 +162,10 @@ void platform_computer_name(char *out, size_t size);
 // The system's identifier of the calling process.
 unsigned long platform_process_id();
 
+// Fills out with size bytes from the system's cryptographic random source. 0, or -1 when the
+// system gave none (out is then unspecified).
+int platform_random_bytes(void *out, size_t size);
+
 // The full path of the running program into out (size bytes). False when the system cannot tell
 // or the path does not fit (out is then empty).
 bool platform_executable_path(char *out, size_t size);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -202,6 +203,30 @@ void platform_computer_name(char *out, size_t size)
 }
 
 unsigned long platform_process_id() { return static_cast<unsigned long>(getpid()); }
+
+// getrandom, going on after a signal or a short read; /dev/urandom where the kernel lacks the call.
+int platform_random_bytes(void *out, size_t size)
+{
+    unsigned char *bytes = static_cast<unsigned char *>(out);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = getrandom(bytes + done, size - done, 0);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+    if (done == size)
+        return 0;
+    FILE *file = std::fopen("/dev/urandom", "rb");
+    if (file == nullptr)
+        return -1;
+    size_t read = std::fread(bytes, 1, size, file);
+    std::fclose(file);
+    return read == size ? 0 : -1;
+}
 
 // rename replaces the target in one step.
 int platform_replace_file(const char *from, const char *to) { return std::rename(from, to); }

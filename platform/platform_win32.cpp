@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <bcrypt.h>
+
 #include <direct.h>
 #include <io.h>
 #include <atomic>
@@ -202,6 +204,16 @@ void platform_computer_name(char *out, size_t size)
 }
 
 unsigned long platform_process_id() { return GetCurrentProcessId(); }
+
+// BCryptGenRandom with the system's preferred generator (no algorithm handle to open or close).
+int platform_random_bytes(void *out, size_t size)
+{
+    if (size > ULONG_MAX)
+        return -1;
+    NTSTATUS status = BCryptGenRandom(nullptr, static_cast<PUCHAR>(out), static_cast<ULONG>(size),
+                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    return BCRYPT_SUCCESS(status) ? 0 : -1;
+}
 
 // One replacing move: when the file is held open without delete sharing, nothing moves and the
 // older generation stays.

@@ -54,6 +54,30 @@ int acquire_instance_guard()
     return 1;
 }
 
+bool retake_instance_guard()
+{
+    if (g_instance_mutex != nullptr)
+        return true;
+    platform_mutex *other = platform_mutex_open(INSTANCE_MUTEX_NAME);
+    if (other != nullptr) {
+        platform_mutex_close(other);
+        return false;
+    }
+    bool existed = false;
+    g_instance_mutex = platform_mutex_create(INSTANCE_MUTEX_NAME, &existed);
+    if (g_instance_mutex != nullptr && existed)
+        release_instance_guard();  // another copy created it at the same instant: it is that copy's
+    return g_instance_mutex != nullptr;
+}
+
+void release_instance_guard()
+{
+    if (g_instance_mutex != nullptr) {
+        platform_mutex_close(g_instance_mutex);
+        g_instance_mutex = nullptr;
+    }
+}
+
 int prepare_workstation()
 {
     char root[COMMAND_LINE_SIZE], units[COMMAND_LINE_SIZE], firmware[COMMAND_LINE_SIZE];

@@ -114,6 +114,12 @@ bool pc_lock_take_for_interrupt(int limit_ms);
 // cleaned up), 0 when this run holds it, -1 when it cannot be created (clean-up done).
 int acquire_instance_guard();
 
+// For work after the clean-up (which releases the guard) that one copy at a time may do: takes the
+// guard again, without an outcome, unless another copy holds it. True when this run holds it now
+// (g_instance_mutex); release_instance_guard, or a later clean-up, gives it back.
+bool retake_instance_guard();
+void release_instance_guard();
+
 // Makes sure the working directories exist and the file-server program is in place.
 // Returns 0 ready; -1, -2, -3 the root, units or firmware directory is missing; -4 the program cannot
 // be written; -5 it is missing after writing. Each failure has raised its outcome.

@@ -1,10 +1,12 @@
 // The HTTP client's URLs and requests: the exact bytes it sends, and the URLs it refuses.
 #include "http_client_internal.h"
 #include "http_peer.h"
+#include "text_util.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -156,6 +158,78 @@ TEST(HttpRequest, LongestHostText)
     EXPECT_EQ(nullptr, http_client_get(client, too_long.c_str(), 0));
     EXPECT_EQ(HTTP_ERR_RESOLVE, http_client_last_error(client));
     http_client_free(client);
+}
+
+} // namespace
+
+namespace {
+
+// A post: the exact bytes sent (the URL's query as written, the extra header line, the JSON type and
+// length), a redirect resending them, and the status of each answer.
+TEST(HttpRequest, PostSendsJsonAndReadsTheStatus)
+{
+    http_client_startup();
+    const std::string body = "{\"run_id\":\"0a\",\"result\":\"ok0\"}";
+    const std::string query = "/?query=INSERT%20INTO%20facup.runs%20FORMAT%20JSONEachRow"
+                              "&input_format_skip_unknown_fields=1&date_time_input_format=best_effort";
+    const std::string sent = "POST " + query + " HTTP/1.1\r\nHost:127.0.0.1" + FIXED_LINES +
+                             "X-Token: a b\r\nContent-Type: application/json\r\nContent-Length: " +
+                             std::to_string(body.size()) + "\r\n\r\n" + body;
+    struct {
+        const char *name;
+        std::vector<peer_script> scripts;
+        int status;
+    } cases[] = {
+        {"2xx", {{read_request(), send_bytes("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), close_conn()}}, 200},
+        {"500", {{read_request(), send_bytes("HTTP/1.1 500 Oops\r\nContent-Length: 4\r\n\r\nbusy"), close_conn()}},
+         500},
+        {"redirect",
+         {{read_request(), send_bytes("HTTP/1.1 307 Again\r\nLocation: http://127.0.0.1:{PORT}" + query + "\r\n\r\n"),
+           close_conn()},
+          {read_request(), send_bytes("HTTP/1.1 204 No Content\r\n\r\n"), close_conn()}},
+         204},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        script_peer peer(c.scripts);
+        http_client *client = http_client_new();
+        const std::string header = "X-Token: a b\r\n";
+        EXPECT_EQ(HTTP_OK, http_client_post(client, peer.url(query).c_str(), "application/json", body.data(),
+                                            (int32_t)body.size(), header.data(), (int32_t)header.size(), 0));
+        EXPECT_EQ(c.status, http_client_status(client));
+        peer.finish();
+        for (size_t i = 0; i < c.scripts.size(); i++)
+            EXPECT_EQ(sent, peer.request(i));
+        http_client_free(client);
+    }
+}
+
+// A peer that takes the connection and never answers: the deadline ends the request. Without it the
+// client would wait its 15 s per wait, and the peer would close first after its 10 s (HTTP_OK).
+TEST(HttpRequest, PostEndsByItsDeadline)
+{
+    http_client_startup();
+    script_peer peer({{read_request(), hold_conn()}});
+    http_client *client = http_client_new();
+    int64_t deadline = steady_now_ms() + 300;
+    EXPECT_EQ(HTTP_ERR_RECEIVE, http_client_post(client, peer.url("/").c_str(), "application/json", "{}", 2, nullptr,
+                                                 0, deadline));
+    EXPECT_EQ(0, http_client_status(client));
+    EXPECT_EQ(0, client->deadline_ms) << "a later request has no deadline";
+    http_client_free(client);
+}
+
+// Each wait gets the time left until the deadline when that is less than the client's limit.
+TEST(HttpRequest, WaitLimitIsTheTimeLeft)
+{
+    http_client client = {};
+    EXPECT_EQ(15000, http_client_wait_limit(&client, 15000, 1000)) << "no deadline";
+    client.deadline_ms = 5000;
+    EXPECT_EQ(15000, http_client_wait_limit(&client, 15000, -20000));
+    EXPECT_EQ(4000, http_client_wait_limit(&client, 15000, 1000));
+    EXPECT_EQ(1, http_client_wait_limit(&client, 15000, 4999));
+    EXPECT_EQ(0, http_client_wait_limit(&client, 15000, 5000));
+    EXPECT_EQ(0, http_client_wait_limit(&client, 15000, 9000));
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // The run record and the diagnostics log, through whole runs of replaced stages.
 #include "commands.h"
+#include "delivery.h"
 #include "diagnostics_log.h"
 #include "metrics_file.h"
+#include "http_peer.h"
 #include "recording_commands.h"
 #include "run_record.h"
 #include "test_files.h"
@@ -14,6 +16,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -138,7 +141,8 @@ TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
     g_workstation.download.progress.sent = 4096;
     ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
     std::string stage = R"(":\d+\.\d{3})";
-    std::string expected = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","tool":"1\.0\.3","station":"[^"]*",)"
+    std::string expected = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","run_id":"[0-9a-f]{32}",)"
+                           R"("tool":"1\.0\.3","station":"[^"]*",)"
                            R"("mode":"silent","link":"usb","pc_address":"192\.168\.88\.2",)"
                            R"("camera_address":"192\.168\.88\.1","model":"CAM\\u0001\\"\\\\\xe7\x9b\xb8\xe6\x9c\xba\xef\xbf\xbd )"
                            R"(\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xf0\x9f\x93\xb7",)"
@@ -245,6 +249,11 @@ TEST_F(run_record_test, DiagnosticsLog)
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_TRUE(std::regex_match(logs[0], std::regex(R"(run-\d{8}T\d{6}Z-\d+\.log)"))) << logs[0];
     std::string log = test_files::read_file(logs_file(logs[0]));
+    // The log's first line and the record name the run by the same id.
+    std::string id = log.substr(log.find(" run ") + 5, RUN_ID_LENGTH);
+    EXPECT_NE(log.find(" run " + id + " started on station"), std::string::npos) << log;
+    EXPECT_LT(log.find(" run " + id + " started on station"), log.find('\n')) << log;
+    EXPECT_NE(test_files::read_file(logs_file("runs.jsonl")).find("\"run_id\":\"" + id + "\""), std::string::npos);
     size_t early = log.find(R"( early\x01line)"), later = log.find("upgrade ok");
     EXPECT_LT(early, later) << log;
     EXPECT_NE(log.find("result code ok0, message \"Upgrade ok, camera will reboot!\\nPlz"), std::string::npos);
@@ -281,6 +290,15 @@ TEST_F(run_record_test, DiagnosticsLog)
     EXPECT_FALSE(test_files::exists(logs_file("run-20000101T000015Z-1.log"))) << "the oldest went";
     EXPECT_TRUE(test_files::exists(logs_file("run-20000101T000016Z-1.log")));
     EXPECT_NE(logs.back().rfind("run-2000", 0), 0u) << "this run's log stays";
+}
+
+// Ids begin with the start in hex (so that they sort by it) and differ within one millisecond.
+TEST(diagnostics_text, RunIds)
+{
+    std::string first = new_run_id(0x0123456789abLL), second = new_run_id(0x0123456789abLL);
+    EXPECT_TRUE(std::regex_match(first, std::regex("0123456789ab[0-9a-f]{20}"))) << first;
+    EXPECT_NE(first, second);
+    EXPECT_LT(new_run_id(0x0123456789abLL), new_run_id(0x0123456789acLL));
 }
 
 TEST(diagnostics_text, UtcTimesAndEscapes)
@@ -339,4 +357,128 @@ TEST_F(run_record_test, MetricsFileReplacedWhole)
     EXPECT_NE(test_files::read_file(path).find("{result=\"ok0\"} 2\n"), std::string::npos);
     EXPECT_FALSE(test_files::exists(path + ".tmp"));
     EXPECT_EQ(metrics_file_update((root_dir() + "/missing/x.prom").c_str(), run), -1);
+namespace {
+
+std::vector<std::string> outbox_names()
+{
+    std::vector<std::string> names;
+    if (fs::exists(root_dir() + "/logs/outbox"))
+        for (const auto &entry : fs::directory_iterator(root_dir() + "/logs/outbox"))
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A run id that sorts as n does.
+std::string id_of(int n)
+{
+    char time[16];
+    std::snprintf(time, sizeof time, "%012x", n);
+    return time + std::string(RUN_ID_LENGTH - RUN_ID_TIME_DIGITS, 'a');
+}
+
+const std::string OK = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+const std::string REFUSED = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 9\r\n\r\nno table!";
+
+report_settings report_to(const std::string &url) { return {url, "X-User: line 4", 1}; }
+
+} // namespace
+
+// A record stays in the outbox until a collector answers it with a 2xx: not on a 500, nor when the
+// collector takes the connection and never answers (the deadline ends the attempt), nor when nothing
+// listens. What is sent is the record's line with its header and type.
+TEST_F(run_record_test, OutboxKeptUntilDelivered)
+{
+    ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
+    closed_port nothing;
+    struct {
+        const char *name;
+        peer_script script;
+        size_t left;
+    } cases[] = {
+        {"500", {read_request(), send_bytes(REFUSED), close_conn()}, 1},
+        {"no answer", {read_request(), hold_conn()}, 1},
+        {"nothing listens", {}, 1},
+        {"2xx", {read_request(), send_bytes(OK), close_conn()}, 0},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_dir() + "/logs/outbox");
+        ASSERT_EQ(outbox_keep(id_of(1), "{\"a\":1}", OUTBOX_MAX_RECORDS), 0);
+        script_peer peer(c.script.empty() ? std::vector<peer_script>{} : std::vector<peer_script>{c.script});
+        std::string url = c.script.empty() ? "http://127.0.0.1:" + std::to_string(nothing.port()) + "/in?q=1"
+                                            : peer.url("/in?q=1");
+        EXPECT_EQ(outbox_send(report_to(url), steady_now_ms() + 500), c.left == 0 ? 1 : 0);
+        EXPECT_EQ(outbox_record_count(), c.left);
+        peer.finish();
+        if (!c.script.empty()) {
+            EXPECT_NE(peer.request(0).find("X-User: line 4\r\nContent-Type: application/json\r\nContent-Length: 8\r\n"
+                                           "\r\n{\"a\":1}\n"),
+                      std::string::npos)
+                << peer.request(0);
+        }
+    }
+}
+
+// Oldest first; a refusal does not stop the others, an unreachable collector stops the rest; past
+// the bound the oldest are dropped, and only files named as records count.
+TEST_F(run_record_test, OutboxOrderAndBound)
+{
+    ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
+    for (int n : {3, 1, 2})
+        ASSERT_EQ(outbox_keep(id_of(n), "{\"n\":" + std::to_string(n) + "}", OUTBOX_MAX_RECORDS), 0);
+    test_files::write_file(root_dir() + "/logs/outbox/notes.json", "{}");
+    test_files::write_file(root_dir() + "/logs/outbox/" + id_of(0) + ".json.tmp", "{");
+    EXPECT_EQ(outbox_record_count(), 3u);
+    script_peer peer({{read_request(), send_bytes(OK), close_conn()},
+                      {read_request(), send_bytes(REFUSED), close_conn()},
+                      {read_request(), send_bytes(OK), close_conn()}});
+    EXPECT_EQ(outbox_send(report_to(peer.url("/")), steady_now_ms() + 5000), 2);
+    peer.finish();
+    for (int i = 0; i < 3; i++)
+        EXPECT_NE(peer.request((size_t)i).find("{\"n\":" + std::to_string(i + 1) + "}"), std::string::npos);
+    EXPECT_EQ(outbox_names(), (std::vector<std::string>{id_of(0) + ".json.tmp", id_of(2) + ".json", "notes.json"}));
+
+    ASSERT_EQ(outbox_keep(id_of(4), "{}", OUTBOX_MAX_RECORDS), 0);
+    closed_port nothing;
+    EXPECT_EQ(outbox_send(report_to("http://127.0.0.1:" + std::to_string(nothing.port()) + "/"), steady_now_ms() + 5000),
+              0);
+    EXPECT_EQ(outbox_record_count(), 2u);
+
+    for (int n = 5; n < 9; n++)
+        ASSERT_EQ(outbox_keep(id_of(n), "{}", 3), 0);
+    EXPECT_EQ(outbox_names(), (std::vector<std::string>{id_of(0) + ".json.tmp", id_of(6) + ".json",
+                                                        id_of(7) + ".json", id_of(8) + ".json", "notes.json"}));
+}
+
+// Whole runs: without a report URL nothing new but the id; with one, the holder of the guard delivers
+// (the outbox that waited first), a refused copy and an interrupted run only keep their record.
+TEST_F(run_record_test, DeliveryOfTheRunsRecord)
+{
+    ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
+    EXPECT_FALSE(fs::exists(root_dir() + "/logs/outbox"));
+    EXPECT_EQ(test_files::read_file(logs_file("runs.jsonl")).find("\"outbox\""), std::string::npos);
+
+    script_peer peer({{read_request(), send_bytes(OK), close_conn()}, {read_request(), send_bytes(OK), close_conn()}});
+    g_run.report = report_to(peer.url("/"));
+    guard_result = 1;
+    EXPECT_EQ(run_upgrade(), EXIT_ANOTHER_INSTANCE);
+    ASSERT_EQ(outbox_record_count(), 1u);
+    EXPECT_EQ(peer.connections(), 0u);
+    std::string refused = test_files::read_file(root_dir() + "/logs/outbox/" + outbox_names()[0]);
+
+    guard_result = 0;
+    EXPECT_EQ(run_upgrade(), EXIT_COMPLETED);
+    peer.finish();
+    EXPECT_EQ(outbox_record_count(), 0u);
+    std::string records = test_files::read_file(logs_file("runs.jsonl"));
+    std::string last = records.substr(records.rfind('\n', records.size() - 2) + 1);
+    EXPECT_NE(peer.request(0).find("\r\n\r\n" + refused), std::string::npos) << "the oldest first";
+    EXPECT_NE(peer.request(1).find("\r\n\r\n" + last), std::string::npos) << "the run's own, as in runs.jsonl";
+    EXPECT_NE(last.find("\"outbox\":1,"), std::string::npos) << last;
+
+    upgrade_run run = {};
+    run_record_begin(&run);
+    run_record_end_interrupted("SIGTERM", "reply");
+    EXPECT_EQ(outbox_record_count(), 1u);
 }

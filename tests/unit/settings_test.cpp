@@ -135,3 +135,48 @@ TEST(settings, LargestFile)
     EXPECT_EQ(s.firewall, FIREWALL_SWITCH_OFF);
     EXPECT_EQ(s.warnings, warnings{"facup.ini: larger than 65536 bytes, ignored; using the defaults"});
 }
+
+// The delivery keys: the URL and the header line are taken whole (a ";" or "#" is no comment
+// there), the seconds as the other keys' values; without them, no delivery.
+TEST(settings, ReportKeys)
+{
+    station_settings s = parse("REPORT_URL = HTTPS://collector:8443/in?q=INSERT%20INTO%20t;b#c\r\n"
+                               "report_header = X-Key: a ;b #c\nreport_seconds = 30 ; the most");
+    EXPECT_EQ(s.report.url, "HTTPS://collector:8443/in?q=INSERT%20INTO%20t;b#c");
+    EXPECT_EQ(s.report.header, "X-Key: a ;b #c");
+    EXPECT_EQ(s.report.seconds, 30);
+    EXPECT_EQ(s.warnings, warnings{});
+    s = parse("report_url = \"http://10.0.0.9/\"\nreport_seconds=1");
+    EXPECT_EQ(s.report.url, "http://10.0.0.9/");
+    EXPECT_EQ(s.report.seconds, 1);
+    s = parse("");
+    EXPECT_EQ(s.report.url, "");
+    EXPECT_EQ(s.report.header, "");
+    EXPECT_EQ(s.report.seconds, REPORT_SECONDS_DEFAULT);
+}
+
+// A refused value is a warning and the default (a later bad line undoes an earlier good one); a
+// control character is shown as "?".
+TEST(settings, ReportKeysRefused)
+{
+    station_settings s = parse("report_url = http://h/\nreport_url = ftp://h/\nreport_url = http://\n"
+                               "report_url = http://h/ ; note\nreport_header = X-Key: v\nreport_header = X-Key a\n"
+                               "report_header = : v\nreport_header = X\tKey: v\nreport_header = X-Key: a\x01"
+                               "b\nreport_header = X-Key: a\rb\nreport_seconds = 0\nreport_seconds = 31\n"
+                               "report_seconds = 2s\n");
+    EXPECT_EQ(s.report.url, "");
+    EXPECT_EQ(s.report.header, "");
+    EXPECT_EQ(s.report.seconds, REPORT_SECONDS_DEFAULT);
+    const std::string url = "' is not an http:// or https:// URL; records are not sent";
+    const std::string header = "' is not one 'Name: value' line; no header is sent";
+    EXPECT_EQ(s.warnings, (warnings{"facup.ini: report_url = 'ftp://h/" + url, "facup.ini: report_url = 'http://" + url,
+                                    "facup.ini: report_url = 'http://h/ ; note" + url,
+                                    "facup.ini: report_header = 'X-Key a" + header,
+                                    "facup.ini: report_header = ': v" + header,
+                                    "facup.ini: report_header = 'X?Key: v" + header,
+                                    "facup.ini: report_header = 'X-Key: a?b" + header,
+                                    "facup.ini: report_header = 'X-Key: a?b" + header,
+                                    "facup.ini: report_seconds = '0' is not 1 to 30; using 3",
+                                    "facup.ini: report_seconds = '31' is not 1 to 30; using 3",
+                                    "facup.ini: report_seconds = '2s' is not 1 to 30; using 3"}));
+}

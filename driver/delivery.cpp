@@ -1,0 +1,197 @@
+// The outbox and the delivery of its records: files named by run id, whose id begins with the run's
+// start in fixed-width hex, so that name order is age order.
+#include "delivery.h"
+
+#include "diagnostics_log.h"
+#include "driver.h"
+#include "http.h"
+#include "run_record.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const char OUTBOX_DIR[] = "outbox";
+const char RECORD_SUFFIX[] = ".json";
+const char TEMPORARY_SUFFIX[] = ".json.tmp";
+// A larger file in the outbox is no record of the tool's: it is left alone.
+const long RECORD_MAX_BYTES = 1024 * 1024;
+// How much of a refusing collector's answer the log shows.
+const int ANSWER_SHOWN = 200;
+
+// True for the names the outbox gives records, exactly: a run id and ".json".
+bool is_record_name(const char *name)
+{
+    for (size_t i = 0; i < RUN_ID_LENGTH; i++) {
+        char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return std::strcmp(name + RUN_ID_LENGTH, RECORD_SUFFIX) == 0;
+}
+
+// The path of the outbox, or of the entry called name in it (forward slashes serve both systems).
+std::string outbox_path(const std::string &name = "")
+{
+    char path[COMMAND_LINE_SIZE];
+    std::string entry = name.empty() ? OUTBOX_DIR : std::string(OUTBOX_DIR) + "/" + name;
+    return logs_entry_path(entry.c_str(), path, sizeof path) ? path : "";
+}
+
+void collect_record(const char *name, void *context)
+{
+    if (is_record_name(name))
+        static_cast<std::vector<std::string> *>(context)->push_back(name);
+}
+
+// The outbox's records, oldest first.
+std::vector<std::string> outbox_records()
+{
+    std::vector<std::string> names;
+    std::string dir = outbox_path();
+    if (!dir.empty())
+        platform_list_directory(dir.c_str(), collect_record, &names);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The outbox made when missing (the logs directory must exist). False when it cannot be.
+bool prepare_outbox()
+{
+    std::string dir = outbox_path();
+    if (prepare_logs_directory() != LOGS_READY || dir.empty())
+        return false;
+    if (!platform_is_directory(dir.c_str()))
+        platform_mkdir(dir.c_str());
+    return platform_is_directory(dir.c_str());
+}
+
+// Drops the oldest records until at most keep of them wait (the bound being max_records).
+void drop_oldest(size_t keep, size_t max_records)
+{
+    std::vector<std::string> names = outbox_records();
+    for (size_t i = 0; i + keep < names.size(); i++) {
+        std::remove(outbox_path(names[i]).c_str());
+        DEBUG_LOG("warning: the outbox holds more than %u records: the oldest, %s, is dropped undelivered\n",
+                  static_cast<unsigned>(max_records), names[i].c_str());
+    }
+}
+
+// The whole file at path into out. False when it cannot be read or is no record of ours (too large).
+bool read_record(const std::string &path, std::string &out)
+{
+    std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (file == nullptr)
+        return false;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0 && out.size() <= RECORD_MAX_BYTES)
+        out.append(chunk, n);
+    return !std::ferror(file.get()) && out.size() <= RECORD_MAX_BYTES;
+}
+
+// What a collector that refused a record answered, shortened and on one line, for the log.
+std::string answer_excerpt(http_client *client)
+{
+    const char *body = http_client_body(client);
+    std::string text = body != nullptr ? std::string(body).substr(0, ANSWER_SHOWN) : "";
+    return text.empty() ? "" : ": \"" + text + "\"";
+}
+
+// One attempt at one record. HTTP_OK with the status in *status, or the client's failure.
+http_result send_record(const report_settings &report, const std::string &name, int64_t deadline_ms,
+                        int *status)
+{
+    std::string body;
+    *status = 0;
+    if (!read_record(outbox_path(name), body)) {
+        DEBUG_LOG("delivery: %s cannot be read, or is larger than %ld bytes: left where it is\n", name.c_str(),
+                  RECORD_MAX_BYTES);
+        return HTTP_ERR_LOCAL_PATH;
+    }
+    std::string header = report.header.empty() ? "" : report.header + "\r\n";
+    http_client *client = http_client_new();
+    http_client_set_timeout(client, report.seconds * 1000);
+    int64_t started = steady_now_ms();
+    http_result code = http_client_post(client, report.url.c_str(), "application/json", body.data(),
+                                        static_cast<int32_t>(body.size()), header.data(),
+                                        static_cast<int32_t>(header.size()), deadline_ms);
+    *status = http_client_status(client);
+    bool delivered = code == HTTP_OK && *status >= 200 && *status < 300;
+    DEBUG_LOG("delivery of %s: HTTP client result %d, %s; status %d; %lld ms%s%s\n", name.c_str(), code,
+              http_result_text(code), *status, static_cast<long long>(steady_now_ms() - started),
+              delivered ? "; delivered" : "; it waits in the outbox",
+              code == HTTP_OK && !delivered ? answer_excerpt(client).c_str() : "");
+    http_client_free(client);
+    return code;
+}
+
+} // namespace
+
+size_t outbox_record_count() { return outbox_records().size(); }
+
+int outbox_keep(const std::string &run_id, const std::string &line, size_t max_records)
+{
+    if (!prepare_outbox()) {
+        DEBUG_LOG("delivery: the outbox cannot be made in the logs directory: the record is not kept\n");
+        return -1;
+    }
+    drop_oldest(max_records > 0 ? max_records - 1 : 0, max_records);
+    std::string whole = line + "\n";
+    std::string temporary = outbox_path(run_id + TEMPORARY_SUFFIX), final_path = outbox_path(run_id + RECORD_SUFFIX);
+    if (platform_write_new_file(temporary.c_str(), whole.data(), static_cast<uint32_t>(whole.size())) != 0 ||
+        platform_replace_file(temporary.c_str(), final_path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        DEBUG_LOG("delivery: the record cannot be written to %s\n", final_path.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int outbox_send(const report_settings &report, int64_t deadline_ms)
+{
+    http_client_startup();  // a failed start-up shows in the attempts' results
+    std::vector<std::string> names = outbox_records();
+    int delivered = 0;
+    for (size_t i = 0; i < names.size(); i++) {
+        if (steady_now_ms() >= deadline_ms) {
+            DEBUG_LOG("delivery: %d s are up; %u records wait in the outbox\n", report.seconds,
+                      static_cast<unsigned>(names.size() - i));
+            break;
+        }
+        int status = 0;
+        http_result code = send_record(report, names[i], deadline_ms, &status);
+        if (code == HTTP_OK && status >= 200 && status < 300) {
+            if (std::remove(outbox_path(names[i]).c_str()) != 0)
+                DEBUG_LOG("delivery: %s was delivered but cannot be deleted: it will be sent again\n",
+                          names[i].c_str());
+            delivered++;
+        } else if (code != HTTP_OK && code != HTTP_ERR_LOCAL_PATH) {
+            DEBUG_LOG("delivery: the collector cannot be reached; %u records wait in the outbox\n",
+                      static_cast<unsigned>(names.size() - i));
+            break;
+        }
+    }
+    return delivered;
+}
+
+void deliver_run_record(const std::string &line, bool may_send)
+{
+    const report_settings &report = g_run.report;
+    if (report.url.empty() || line.empty())
+        return;
+    int64_t deadline = steady_now_ms() + static_cast<int64_t>(report.seconds) * 1000;
+    if (outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) != 0 || !may_send)
+        return;
+    if (!retake_instance_guard()) {
+        DEBUG_LOG("delivery: another copy of the tool runs now; it sends the outbox when it ends\n");
+        return;
+    }
+    int delivered = outbox_send(report, deadline);
+    release_instance_guard();
+    DEBUG_LOG("delivery: %d records delivered to the collector\n", delivered);
+}

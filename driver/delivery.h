@@ -1,0 +1,37 @@
+// Delivery of the run records to a collector (facup.ini's report_url). A record is first kept whole
+// in the outbox, "logs/outbox/<run id>.json", and deleted from there only once a collector answered
+// it with a 2xx status; what waits there is sent, oldest first, by the next run that may send. One
+// run's delivery is bounded by report_seconds, and it never changes the run's result, exit code or
+// texts: its attempts are told in the diagnostics log only.
+#pragma once
+
+#include "settings.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The most records the outbox keeps: past it, the oldest are dropped (each named in the log).
+const size_t OUTBOX_MAX_RECORDS = 10000;
+
+// The records waiting in the outbox (its files named "<run id>.json"); 0 without an outbox.
+size_t outbox_record_count();
+
+// Writes line whole into the outbox as "<run_id>.json" (a temporary name first, then renamed, so
+// that no sender reads half a record), after dropping the oldest records so that at most
+// max_records wait with it. 0, or -1 when the logs directory is missing or the file cannot be
+// written (logged).
+int outbox_keep(const std::string &run_id, const std::string &line, size_t max_records);
+
+// Sends the outbox's records, oldest first, each as one POST of application/json to report.url
+// with report.header, deleting each after a 2xx. Goes on after a status that is not 2xx (the
+// collector answered: one record may be refused, the next taken), and stops when the collector
+// cannot be reached (the rest waits) or at deadline_ms (a time of steady_now_ms); every attempt and
+// its result are logged. Returns the number of records delivered.
+int outbox_send(const report_settings &report, int64_t deadline_ms);
+
+// The run's end, its record (line) written: with a report URL, keeps the record in the outbox and,
+// when may_send (the run took the single-instance guard) and the guard can be taken again (no other
+// copy has begun meanwhile, which will send the outbox itself), sends the outbox within
+// report_seconds, then gives the guard back. Without a report URL: nothing.
+void deliver_run_record(const std::string &line, bool may_send);
