@@ -5,7 +5,9 @@
 #include "diagnostics_log.h"
 #include "driver.h"
 #include "http.h"
+#include "metrics_file.h"
 #include "run_record.h"
+#include "utc_time.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -130,6 +132,17 @@ http_result send_record(const report_settings &report, const std::string &name, 
     return code;
 }
 
+// Counts the run in the station's metrics file; a file that cannot be written is logged only.
+void write_station_metrics(const char *path, int exit_code)
+{
+    const outcome *entry = outcome_entry(g_run.record.outcome);
+    run_metrics run = {entry != nullptr ? entry->code : nullptr, exit_code, utc_now_ms(),
+                       static_cast<double>(steady_now_ms() - g_run.record.started_ms) / 1000.0,
+                       outbox_record_count()};
+    if (metrics_file_update(path, run) != 0)
+        DEBUG_LOG("metrics: %s cannot be written\n", path);
+}
+
 } // namespace
 
 size_t outbox_record_count() { return outbox_records().size(); }
@@ -179,19 +192,26 @@ int outbox_send(const report_settings &report, int64_t deadline_ms)
     return delivered;
 }
 
-void deliver_run_record(const std::string &line, bool may_send)
+void deliver_run_record(const std::string &line, int exit_code, bool may_send)
 {
     const report_settings &report = g_run.report;
-    if (report.url.empty() || line.empty())
+    if ((report.url.empty() && report.metrics_file.empty()) || line.empty())
         return;
     int64_t deadline = steady_now_ms() + static_cast<int64_t>(report.seconds) * 1000;
-    if (outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) != 0 || !may_send)
+    bool kept = !report.url.empty() && outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) == 0;
+    if (!may_send)
         return;
     if (!retake_instance_guard()) {
-        DEBUG_LOG("delivery: another copy of the tool runs now; it sends the outbox when it ends\n");
+        DEBUG_LOG("delivery: another copy of the tool runs now; it sends the outbox and counts when it ends\n");
         return;
     }
-    int delivered = outbox_send(report, deadline);
+    if (kept) {
+        DEBUG_LOG("delivery: %u records to send within %d s\n", static_cast<unsigned>(outbox_record_count()),
+                  report.seconds);
+        int delivered = outbox_send(report, deadline);
+        DEBUG_LOG("delivery: %d records delivered to the collector\n", delivered);
+    }
+    if (!report.metrics_file.empty())
+        write_station_metrics(report.metrics_file.c_str(), exit_code);
     release_instance_guard();
-    DEBUG_LOG("delivery: %d records delivered to the collector\n", delivered);
 }

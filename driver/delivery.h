@@ -30,8 +30,9 @@ int outbox_keep(const std::string &run_id, const std::string &line, size_t max_r
 // its result are logged. Returns the number of records delivered.
 int outbox_send(const report_settings &report, int64_t deadline_ms);
 
-// The run's end, its record (line) written: with a report URL, keeps the record in the outbox and,
+// The run's end, its record (line) written: with a report URL, keeps the record in the outbox. Then,
 // when may_send (the run took the single-instance guard) and the guard can be taken again (no other
-// copy has begun meanwhile, which will send the outbox itself), sends the outbox within
-// report_seconds, then gives the guard back. Without a report URL: nothing.
-void deliver_run_record(const std::string &line, bool may_send);
+// copy has begun meanwhile, which will do this at its own end), sends the outbox within
+// report_seconds, counts the run (its exit_code) in the metrics file when one is set, and gives the
+// guard back. Without a report URL or a metrics file: nothing.
+void deliver_run_record(const std::string &line, int exit_code, bool may_send);

@@ -96,8 +96,8 @@ exit_code run_upgrade()
     yield_if_interrupted();
     std::string line = run_record_write(code);
     note_run_ended();  // an interrupt from here on only ends the process: the record waits in the outbox
-    // After the record: its delivery (and beside it what else reports the run).
-    deliver_run_record(line, g_run.guard_taken);
+    // After the record: its delivery and the station's counters.
+    deliver_run_record(line, code, g_run.guard_taken);
     run_record_close();
     pc_lock_give();
     return code;

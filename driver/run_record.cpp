@@ -248,7 +248,7 @@ std::string run_record_line(int exit_code)
 
 void run_record_end(int exit_code)
 {
-    deliver_run_record(run_record_write(exit_code), false);
+    deliver_run_record(run_record_write(exit_code), exit_code, false);
     run_record_close();
 }
 

@@ -92,6 +92,18 @@ bool set_report_seconds(station_settings &settings, const char *value)
     return ok;
 }
 
+// A full path: from a root ("/", "\\server") or a drive ("C:\", "C:/"), without control characters.
+bool set_metrics_file(station_settings &settings, const char *value)
+{
+    bool drive = std::isalpha(static_cast<unsigned char>(value[0])) && value[1] == ':' &&
+                 (value[2] == '\\' || value[2] == '/');
+    bool ok = drive || value[0] == '/' || value[0] == '\\';
+    for (const char *p = value; ok && *p != '\0'; p++)
+        ok = !is_control(*p);
+    settings.report.metrics_file = ok ? value : "";
+    return ok;
+}
+
 // A key whose value is a text of its own: how it is checked and set (false: refused, the default
 // set), what a warning says after "key = 'value'", and whether the value is taken whole, an inline
 // comment never cut from it (a ";" or "#" belongs to a URL or a header value).
@@ -106,6 +118,7 @@ const text_key TEXT_KEYS[] = {
     {"report_url", set_report_url, "is not an http:// or https:// URL; records are not sent", true},
     {"report_header", set_report_header, "is not one 'Name: value' line; no header is sent", true},
     {"report_seconds", set_report_seconds, "is not 1 to 30; using 3", false},
+    {"metrics_file", set_metrics_file, "is not a full path; no metrics file is written", false},
 };
 
 // The text key a line sets, or nullptr: the key before its "=", trimmed.

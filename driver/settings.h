@@ -15,13 +15,15 @@
 // The user interface language: the system's (auto), or forced English or Chinese.
 enum language_choice { LANGUAGE_AUTO, LANGUAGE_ENGLISH, LANGUAGE_CHINESE };
 
-// Delivery of the run records to a collector: without a URL, none.
+// What leaves the station after a run: its record delivered to a collector (without a URL, none), and
+// the station's counters rewritten (without a metrics file, none).
 const int REPORT_SECONDS_DEFAULT = 3;
 const int REPORT_SECONDS_MAX = 30;
 struct report_settings {
     std::string url;     // "report_url = http://... | https://...", taken whole (no inline comment)
     std::string header;  // "report_header = Name: value", taken whole; empty: none
     int seconds = REPORT_SECONDS_DEFAULT;  // "report_seconds = 1..30": the bound of one run's delivery
+    std::string metrics_file;              // "metrics_file = <full path>": the station's counters; empty: none
 };
 
 struct station_settings {

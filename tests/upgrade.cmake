@@ -41,3 +41,9 @@ add_test(NAME e2e_soak
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox usb ${CMAKE_CURRENT_SOURCE_DIR}/e2e/soak.sh
           ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-soak ${_soak_runs})
 set_tests_properties(e2e_soak PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)
+
+# Run records delivered to a ClickHouse collector, and the station's metrics file.
+add_test(NAME e2e_collector
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox usb ${CMAKE_CURRENT_SOURCE_DIR}/e2e/collector.sh
+          ${FACUP_TARGET} $<TARGET_FILE:facup> ${CMAKE_CURRENT_BINARY_DIR}/e2e-collector)
+set_tests_properties(e2e_collector PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)

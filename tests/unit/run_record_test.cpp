@@ -2,8 +2,8 @@
 #include "commands.h"
 #include "delivery.h"
 #include "diagnostics_log.h"
-#include "metrics_file.h"
 #include "http_peer.h"
+#include "metrics_file.h"
 #include "recording_commands.h"
 #include "run_record.h"
 #include "test_files.h"
@@ -357,6 +357,8 @@ TEST_F(run_record_test, MetricsFileReplacedWhole)
     EXPECT_NE(test_files::read_file(path).find("{result=\"ok0\"} 2\n"), std::string::npos);
     EXPECT_FALSE(test_files::exists(path + ".tmp"));
     EXPECT_EQ(metrics_file_update((root_dir() + "/missing/x.prom").c_str(), run), -1);
+}
+
 namespace {
 
 std::vector<std::string> outbox_names()
@@ -380,7 +382,7 @@ std::string id_of(int n)
 const std::string OK = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
 const std::string REFUSED = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 9\r\n\r\nno table!";
 
-report_settings report_to(const std::string &url) { return {url, "X-User: line 4", 1}; }
+report_settings report_to(const std::string &url) { return {url, "X-User: line 4", 1, ""}; }
 
 } // namespace
 

@@ -141,13 +141,16 @@ TEST(settings, LargestFile)
 TEST(settings, ReportKeys)
 {
     station_settings s = parse("REPORT_URL = HTTPS://collector:8443/in?q=INSERT%20INTO%20t;b#c\r\n"
-                               "report_header = X-Key: a ;b #c\nreport_seconds = 30 ; the most");
+                               "report_header = X-Key: a ;b #c\nreport_seconds = 30 ; the most\n"
+                               "metrics_file = C:\\textfile\\facup.prom ; for the exporter");
     EXPECT_EQ(s.report.url, "HTTPS://collector:8443/in?q=INSERT%20INTO%20t;b#c");
     EXPECT_EQ(s.report.header, "X-Key: a ;b #c");
     EXPECT_EQ(s.report.seconds, 30);
+    EXPECT_EQ(s.report.metrics_file, "C:\\textfile\\facup.prom");
     EXPECT_EQ(s.warnings, warnings{});
-    s = parse("report_url = \"http://10.0.0.9/\"\nreport_seconds=1");
+    s = parse("report_url = \"http://10.0.0.9/\"\nreport_seconds=1\nmetrics_file = /var/lib/textfile/facup.prom");
     EXPECT_EQ(s.report.url, "http://10.0.0.9/");
+    EXPECT_EQ(s.report.metrics_file, "/var/lib/textfile/facup.prom");
     EXPECT_EQ(s.report.seconds, 1);
     s = parse("");
     EXPECT_EQ(s.report.url, "");
@@ -163,7 +166,7 @@ TEST(settings, ReportKeysRefused)
                                "report_url = http://h/ ; note\nreport_header = X-Key: v\nreport_header = X-Key a\n"
                                "report_header = : v\nreport_header = X\tKey: v\nreport_header = X-Key: a\x01"
                                "b\nreport_header = X-Key: a\rb\nreport_seconds = 0\nreport_seconds = 31\n"
-                               "report_seconds = 2s\n");
+                               "report_seconds = 2s\nmetrics_file = facup.prom\n");
     EXPECT_EQ(s.report.url, "");
     EXPECT_EQ(s.report.header, "");
     EXPECT_EQ(s.report.seconds, REPORT_SECONDS_DEFAULT);
@@ -178,5 +181,7 @@ TEST(settings, ReportKeysRefused)
                                     "facup.ini: report_header = 'X-Key: a?b" + header,
                                     "facup.ini: report_seconds = '0' is not 1 to 30; using 3",
                                     "facup.ini: report_seconds = '31' is not 1 to 30; using 3",
-                                    "facup.ini: report_seconds = '2s' is not 1 to 30; using 3"}));
+                                    "facup.ini: report_seconds = '2s' is not 1 to 30; using 3",
+                                    "facup.ini: metrics_file = 'facup.prom' is not a full path; no metrics file is "
+                                    "written"}));
 }

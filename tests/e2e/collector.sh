@@ -1,0 +1,113 @@
+# Run records delivered to a ClickHouse collector and the station's metrics file, beside a copy of
+# the real tool: a delivered row; three runs while the collector is stopped, then one that delivers
+# all four; a collector that answers 500, one that never answers and one with an untrusted
+# certificate (result and exit code unchanged, delivery within its bound, the record kept); the
+# metrics file checked by promtool and served by the node exporter.
+# usage (inside sandbox): collector.sh <linux|windows> <tool> <scratch dir>
+. "$(dirname "$0")/lib.sh"
+e2e_init "$1" "$2" "$3"
+mkdir -p "$E2E_SCRATCH/station" "$E2E_SCRATCH/textfile"
+cp "$2" "$E2E_SCRATCH/station/"
+E2E_TOOL=$E2E_SCRATCH/station/$(basename "$2")
+ini=$E2E_SCRATCH/station/facup.ini
+outbox=$(root_path logs/outbox)
+start_camera '"version_after":"2.0.15"'
+start_collector
+
+# tool_path <path>: a path of this machine as the tool names it.
+tool_path() { if [ "$E2E_TARGET" = windows ]; then winepath -w "$1" 2>/dev/null; else echo "$1"; fi; }
+metrics=$E2E_SCRATCH/textfile/facup.prom
+# settings <report_url> [more lines]: the station's facup.ini.
+settings() {
+  printf 'report_url = %s\r\nreport_seconds = 2\r\nmetrics_file = %s\r\n' "$1" "$(tool_path "$metrics")" >"$ini"
+  shift
+  [ $# -eq 0 ] || printf '%s\r\n' "$@" >>"$ini"
+}
+outbox_files() { ls "$outbox" 2>/dev/null | grep -c '\.json$'; }
+rows() { collector_query "SELECT uniqExact(run_id) FROM facup.runs"; }
+# upgrade <name>: one silent run that must upgrade the camera as it would without delivery.
+upgrade() {
+  run_silent "$1"
+  check "$1: result" "$result" ok0
+  check "$1: exit code" "$rc" 0
+  check_nothing_left "$1"
+}
+# delivery_seconds: from the newest log, the seconds between its first and last delivery line.
+delivery_seconds() {
+  python3 - "$(newest_log)" <<'PY'
+import re, sys, datetime
+times = [datetime.datetime.strptime(m.group(1), "%Y-%m-%dT%H:%M:%S.%fZ") for m in
+         (re.match(r"(\S+) .*(deliver|outbox)", line) for line in open(sys.argv[1], encoding="latin-1")) if m]
+print("%.1f" % ((times[-1] - times[0]).total_seconds() if times else -1))
+PY
+}
+
+echo "== delivered: the run's row in the collector =="
+settings "$COLLECTOR_URL"
+upgrade delivered
+id=$(last_record run_id | tr -d '"')
+check "delivered: run id is 32 hex digits" "$(echo "$id" | grep -c -x '[0-9a-f]\{32\}')" 1
+check "delivered: the row" "$(collector_query "SELECT result, exit_code, station != '' FROM facup.runs FINAL WHERE run_id = '$id'")" \
+  "ok0	0	1"
+stages=$(last_record stages)
+columns=$(echo "$stages" | python3 -c 'import json, sys; print(", ".join("`stages.%s`" % k for k in json.load(sys.stdin)))')
+check "delivered: every stage's seconds" "$(collector_query "SELECT $columns FROM facup.runs FINAL WHERE run_id = '$id'" |
+  python3 -c 'import json, sys; print([float(v) for v in sys.stdin.read().split()] == list(json.loads(sys.argv[1]).values()))' "$stages")" True
+check "delivered: outbox empty" "$(outbox_files)" 0
+check "delivered: the log's first line names the run id" "$(head -n 1 "$(newest_log)" | grep -c "$id")" 1
+
+echo "== the collector stopped: three runs keep their records =="
+stop_collector
+for n in 1 2 3; do upgrade "away$n"; done
+check "away: three records wait" "$(outbox_files)" 3
+check "away: the last run counted two waiting when it began" "$(last_record outbox)" 2
+
+echo "== the collector back: the next run delivers all four =="
+start_collector
+upgrade back
+check "back: outbox empty" "$(outbox_files)" 0
+check "back: five runs in the collector" "$(rows)" 5
+check "back: the waiting three counted" "$(last_record outbox)" 3
+
+echo "== collectors that fail: the result stands, the bound holds, the record waits =="
+python3 "$e2e_repo/tests/e2e/bad_collector.py" 8500 500 >>"$E2E_SCRATCH/bad.out" 2>&1 &
+bad500=$!
+python3 "$e2e_repo/tests/e2e/bad_collector.py" 8501 silent >>"$E2E_SCRATCH/bad.out" 2>&1 &
+silent=$!
+openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -days 2 -keyout "$E2E_SCRATCH/key.pem" \
+  -out "$E2E_SCRATCH/cert.pem" >/dev/null 2>&1
+openssl s_server -quiet -accept 8443 -cert "$E2E_SCRATCH/cert.pem" -key "$E2E_SCRATCH/key.pem" -www \
+  >/dev/null 2>&1 </dev/null &
+untrusted=$!
+wait_for 10 curl -s -o /dev/null http://127.0.0.1:8501/ --max-time 0.2 || true
+for bad in "500 http://127.0.0.1:8500/" "silent http://127.0.0.1:8501/" "untrusted https://127.0.0.1:8443/"; do
+  set -- $bad
+  settings "$2"
+  upgrade "$1"
+  took=$(delivery_seconds)
+  check "$1: delivery within report_seconds + 1 s (took $took s)" "$(echo "$took" | awk '{ print ($1 >= 0 && $1 <= 3.0) }')" 1
+  check "$1: the record waits" "$(outbox_files)" 1
+  rm -f "$outbox"/*.json
+done
+kill $bad500 $silent $untrusted 2>/dev/null
+wait $bad500 $silent $untrusted 2>/dev/null
+
+echo "== the metrics file: promtool, and the node exporter beside a torn and a foreign file =="
+check "metrics: promtool" "$(promtool check metrics <"$metrics" 2>&1)" ""
+printf 'facup_runs_total{result="ok0"} 99\nfacup_ru' >"$metrics.tmp"
+printf '# HELP line_speed Foreign series.\n# TYPE line_speed gauge\nline_speed 3\n' >"$E2E_SCRATCH/textfile/line.prom"
+start_exporter "$E2E_SCRATCH/textfile"
+served=$(curl -s http://127.0.0.1:9100/metrics)
+check "metrics: runs counted" "$(echo "$served" | grep '^facup_runs_total{result="ok0"}')" 'facup_runs_total{result="ok0"} 8'
+check "metrics: exit code" "$(echo "$served" | grep '^facup_last_run_exit_code')" "facup_last_run_exit_code 0"
+check "metrics: outbox" "$(echo "$served" | grep '^facup_outbox_records')" "facup_outbox_records 1"
+check "metrics: the foreign file too" "$(echo "$served" | grep '^line_speed')" "line_speed 3"
+check "metrics: no read error" "$(echo "$served" | grep '^node_textfile_scrape_error')" "node_textfile_scrape_error 0"
+check "metrics: info" "$(echo "$served" | grep -c '^facup_info{firmware="2.0.16",version="1.0.3"} 1')" 1
+
+echo "== no report_url: no outbox =="
+rm -rf "$outbox" "$ini"
+upgrade plain
+check "plain: no outbox folder" "$(test -e "$outbox" && echo made)" ""
+
+e2e_finish
