@@ -203,7 +203,8 @@ void confirm_begin_text(char *out, size_t size, int limit_seconds)
         format_text(out, size, "正在确认新固件：最多等待 %d 秒，等待相机重启后显示 %s……", limit_seconds,
                     TARGET_FIRMWARE_VERSION);
     else
-        format_text(out, size, "Confirming the new firmware: waiting up to %d s for the camera to come back with %s...",
+        format_text(out, size,
+                    "Confirming the new firmware: waiting up to %d s for the camera to come back with %s...",
                     limit_seconds, TARGET_FIRMWARE_VERSION);
 }
 
@@ -211,7 +212,8 @@ void confirm_progress_text(char *out, size_t size, int seconds, bool answers, co
 {
     bool chinese = flag_is_set(g_chinese_ui);
     if (!answers)
-        format_text(out, size, chinese ? "正在确认：已等待 %d 秒，相机无响应" : "Confirming: %d s waited, the camera does not answer",
+        format_text(out, size,
+                    chinese ? "正在确认：已等待 %d 秒，相机无响应" : "Confirming: %d s waited, the camera does not answer",
                     seconds);
     else if (version[0] == '\0')
         format_text(out, size,
@@ -229,7 +231,9 @@ void confirm_end_text(char *out, size_t size, bool confirmed, int seconds, const
 {
     bool chinese = flag_is_set(g_chinese_ui);
     if (confirmed)
-        format_text(out, size, chinese ? "新固件已确认：相机运行 %s（用时 %d 秒）。" : "New firmware confirmed: the camera runs %s (after %d s).",
+        format_text(out, size,
+                    chinese ? "新固件已确认：相机运行 %s（用时 %d 秒）。"
+                            : "New firmware confirmed: the camera runs %s (after %d s).",
                     version, seconds);
     else if (version[0] == '\0')
         format_text(out, size,
