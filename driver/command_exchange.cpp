@@ -63,7 +63,7 @@ bool fetch_after_rejoin(const char *device)
         g_workstation_seams.sleep_ms(2000);
         // Only a file this download writes may confirm the upgrade, never the copy of the first read.
         std::remove(INFO_FILE_COPY);
-        if (g_driver_seams.download_device_info(device, RECOVERY_FETCH_LIMIT_MS) == 0) {
+        if (g_driver_seams.download_device_info(device, RECOVERY_FETCH_LIMIT_MS, nullptr) == 0) {
             g_workstation_seams.sleep_ms(5000);
             return true;
         }
@@ -117,6 +117,22 @@ void report_success()
     DEBUG_LOG("upgrade ok!\n");
     set_flag(g_upgrade_ok, 1);
     raise_outcome(OUTCOME_UPGRADE_OK);
+}
+
+// The camera's "ok": reported now, unless the strict confirmation reports the run's result once the
+// camera is back; with a confirm mode set, the confirmation follows the clean-up.
+upgrade_ending accept_success()
+{
+    if (g_run.confirm == CONFIRM_OFF) {
+        report_success();
+        return ENDING_FULL;
+    }
+    g_run.record.confirm.reply_ms = g_workstation_seams.now_ms();
+    if (g_run.confirm == CONFIRM_RECORD)
+        report_success();
+    else
+        DEBUG_LOG("the camera said ok: the result waits for its new version to be confirmed\n");
+    return ENDING_FULL_THEN_CONFIRM;
 }
 
 } // namespace
@@ -182,8 +198,7 @@ upgrade_ending await_reply(upgrade_run *run)
     end_exchange(result);
     switch (result) {
     case REPLY_SUCCESS:
-        report_success();
-        return ENDING_FULL;
+        return accept_success();
     case REPLY_ALREADY_LATEST:
         raise_outcome(OUTCOME_ALREADY_LATEST);
         return ENDING_CLEANUP_ONLY;

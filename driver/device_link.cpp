@@ -9,7 +9,6 @@
 
 namespace {
 
-const int INFO_FETCH_LIMIT_MS = 2000;
 const size_t PROFILE_NAME_MAX = 44;  // what the 64-byte connect command holds after its words
 
 // Looks for prefix in the first output line of command and copies the address that starts there,
@@ -88,12 +87,16 @@ int discover_device_link(char host[32], char device[32])
     return 0;
 }
 
-int download_device_info(const char *device, int limit_ms)
+int download_device_info(const char *device, int limit_ms, int *status)
 {
     char url[128];
     format_text(url, sizeof url, "http://%s/" CAMERA_INFO_FILE, device);
-    http_result result = http_download_file(url, INFO_FILE_COPY, limit_ms);
-    DEBUG_LOG("information file %s: HTTP client result %d, %s\n", url, result, http_result_text(result));
+    int got = 0;
+    http_result result = http_download_file_status(url, INFO_FILE_COPY, limit_ms, &got);
+    DEBUG_LOG("information file %s: HTTP client result %d, %s; status %d\n", url, result, http_result_text(result),
+              got);
+    if (status != nullptr)
+        *status = got;
     return result;
 }
 

@@ -113,8 +113,9 @@ struct upgrade_run {
 };
 
 // How the run ends after the reply: the clean-up alone (the camera already runs the target
-// version), or the clean-up, a second purge and the removal of the staged image.
-enum upgrade_ending { ENDING_CLEANUP_ONLY = 0, ENDING_FULL = 1 };
+// version), or the clean-up, a second purge and the removal of the staged image; after an "ok" with
+// a confirm mode set, those and then the confirmation of the new version.
+enum upgrade_ending { ENDING_CLEANUP_ONLY = 0, ENDING_FULL = 1, ENDING_FULL_THEN_CONFIRM = 2 };
 
 // The stage functions the run calls, in order, each with its own result convention (noted beside
 // it); run_upgrade turns each result into "go on" or the run's exit code. Each stage function that
@@ -239,9 +240,13 @@ int find_host_address(char out[32]);
 // was found (outcome raised, clean-up done).
 int discover_device_link(char host[32], char device[32]);
 
+// The time limit of each wait of the presence check's download of the information file.
+const int INFO_FETCH_LIMIT_MS = 2000;
+
 // Downloads the camera's information file into ".deviceRelateInfo.txt". The download's result:
-// 0 the exchange completed (whatever the status), else the HTTP client's code.
-int download_device_info(const char *device, int limit_ms);
+// 0 the exchange completed (whatever the status), else the HTTP client's code. status, when given,
+// receives the response's HTTP status (0 when none was read).
+int download_device_info(const char *device, int limit_ms, int *status = nullptr);
 
 // Proves that the camera answers. Returns 1, or 0 when the download failed (outcome raised,
 // clean-up done).
@@ -320,6 +325,26 @@ exit_code send_upgrade_command(upgrade_run *run);
 // run ends.
 upgrade_ending await_reply(upgrade_run *run);
 
+// ---- The confirmation of the new version ----
+// After a deciding "ok" with a confirm mode set, once the clean-up is done, the camera's information
+// file is read every 2 s until it shows the target version or confirm_seconds have passed, through
+// the camera's restart and absence; the console shows the wait, and the run record keeps what was
+// seen (g_run.record.confirm).
+
+// The name of a confirm mode, as facup.ini and the run record write it.
+const char *confirm_mode_name(confirm_mode mode);
+
+// Reads the camera's version back until it is the target version or the time is up, shows the wait
+// on the console and, in strict mode, raises the run's outcome: "ok0" when confirmed, "err-12" when
+// not. The local copy of the information file is gone afterwards. True when confirmed.
+bool confirm_new_version(upgrade_run *run);
+
+// The console's lines of the confirmation, in the UI language, into out (of size bytes): the
+// wait's start, its progress every 10 s (version empty when none was read), and its end.
+void confirm_begin_text(char *out, size_t size, int limit_seconds);
+void confirm_progress_text(char *out, size_t size, int seconds, bool answers, const char *version);
+void confirm_end_text(char *out, size_t size, bool confirmed, int seconds, const char *version);
+
 // ---- Seams ----
 
 // Where the driver reaches the user and the outside world in ways that tests replace: how a box is
@@ -332,7 +357,7 @@ struct driver_seams {
     // Waits for the mailbox: up to ms, or until a text or the channel's end arrives; the lock is
     // held again on return.
     void (*wait)(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms);
-    int (*download_device_info)(const char *device, int limit_ms);
+    int (*download_device_info)(const char *device, int limit_ms, int *status);
     // The command channel's current client (null when none is open): device_channel_client.
     const rws_client *(*current_channel)();
     // How long the driver waits for a deciding answer after the send: 600 seconds in the tool;
@@ -354,6 +379,16 @@ struct reply_mailbox_state {
 // The lock of the mailbox's contents.
 std::mutex &reply_mailbox_lock();
 
+// The confirmation of the new version as the run record keeps it: times by the steady clock
+// (g_workstation_seams.now_ms).
+struct confirm_state {
+    bool ended = false;      // the confirmation came to its end (not stopped from outside)
+    bool confirmed = false;  // it read the target version
+    int64_t reply_ms = 0, ended_ms = 0;  // the deciding "ok", and the confirmation's end
+    std::vector<std::pair<std::string, int64_t>> versions;  // each version read, when first read
+    int64_t unreachable_ms = 0;  // how long the camera did not answer
+};
+
 // The run record as it is gathered (run_record.h): what the run found, its stages' seconds, its
 // warnings, and the event that stopped it, if one did.
 struct run_record_state {
@@ -364,6 +399,7 @@ struct run_record_state {
     int64_t started_ms = 0, stage_started_ms = 0;  // by the steady clock
     outcome_id outcome = OUTCOME_NONE;             // the last outcome raised
     std::vector<std::pair<std::string, double>> stages;
+    confirm_state confirm;
     std::vector<std::string> warnings;
     std::string interrupted, interrupted_stage;  // the event that stopped the run and where; empty if none
 };
@@ -389,6 +425,8 @@ struct interrupt_state {
 // interrupt) finds it. Locks live beside it, not in it.
 struct run_state {
     language_choice language = LANGUAGE_AUTO;    // facup.ini's (its firewall mode is g_workstation's)
+    confirm_mode confirm = CONFIRM_OFF;          // facup.ini's confirmation after the camera's "ok"
+    int confirm_seconds = CONFIRM_SECONDS_DEFAULT;
     std::vector<std::string> settings_warnings;  // facup.ini's warnings, for the run record
     report_settings report;                      // facup.ini's delivery to a collector
     bool guard_taken = false;                    // this run took the single-instance guard: it may deliver

@@ -99,6 +99,10 @@ constexpr outcome CATALOGUE[] = {
      "Upgrade fail, Plz not start this App twice in a short time!\nPlz turn off firewall during upgrading!",
      "升级失败，请反馈给工程师!\n请不要多开本程序!\n如果有防火墙，请关闭所有网络的防火墙!\n",
      BOX_STYLE_ERROR, "err0"},
+    {OUTCOME_NOT_CONFIRMED,
+     "Upgrade not confirmed: the camera did not come back with the new firmware!",
+     "升级未确认：相机重启后未检测到新固件！",
+     BOX_STYLE_ERROR, "err-12"},
 };
 
 // Every id from 1 to OUTCOME_COUNT has its row, in id order, so that an outcome's row is found by its
@@ -191,6 +195,56 @@ void download_done_text(char *out, size_t size, int64_t total, int64_t elapsed_m
     else
         format_text(out, size, "Firmware sent to camera: %s MB in %s s. Camera is installing it, plz wait...",
                     whole, seconds);
+}
+
+void confirm_begin_text(char *out, size_t size, int limit_seconds)
+{
+    if (flag_is_set(g_chinese_ui))
+        format_text(out, size, "正在确认新固件：最多等待 %d 秒，等待相机重启后显示 %s……", limit_seconds,
+                    TARGET_FIRMWARE_VERSION);
+    else
+        format_text(out, size,
+                    "Confirming the new firmware: waiting up to %d s for the camera to come back with %s...",
+                    limit_seconds, TARGET_FIRMWARE_VERSION);
+}
+
+void confirm_progress_text(char *out, size_t size, int seconds, bool answers, const char *version)
+{
+    bool chinese = flag_is_set(g_chinese_ui);
+    if (!answers)
+        format_text(out, size,
+                    chinese ? "正在确认：已等待 %d 秒，相机无响应" : "Confirming: %d s waited, the camera does not answer",
+                    seconds);
+    else if (version[0] == '\0')
+        format_text(out, size,
+                    chinese ? "正在确认：已等待 %d 秒，相机有响应，未读到版本"
+                            : "Confirming: %d s waited, the camera answers, no version read",
+                    seconds);
+    else
+        format_text(out, size,
+                    chinese ? "正在确认：已等待 %d 秒，相机有响应，版本 %s"
+                            : "Confirming: %d s waited, the camera answers, version %s",
+                    seconds, version);
+}
+
+void confirm_end_text(char *out, size_t size, bool confirmed, int seconds, const char *version)
+{
+    bool chinese = flag_is_set(g_chinese_ui);
+    if (confirmed)
+        format_text(out, size,
+                    chinese ? "新固件已确认：相机运行 %s（用时 %d 秒）。"
+                            : "New firmware confirmed: the camera runs %s (after %d s).",
+                    version, seconds);
+    else if (version[0] == '\0')
+        format_text(out, size,
+                    chinese ? "新固件未确认：相机在 %d 秒内未显示版本。"
+                            : "New firmware not confirmed: the camera showed no version within %d s.",
+                    seconds);
+    else
+        format_text(out, size,
+                    chinese ? "新固件未确认：相机最后显示 %s（已等待 %d 秒）。"
+                            : "New firmware not confirmed: the camera last showed %s (waited %d s).",
+                    version, seconds);
 }
 
 void write_result_code(const char *code)

@@ -60,6 +60,37 @@ void add_seconds(std::string &out, const char *key, double seconds)
     out += number;
 }
 
+// The confirmation of the new version: its mode always; the versions it saw, each with the seconds
+// from the camera's "ok" to its first read; once it ended, whether it confirmed, when, and how long
+// the camera was unreachable (null otherwise: not asked, or stopped from outside).
+void add_confirm(std::string &out)
+{
+    const confirm_state &c = record().confirm;
+    add_key(out, "confirm");
+    out += '{';
+    add_text(out, "mode", confirm_mode_name(g_run.confirm), 8);
+    add_key(out, "confirmed");
+    out += !c.ended ? "null" : c.confirmed ? "true" : "false";
+    if (c.ended)
+        add_seconds(out, "seconds", seconds_between(c.reply_ms, c.ended_ms));
+    else
+        add_integer(out, "seconds", 0, false);
+    add_key(out, "versions");
+    out += '[';
+    for (const auto &seen : c.versions) {
+        out += out.back() == '[' ? "{" : ",{";
+        add_text(out, "version", seen.first.c_str(), seen.first.size());
+        add_seconds(out, "seconds", seconds_between(c.reply_ms, seen.second));
+        out += '}';
+    }
+    out += ']';
+    if (c.ended)
+        add_seconds(out, "unreachable_seconds", seconds_between(0, c.unreachable_ms));
+    else
+        add_integer(out, "unreachable_seconds", 0, false);
+    out += '}';
+}
+
 const char *link_name(const char *device)
 {
     if (std::strcmp(device, USB_CAMERA_ADDRESS) == 0)
@@ -218,6 +249,7 @@ std::string run_record_line(int exit_code)
     add_text(out, "version_before", run.device_version_found ? run.previous_version : nullptr,
              sizeof run.previous_version);
     add_buffer(out, "version_after", run.version_after);
+    add_confirm(out);
     add_buffer(out, "image", run.firmware_file_name);
     add_integer(out, "image_bytes", run.firmware_bytes, run.firmware_bytes > 0);
     add_buffer(out, "image_md5", run.firmware_md5);

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -22,6 +23,7 @@ struct choice {
 
 const choice FIREWALL_CHOICES[] = {{"off", FIREWALL_SWITCH_OFF}, {"rule", FIREWALL_SCOPED_RULE}};
 const choice LANGUAGE_CHOICES[] = {{"auto", LANGUAGE_AUTO}, {"en", LANGUAGE_ENGLISH}, {"zh", LANGUAGE_CHINESE}};
+const choice CONFIRM_CHOICES[] = {{"off", CONFIRM_OFF}, {"record", CONFIRM_RECORD}, {"strict", CONFIRM_STRICT}};
 
 void set_firewall(station_settings &settings, int value)
 {
@@ -31,21 +33,38 @@ void set_language(station_settings &settings, int value)
 {
     settings.language = static_cast<language_choice>(value);
 }
+void set_confirm(station_settings &settings, int value) { settings.confirm = static_cast<confirm_mode>(value); }
+void set_confirm_seconds(station_settings &settings, int value) { settings.confirm_seconds = value; }
+void set_report_seconds(station_settings &settings, int value) { settings.report.seconds = value; }
 
-// A key the tool knows: its values (the first is the default), as a warning lists them, and where
-// the value goes.
+// The range and default of a key whose value is a whole number.
+struct number_range {
+    int low, high, fallback;
+};
+const number_range NOT_A_NUMBER = {0, 0, 0};
+const number_range CONFIRM_SECONDS_RANGE = {CONFIRM_SECONDS_MIN, CONFIRM_SECONDS_MAX, CONFIRM_SECONDS_DEFAULT};
+const number_range REPORT_SECONDS_RANGE = {1, REPORT_SECONDS_MAX, REPORT_SECONDS_DEFAULT};
+
+// A key the tool knows: its values (the first is the default), or for a number (no choices) its
+// range; as a warning lists them; and where the value goes.
 struct known_key {
     const char *name;
     const choice *choices;
     size_t count;
+    number_range range;
     const char *listed;
     void (*set)(station_settings &settings, int value);
 };
 
 const known_key KNOWN_KEYS[] = {
-    {"firewall", FIREWALL_CHOICES, sizeof FIREWALL_CHOICES / sizeof FIREWALL_CHOICES[0], "off or rule", set_firewall},
-    {"language", LANGUAGE_CHOICES, sizeof LANGUAGE_CHOICES / sizeof LANGUAGE_CHOICES[0], "auto, en or zh",
-     set_language},
+    {"firewall", FIREWALL_CHOICES, sizeof FIREWALL_CHOICES / sizeof FIREWALL_CHOICES[0], NOT_A_NUMBER, "off or rule",
+     set_firewall},
+    {"language", LANGUAGE_CHOICES, sizeof LANGUAGE_CHOICES / sizeof LANGUAGE_CHOICES[0], NOT_A_NUMBER,
+     "auto, en or zh", set_language},
+    {"confirm", CONFIRM_CHOICES, sizeof CONFIRM_CHOICES / sizeof CONFIRM_CHOICES[0], NOT_A_NUMBER,
+     "off, record or strict", set_confirm},
+    {"confirm_seconds", nullptr, 0, CONFIRM_SECONDS_RANGE, "a whole number from 10 to 900", set_confirm_seconds},
+    {"report_seconds", nullptr, 0, REPORT_SECONDS_RANGE, "a whole number from 1 to 30", set_report_seconds},
 };
 
 // A carriage return counts as blank space: line ends of CR CR LF, or a CR before trailing blanks,
@@ -80,18 +99,6 @@ bool set_report_header(station_settings &settings, const char *value)
     return ok;
 }
 
-// A whole number of seconds from 1 to REPORT_SECONDS_MAX.
-bool set_report_seconds(station_settings &settings, const char *value)
-{
-    int seconds = 0;
-    const char *p = value;
-    for (; *p >= '0' && *p <= '9' && seconds <= REPORT_SECONDS_MAX; p++)
-        seconds = seconds * 10 + (*p - '0');
-    bool ok = p > value && *p == '\0' && seconds >= 1 && seconds <= REPORT_SECONDS_MAX;
-    settings.report.seconds = ok ? seconds : REPORT_SECONDS_DEFAULT;
-    return ok;
-}
-
 // A full path: from a root ("/", "\\server") or a drive ("C:\", "C:/"), without control characters.
 bool set_metrics_file(station_settings &settings, const char *value)
 {
@@ -117,7 +124,6 @@ struct text_key {
 const text_key TEXT_KEYS[] = {
     {"report_url", set_report_url, "is not an http:// or https:// URL; records are not sent", true},
     {"report_header", set_report_header, "is not one 'Name: value' line; no header is sent", true},
-    {"report_seconds", set_report_seconds, "is not 1 to 30; using 3", false},
     {"metrics_file", set_metrics_file, "is not a full path; no metrics file is written", false},
 };
 
@@ -134,6 +140,36 @@ const text_key *text_key_of(const char *line)
         if (text_equal_nocase(known.name, key.c_str()))
             return &known;
     return nullptr;
+}
+
+// The value as a key takes it: the choice's number, or the whole number itself within the key's
+// range. False when the key does not take it.
+bool value_of(const known_key &known, const char *text, int &value)
+{
+    for (size_t i = 0; i < known.count; i++) {
+        if (text_equal_nocase(known.choices[i].text, text)) {
+            value = known.choices[i].value;
+            return true;
+        }
+    }
+    if (known.choices != nullptr)
+        return false;
+    size_t digits = std::strspn(text, "0123456789");
+    if (digits == 0 || digits > 6 || text[digits] != '\0')
+        return false;
+    value = std::atoi(text);
+    return value >= known.range.low && value <= known.range.high;
+}
+
+// The default a warning names and the key takes.
+void apply_default(station_settings &settings, const known_key &known, char *text, size_t size)
+{
+    int value = known.choices != nullptr ? known.choices[0].value : known.range.fallback;
+    if (known.choices != nullptr)
+        format_text(text, size, "%s", known.choices[0].text);
+    else
+        format_text(text, size, "%d", value);
+    known.set(settings, value);
 }
 
 // Keeps the first SETTINGS_WARNINGS_SHOWN warnings; the rest are only counted.
@@ -164,16 +200,16 @@ void apply_setting(station_settings &settings, const char *key, const char *valu
     for (const known_key &known : KNOWN_KEYS) {
         if (!text_equal_nocase(known.name, key))
             continue;
-        for (size_t i = 0; i < known.count; i++) {
-            if (text_equal_nocase(known.choices[i].text, value)) {
-                known.set(settings, known.choices[i].value);
-                return;
-            }
+        int taken = 0;
+        if (value_of(known, value, taken)) {
+            known.set(settings, taken);
+            return;
         }
+        char fallback[32];
+        apply_default(settings, known, fallback, sizeof fallback);
         format_text(warning, sizeof warning, "facup.ini: %s = '%s' is not %s; using %s", known.name, value,
-                    known.listed, known.choices[0].text);
+                    known.listed, fallback);
         add_warning(settings, warning);
-        known.set(settings, known.choices[0].value);
         return;
     }
     format_text(warning, sizeof warning, "facup.ini: unknown key '%s', ignored", key);
@@ -365,5 +401,7 @@ void load_station_settings()
     g_workstation.firewall = settings.firewall;
     g_run.language = settings.language;
     g_run.report = settings.report;
+    g_run.confirm = settings.confirm;
+    g_run.confirm_seconds = settings.confirm_seconds;
     g_run.settings_warnings = settings.warnings;
 }

@@ -26,10 +26,22 @@ struct report_settings {
     std::string metrics_file;              // "metrics_file = <full path>": the station's counters; empty: none
 };
 
+// Whether the run reads the camera's version back after its "ok" and restart: not at all (off),
+// for the record and the console only (record), or as the run's result (strict).
+enum confirm_mode { CONFIRM_OFF, CONFIRM_RECORD, CONFIRM_STRICT };
+
+// How long the confirmation waits for the camera's new version, in seconds: the default and the
+// accepted range of "confirm_seconds".
+const int CONFIRM_SECONDS_DEFAULT = 180;
+const int CONFIRM_SECONDS_MIN = 10;
+const int CONFIRM_SECONDS_MAX = 900;
+
 struct station_settings {
     firewall_mode firewall = FIREWALL_SWITCH_OFF;  // "firewall = off | rule"
     language_choice language = LANGUAGE_AUTO;      // "language = auto | en | zh"
     report_settings report;
+    confirm_mode confirm = CONFIRM_OFF;            // "confirm = off | record | strict"
+    int confirm_seconds = CONFIRM_SECONDS_DEFAULT; // "confirm_seconds = 10..900"
     std::vector<std::string> warnings;             // the warning lines, in file order
     size_t warnings_not_shown = 0;                 // past SETTINGS_WARNINGS_SHOWN, only counted
 };
@@ -50,6 +62,7 @@ station_settings parse_settings(const char *bytes, size_t size);
 station_settings read_settings_file(const char *path);
 
 // Reads facup.ini beside the running program and prints each warning line on the console; its
-// firewall mode goes to g_workstation.firewall, its language, report settings and warnings to g_run
+// firewall mode goes to g_workstation.firewall, its language, confirmation, report settings and warnings
+// to g_run
 // (init_ui_language applies the language, run_upgrade records the warnings).
 void load_station_settings();

@@ -146,8 +146,21 @@ const named_stage RUN_STAGES[] = {
     {"spinner", spinner_stage, HOLDS_PC},
 };
 
+// After an "ok" with a confirm mode set, once the PC is clean: the camera's new version read back
+// while it restarts. The PC is given up meanwhile, so that an interrupt is handled at once.
+void confirm_stage(upgrade_run &run)
+{
+    yield_if_interrupted();
+    note_running_stage("confirm");
+    pc_wait_begin();
+    confirm_new_version(&run);
+    pc_wait_end();
+    yield_if_interrupted();
+    run_record_stage_done("confirm");
+}
+
 // After the reply the clean-up runs; every ending but "already the latest version" then purges the
-// staging directory again and deletes the staged image.
+// staging directory again and deletes the staged image, and the confirmation follows when asked.
 exit_code finish_run(upgrade_run &run)
 {
     note_running_stage("reply");
@@ -158,12 +171,14 @@ exit_code finish_run(upgrade_run &run)
     yield_if_interrupted();
     note_running_stage("cleanup");
     cleanup_workstation();
-    if (ending == ENDING_FULL) {
+    if (ending != ENDING_CLEANUP_ONLY) {
         g_stages.purge_staged_images();
         std::remove(g_staged_image_path);
     }
     yield_if_interrupted();
     run_record_stage_done("cleanup");
+    if (ending == ENDING_FULL_THEN_CONFIRM)
+        confirm_stage(run);
     return EXIT_COMPLETED;
 }
 

@@ -67,6 +67,9 @@ int http_client_cleanup();
 // read to the end (whatever its status), HTTP_ERR_NO_CLIENT when no client could be made, else the
 // failure's code.
 http_result http_download_file(const char *url, const char *local_path, int32_t timeout_ms);
+// http_download_file that also gives the response's HTTP status in status (0 when none was read):
+// a completed exchange may be a 404, whose body no file received.
+http_result http_download_file_status(const char *url, const char *local_path, int32_t timeout_ms, int *status);
 
 // A zero-filled client (time limit 0, server verification on), or nullptr without memory.
 http_client *http_client_new();

@@ -25,6 +25,7 @@ enum outcome_id {
     OUTCOME_UPGRADE_OK = 19,
     OUTCOME_ALREADY_LATEST = 20,
     OUTCOME_UPGRADE_FAILED = 21,
+    OUTCOME_NOT_CONFIRMED = 22,  // strict confirmation: the camera did not come back with the new version
     OUTCOME_END  // one past the last row: a new outcome goes before it, and needs its row
 };
 

@@ -1,9 +1,10 @@
 # Runs stopped from outside, with the real tool and the simulated camera: during staging, during the
-# camera's download and during the wait for its answer. Linux: SIGTERM and SIGINT to the tool.
-# Windows: SIGINT to the Wine process that runs facup.exe, which Wine turns into CTRL_C_EVENT (Wine
-# delivers no console close, log-off or shut-down to it). Each run must clean up as a finished run
-# does, add its one record line naming the event and the stage, say so in its diagnostics log,
-# leave no result file, and end with the system's status for the event.
+# camera's download, during the wait for its answer and during the confirmation of the new version.
+# Linux: SIGTERM and SIGINT to the tool. Windows: SIGINT to the Wine process that runs facup.exe,
+# which Wine turns into CTRL_C_EVENT (Wine delivers no console close, log-off or shut-down to it).
+# Each run must clean up as a finished run does, add its one record line naming the event and the
+# stage, say so in its diagnostics log, leave no result file, and end with the system's status for
+# the event.
 # usage (inside sandbox usb): interrupt.sh <linux|windows> <tool> <scratch dir>
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
@@ -137,5 +138,17 @@ kill -$signal $tool_pid
 kill -$signal $tool_pid 2>/dev/null
 stopped "twice" $event "$status" reply
 check "twice: one clean-up" "$(grep -c "the clean-up after $event is done" "$(newest_log)")" 1
+
+echo "== $event during the confirmation of the new version (a restart that never ends) =="
+# A copy of the tool beside its own facup.ini asks for the confirmation.
+mkdir -p "$E2E_SCRATCH/station"
+cp "$E2E_TOOL" "$E2E_SCRATCH/station/"
+printf 'confirm = strict\r\n' >"$E2E_SCRATCH/station/facup.ini"
+E2E_TOOL=$E2E_SCRATCH/station/$(basename "$E2E_TOOL")
+start "confirm" '"reboot_ms":"never"'
+wait_for 120 grep -a -q 'Confirming the new firmware' "$run_dir.out" || echo "the confirmation never began"
+sleep 1
+kill -$signal $tool_pid
+stopped "confirm" $event "$status" confirm
 
 e2e_finish

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -30,6 +31,7 @@ std::function<void(int64_t now)> at_each_wait;
 std::vector<int> slept;
 std::function<int(int attempt)> download_result;  // the recovery's downloads, numbered from 1
 int downloads;
+int download_status;  // the HTTP status of each completed download
 
 int64_t fake_now_ms() { return fake_now; }
 void fake_sleep_ms(int ms)
@@ -45,9 +47,11 @@ void fake_wait(std::condition_variable &, std::unique_lock<std::mutex> &lock, in
         at_each_wait(fake_now);
     lock.lock();
 }
-int fake_download(const char *, int)
+int fake_download(const char *, int, int *status)
 {
     downloads++;
+    if (status != nullptr)
+        *status = download_status;
     return download_result ? download_result(downloads) : 1;
 }
 
@@ -79,6 +83,7 @@ struct exchange_test : ::testing::Test {
         slept.clear();
         download_result = nullptr;
         downloads = 0;
+        download_status = 200;
     }
     void TearDown() override
     {
@@ -128,6 +133,7 @@ TEST_F(exchange_test, RepliesAndTheirOutcomes)
         EXPECT_EQ(flag_is_set(g_upgrade_ok), c.outcome == OUTCOME_UPGRADE_OK) << name;
     }
     EXPECT_TRUE(recording_commands::calls.empty());  // the USB link: no Wi-Fi command
+    EXPECT_EQ(downloads, 0);                         // no confirm mode: no read after the reply
 }
 
 // Texts that came before the command never answer it; a full mailbox drops its oldest text; a long
@@ -304,4 +310,108 @@ TEST_F(exchange_test, CommandTextAndAFailedSend)
                  "\"url\":\"http://192.168.88.2:8234/KTR_418s_1126_fac_up_2.0.16.img\"}");
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_SEND_FAILED});
     EXPECT_EQ(recording_commands::commands().size(), 3u);  // the clean-up ran
+}
+
+namespace {
+
+// The camera during the confirmation, by the test clock: absent (the download fails) until back_ms,
+// then showing version (a 2xx answer; "" for none).
+struct camera_script {
+    int64_t back_ms;
+    const char *version;
+};
+camera_script camera;
+
+int camera_read(int)
+{
+    if (fake_now < camera.back_ms)
+        return 13;  // refused
+    if (camera.version[0] != '\0')
+        test_files::write_file(".deviceRelateInfo.txt", std::string("QUORVANE_CAM418S*ver:") + camera.version);
+    return 0;
+}
+
+} // namespace
+
+// After an "ok" the version is read back every 2 s until the target version shows or the time is up:
+// strict reports the result then, record keeps the "ok"; a 404 never confirms, whatever file lies
+// about; the record keeps the versions, the absence and the seconds from the "ok".
+TEST_F(exchange_test, ConfirmationAfterTheOk)
+{
+    const struct {
+        const char *name;
+        confirm_mode mode;
+        camera_script camera;
+        int status;
+        std::vector<int> at_reply, at_end;
+        bool confirmed;
+        int64_t ended_ms;
+        int64_t unreachable_ms;
+        std::vector<std::string> versions;
+    } cases[] = {
+        {"back after 15 s", CONFIRM_STRICT, {15000, "2.0.16"}, 200, {}, {OUTCOME_UPGRADE_OK}, true, 16000, 16000,
+         {"2.0.16"}},
+        {"rolled back, strict", CONFIRM_STRICT, {3000, "2.0.15"}, 200, {}, {OUTCOME_NOT_CONFIRMED}, false, 20000, 4000,
+         {"2.0.15"}},
+        {"rolled back, record", CONFIRM_RECORD, {0, "2.0.15"}, 200, {OUTCOME_UPGRADE_OK}, {}, false, 20000, 0,
+         {"2.0.15"}},
+        {"a 404 with the new version's file", CONFIRM_STRICT, {0, "2.0.16"}, 404, {}, {OUTCOME_NOT_CONFIRMED}, false,
+         20000, 0, {}},
+        {"never back", CONFIRM_STRICT, {INT64_MAX, ""}, 200, {}, {OUTCOME_NOT_CONFIRMED}, false, 20000, 20000, {}},
+    };
+    for (const auto &c : cases) {
+        SetUp();  // a fresh run state for each case
+        g_run.confirm = c.mode;
+        g_run.confirm_seconds = 20;
+        camera = c.camera;
+        download_status = c.status;
+        download_result = camera_read;
+        EXPECT_EQ(answer_with({"ok"}), ENDING_FULL_THEN_CONFIRM) << c.name;
+        EXPECT_EQ(raised, c.at_reply) << c.name;
+        raised.clear();
+        EXPECT_EQ(confirm_new_version(&run), c.confirmed) << c.name;
+        EXPECT_EQ(raised, c.at_end) << c.name;
+        EXPECT_EQ(flag_is_set(g_upgrade_ok), c.mode == CONFIRM_RECORD || c.confirmed) << c.name;
+        const confirm_state &record = g_run.record.confirm;
+        EXPECT_EQ(record.ended_ms, c.ended_ms) << c.name;
+        EXPECT_EQ(record.unreachable_ms, c.unreachable_ms) << c.name;
+        std::vector<std::string> versions;
+        for (const auto &seen : record.versions)
+            versions.push_back(seen.first);
+        EXPECT_EQ(versions, c.versions) << c.name;
+        EXPECT_STREQ(run.version_after, c.versions.empty() ? "" : c.versions.back().c_str()) << c.name;
+        EXPECT_EQ(downloads, static_cast<int>(c.ended_ms / 2000 + 1)) << c.name;  // every 2 s from the start
+        EXPECT_FALSE(test_files::exists(".deviceRelateInfo.txt")) << c.name;
+        std::memset(run.version_after, 0, sizeof run.version_after);
+    }
+}
+
+// Over Wi-Fi, reads failing for more than 10 s rejoin the camera's access point, again each 10 s;
+// over USB never. The console shows the start, a line each 10 s and the end.
+TEST_F(exchange_test, ConfirmationRejoinsTheWifiAndShowsTheWait)
+{
+    g_run.confirm = CONFIRM_RECORD;
+    g_run.confirm_seconds = 30;
+    camera = {INT64_MAX, ""};
+    download_result = camera_read;
+    reconnect_wifi();
+    const size_t per_rejoin = recording_commands::calls.size();
+    recording_commands::calls.clear();
+    ASSERT_GT(per_rejoin, 0u);
+
+    answer_with({"ok"});
+    ::testing::internal::CaptureStdout();
+    confirm_new_version(&run);
+    std::string console = ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(recording_commands::calls.empty());
+    EXPECT_EQ(console, "Confirming the new firmware: waiting up to 30 s for the camera to come back with 2.0.16...\n"
+                       "Confirming: 10 s waited, the camera does not answer\n"
+                       "Confirming: 20 s waited, the camera does not answer\n"
+                       "New firmware not confirmed: the camera showed no version within 30 s.\n");
+
+    std::strcpy(run.device_address, "10.0.0.1");
+    fake_now = 0;
+    answer_with({"ok"});
+    confirm_new_version(&run);
+    EXPECT_EQ(recording_commands::calls.size(), 2 * per_rejoin);  // at 12 s and 24 s
 }

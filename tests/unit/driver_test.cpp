@@ -110,7 +110,7 @@ TEST_F(driver_test, SilentOutcomesWriteExactlyTheirCodes)
 {
     const char *codes[OUTCOME_COUNT] = {"err1",  "err-4", "err0",  "err-2", "err-2", "err-2", "err-3",
                                         "err-1", "err-2", "err-3", "err-4", "err-5", "err-8", "err-3",
-                                        "err-3", "err-3", "err-5", "err-6", "ok0",   "err-11", "err0"};
+                                        "err-3", "err-3", "err-5", "err-6", "ok0",   "err-11", "err0",  "err-12"};
     set_flag(g_silent_mode, 1);
     for (int id = 1; id <= OUTCOME_COUNT; id++) {
         report_outcome(static_cast<outcome_id>(id));

@@ -146,13 +146,37 @@ TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
                            R"("mode":"silent","link":"usb","pc_address":"192\.168\.88\.2",)"
                            R"("camera_address":"192\.168\.88\.1","model":"CAM\\u0001\\"\\\\\xe7\x9b\xb8\xe6\x9c\xba\xef\xbf\xbd )"
                            R"(\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xf0\x9f\x93\xb7",)"
-                           R"("version_before":"2\.0\.15","version_after":null,"image":"image\.img","image_bytes":5,)"
+                           R"("version_before":"2\.0\.15","version_after":null,)"
+                           R"("confirm":\{"mode":"off","confirmed":null,"seconds":null,"versions":\[\],)"
+                           R"("unreachable_seconds":null\},"image":"image\.img","image_bytes":5,)"
                            R"("image_md5":"0123456789abcdef0123456789abcdef","served_bytes":4096,"outcome":19,)"
                            R"("result":"ok0","exit_code":0,"seconds":\d+\.\d{3},"stages":\{"guard)" +
                            stage + R"(,"link)" + stage + R"(,.*,"spinner)" + stage + R"(,"reply)" + stage +
                            R"(,"cleanup)" + stage + R"(\},"warnings":\["settings: \\"x\\""\]\}\n)";
     EXPECT_TRUE(std::regex_match(test_files::read_file(logs_file("runs.jsonl")), std::regex(expected)))
         << test_files::read_file(logs_file("runs.jsonl"));
+}
+
+// A strict confirmation after the "ok": its stage after the clean-up, the outcome it raised, the
+// version it read and its member; the information file's copy gone.
+TEST_F(run_record_test, RecordOfAConfirmedRun)
+{
+    g_run.confirm = CONFIRM_STRICT;
+    g_stages.await_reply = [](upgrade_run *) { return ENDING_FULL_THEN_CONFIRM; };
+    g_driver_seams.download_device_info = [](const char *, int, int *status) {
+        *status = 200;
+        return test_files::write_file(".deviceRelateInfo.txt", "QUORVANE_CAM418S*ver:2.0.16") ? 0 : 4;
+    };
+    ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
+    std::string seconds = R"(":\d+\.\d{3})";
+    std::regex confirmed(R"(\{.*"version_after":"2\.0\.16","confirm":\{"mode":"strict","confirmed":true,"seconds)" +
+                         seconds + R"(,"versions":\[\{"version":"2\.0\.16","seconds)" + seconds +
+                         R"(\}\],"unreachable_seconds":0\.000\},.*"outcome":19,"result":"ok0",.*)" +
+                         R"("reply)" + seconds + R"(,"cleanup)" + seconds + R"(,"confirm)" + seconds + R"(\},.*\n)");
+    EXPECT_TRUE(std::regex_match(test_files::read_file(logs_file("runs.jsonl")), confirmed))
+        << test_files::read_file(logs_file("runs.jsonl"));
+    EXPECT_EQ(test_files::read_file("flashret.txt"), "ok0");
+    EXPECT_FALSE(test_files::exists(".deviceRelateInfo.txt"));
 }
 
 TEST_F(run_record_test, RoadsThatEndEarly)

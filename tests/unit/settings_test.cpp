@@ -29,10 +29,16 @@ std::string utf16(const std::u16string &text, bool big_endian)
 
 TEST(settings, CommentsCaseBlanksAndLineEnds)
 {
-    station_settings s = parse("; station 4\r\n# line B\n\n  FireWall\t=  RULE  \r\nLanguage=Zh");
+    station_settings s = parse("; station 4\r\n# line B\n\n  FireWall\t=  RULE  \r\nLanguage=Zh\n"
+                               "Confirm = Strict\nconfirm_seconds = \"10\"");
     EXPECT_EQ(s.firewall, FIREWALL_SCOPED_RULE);
     EXPECT_EQ(s.language, LANGUAGE_CHINESE);
+    EXPECT_EQ(s.confirm, CONFIRM_STRICT);
+    EXPECT_EQ(s.confirm_seconds, 10);
     EXPECT_EQ(s.warnings, warnings{});
+    EXPECT_EQ(parse("confirm = record\nconfirm_seconds = 900").confirm_seconds, 900);
+    EXPECT_EQ(parse("").confirm, CONFIRM_OFF);
+    EXPECT_EQ(parse("").confirm_seconds, 180);
 
     s = parse("language = en\nlanguage = auto\n");  // the last line of a key wins
     EXPECT_EQ(s.language, LANGUAGE_AUTO);
@@ -44,14 +50,25 @@ TEST(settings, CommentsCaseBlanksAndLineEnds)
 TEST(settings, WarningsKeepTheDefaults)
 {
     station_settings s = parse("firewall = rule\nFirewall = Off!\nlanguage = zh\nlanguage = fr\ncolour = red\n"
-                               "firewall\n= x\n");
+                               "firewall\n= x\nconfirm = strict\nconfirm = yes\nconfirm_seconds = 30\n"
+                               "confirm_seconds = 9\nconfirm_seconds = 901\nconfirm_seconds = 60s\n"
+                               "confirm_seconds = -20\nconfirm_seconds = 99999999999\n");
     EXPECT_EQ(s.firewall, FIREWALL_SWITCH_OFF);
     EXPECT_EQ(s.language, LANGUAGE_AUTO);
+    EXPECT_EQ(s.confirm, CONFIRM_OFF);
+    EXPECT_EQ(s.confirm_seconds, 180);
+    const std::string seconds = "' is not a whole number from 10 to 900; using 180";
     EXPECT_EQ(s.warnings, (warnings{"facup.ini: firewall = 'Off!' is not off or rule; using off",
                                     "facup.ini: language = 'fr' is not auto, en or zh; using auto",
                                     "facup.ini: unknown key 'colour', ignored",
                                     "facup.ini: firewall = '' is not off or rule; using off",
-                                    "facup.ini: unknown key '', ignored"}));
+                                    "facup.ini: unknown key '', ignored",
+                                    "facup.ini: confirm = 'yes' is not off, record or strict; using off",
+                                    "facup.ini: confirm_seconds = '9" + seconds,
+                                    "facup.ini: confirm_seconds = '901" + seconds,
+                                    "facup.ini: confirm_seconds = '60s" + seconds,
+                                    "facup.ini: confirm_seconds = '-20" + seconds,
+                                    "facup.ini: confirm_seconds = '99999999999" + seconds}));
 }
 
 // Settings as people write them: comments behind values, quotes, stray carriage returns. A value
@@ -179,9 +196,9 @@ TEST(settings, ReportKeysRefused)
                                     "facup.ini: report_header = 'X?Key: v" + header,
                                     "facup.ini: report_header = 'X-Key: a?b" + header,
                                     "facup.ini: report_header = 'X-Key: a?b" + header,
-                                    "facup.ini: report_seconds = '0' is not 1 to 30; using 3",
-                                    "facup.ini: report_seconds = '31' is not 1 to 30; using 3",
-                                    "facup.ini: report_seconds = '2s' is not 1 to 30; using 3",
+                                    "facup.ini: report_seconds = '0' is not a whole number from 1 to 30; using 3",
+                                    "facup.ini: report_seconds = '31' is not a whole number from 1 to 30; using 3",
+                                    "facup.ini: report_seconds = '2s' is not a whole number from 1 to 30; using 3",
                                     "facup.ini: metrics_file = 'facup.prom' is not a full path; no metrics file is "
                                     "written"}));
 }

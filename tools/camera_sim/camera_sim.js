@@ -37,7 +37,8 @@
 //                        (default: "nver" after ok, unchanged otherwise)
 //   wifi_down_fetches    after the answer, this many information-file fetches get no answer,
 //                        as while the access point is away
-//   reboot_ms            after ok, both servers are away this long, as while the camera reboots
+//   reboot_ms            after ok, both servers are away this long, as while the camera reboots;
+//                        "never": they never come back (a restart that hangs)
 //   http_port, ws_port   ports (80, 9999)
 //   log                  JSON-lines log path (standard output when absent)
 //   ready                a file written once both servers listen
@@ -182,7 +183,7 @@ async function upgrade(ws, command) {
   else if (verdict === 'ok') version = command.nver;
   if (version !== before) infoBody = null; // the file now tells the new version
   downFetches = config.wifi_down_fetches;
-  if (verdict === 'ok' && config.reboot_ms > 0) reboot();
+  if (verdict === 'ok' && (config.reboot_ms === 'never' || config.reboot_ms > 0)) reboot();
 }
 
 function reboot() {
@@ -192,6 +193,7 @@ function reboot() {
     s.close();
     if (s.closeAllConnections) s.closeAllConnections();
   }
+  if (config.reboot_ms === 'never') return;
   setTimeout(() => startServers(() => log('rebooted')), config.reboot_ms);
 }
 
