@@ -92,7 +92,9 @@ run_silent never-back
 checked never-back
 check "never back: result" "$result" err-12
 check "never back: the record" "$(confirmation)" "strict false  confirm"
-check "never back: unreachable throughout" "$(last_record confirm | python3 -c 'import json, sys; c = json.load(sys.stdin); print(c["unreachable_seconds"] >= 10)')" True
+# Unreachable from the first read that found the camera gone: most of the wait, however the first
+# read fell against the restart.
+check "never back: unreachable for most of the wait" "$(last_record confirm | python3 -c 'import json, sys; c = json.load(sys.stdin); print(c["unreachable_seconds"] >= 5)')" True
 
 echo "== strict: the PC's end of the USB link gone for 10 s during the wait =="
 settings "confirm = strict"
