@@ -47,8 +47,8 @@ settings "$COLLECTOR_URL"
 upgrade delivered
 id=$(last_record run_id | tr -d '"')
 check "delivered: run id is 32 hex digits" "$(echo "$id" | grep -c -x '[0-9a-f]\{32\}')" 1
-check "delivered: the row" "$(collector_query "SELECT result, exit_code, station != '' FROM facup.runs FINAL WHERE run_id = '$id'")" \
-  "ok0	0	1"
+check "delivered: the row" "$(collector_query "SELECT result, exit_code, station != '', confirm.mode FROM facup.runs FINAL WHERE run_id = '$id'")" \
+  "ok0	0	1	off"
 stages=$(last_record stages)
 columns=$(echo "$stages" | python3 -c 'import json, sys; print(", ".join("`stages.%s`" % k for k in json.load(sys.stdin)))')
 check "delivered: every stage's seconds" "$(collector_query "SELECT $columns FROM facup.runs FINAL WHERE run_id = '$id'" |
