@@ -68,6 +68,9 @@ upgrade back
 check "back: outbox empty" "$(outbox_files)" 0
 check "back: five runs in the collector" "$(rows)" 5
 check "back: the waiting three counted" "$(last_record outbox)" 3
+# Every run so far upgraded: the first day's yield is 1 (whatever day the runs fell on).
+yield_row=$(clickhouse-client --multiquery <"$e2e_repo/collector/queries.sql" 2>&1 | head -n 1 | cut -f 5)
+check "back: the supervisor's queries run; the yield" "$yield_row" 1
 
 echo "== collectors that fail: the result stands, the bound holds, the record waits =="
 python3 "$e2e_repo/tests/e2e/bad_collector.py" 8500 500 >>"$E2E_SCRATCH/bad.out" 2>&1 &
