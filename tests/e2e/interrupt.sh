@@ -143,12 +143,15 @@ echo "== $event during the confirmation of the new version (a restart that never
 # A copy of the tool beside its own facup.ini asks for the confirmation.
 mkdir -p "$E2E_SCRATCH/station"
 cp "$E2E_TOOL" "$E2E_SCRATCH/station/"
-printf 'confirm = strict\r\n' >"$E2E_SCRATCH/station/facup.ini"
+# It also names a collector: an interrupted run keeps its record in the outbox and sends nothing.
+printf 'confirm = strict\r\nreport_url = http://127.0.0.1:9/\r\n' >"$E2E_SCRATCH/station/facup.ini"
 E2E_TOOL=$E2E_SCRATCH/station/$(basename "$E2E_TOOL")
 start "confirm" '"reboot_ms":"never"'
 wait_for 120 grep -a -q 'Confirming the new firmware' "$run_dir.out" || echo "the confirmation never began"
 sleep 1
 kill -$signal $tool_pid
 stopped "confirm" $event "$status" confirm
+check "confirm: the record kept in the outbox" "$(ls "$(root_path logs/outbox)" | grep -c '\.json$')" 1
+check "confirm: no delivery attempted" "$(grep -c -e 'delivery of' -e 'records to send' "$(newest_log)")" 0
 
 e2e_finish
