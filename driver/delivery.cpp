@@ -12,16 +12,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace {
 
 const char OUTBOX_DIR[] = "outbox";
 const char RECORD_SUFFIX[] = ".json";
-const char TEMPORARY_SUFFIX[] = ".json.tmp";
 // A larger file in the outbox is no record of the tool's: it is left alone.
-const long RECORD_MAX_BYTES = 1024 * 1024;
+const size_t RECORD_MAX_BYTES = 1024 * 1024;
 // How much of a refusing collector's answer the log shows.
 const int ANSWER_SHOWN = 200;
 
@@ -83,19 +81,6 @@ void drop_oldest(size_t keep, size_t max_records)
     }
 }
 
-// The whole file at path into out. False when it cannot be read or is no record of ours (too large).
-bool read_record(const std::string &path, std::string &out)
-{
-    std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (file == nullptr)
-        return false;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0 && out.size() <= RECORD_MAX_BYTES)
-        out.append(chunk, n);
-    return !std::ferror(file.get()) && out.size() <= RECORD_MAX_BYTES;
-}
-
 // What a collector that refused a record answered, shortened and on one line, for the log.
 std::string answer_excerpt(http_client *client)
 {
@@ -110,9 +95,9 @@ http_result send_record(const report_settings &report, const std::string &name, 
 {
     std::string body;
     *status = 0;
-    if (!read_record(outbox_path(name), body)) {
-        DEBUG_LOG("delivery: %s cannot be read, or is larger than %ld bytes: left where it is\n", name.c_str(),
-                  RECORD_MAX_BYTES);
+    if (!read_file_bounded(outbox_path(name).c_str(), RECORD_MAX_BYTES, body)) {
+        DEBUG_LOG("delivery: %s cannot be read, or is larger than %u bytes: left where it is\n", name.c_str(),
+                  static_cast<unsigned>(RECORD_MAX_BYTES));
         return HTTP_ERR_LOCAL_PATH;
     }
     std::string header = report.header.empty() ? "" : report.header + "\r\n";
@@ -155,10 +140,8 @@ int outbox_keep(const std::string &run_id, const std::string &line, size_t max_r
     }
     drop_oldest(max_records > 0 ? max_records - 1 : 0, max_records);
     std::string whole = line + "\n";
-    std::string temporary = outbox_path(run_id + TEMPORARY_SUFFIX), final_path = outbox_path(run_id + RECORD_SUFFIX);
-    if (platform_write_new_file(temporary.c_str(), whole.data(), static_cast<uint32_t>(whole.size())) != 0 ||
-        platform_replace_file(temporary.c_str(), final_path.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    std::string final_path = outbox_path(run_id + RECORD_SUFFIX);
+    if (replace_file_content(final_path.c_str(), whole.data(), static_cast<uint32_t>(whole.size())) != 0) {
         DEBUG_LOG("delivery: the record cannot be written to %s\n", final_path.c_str());
         return -1;
     }
@@ -169,6 +152,7 @@ int outbox_send(const report_settings &report, int64_t deadline_ms)
 {
     http_client_startup();  // a failed start-up shows in the attempts' results
     std::vector<std::string> names = outbox_records();
+    DEBUG_LOG("delivery: %u records to send within %d s\n", static_cast<unsigned>(names.size()), report.seconds);
     int delivered = 0;
     for (size_t i = 0; i < names.size(); i++) {
         if (steady_now_ms() >= deadline_ms) {
@@ -206,8 +190,6 @@ void deliver_run_record(const std::string &line, int exit_code, bool may_send)
         return;
     }
     if (kept) {
-        DEBUG_LOG("delivery: %u records to send within %d s\n", static_cast<unsigned>(outbox_record_count()),
-                  report.seconds);
         int delivered = outbox_send(report, deadline);
         DEBUG_LOG("delivery: %d records delivered to the collector\n", delivered);
     }

@@ -12,6 +12,8 @@ namespace {
 
 const char COUNTER_PREFIX[] = "facup_runs_total{result=\"";
 const size_t RESULT_LABEL_MAX = 16;
+// A previous file larger than this is no file of ours.
+const size_t METRICS_PREVIOUS_MAX = 1u << 20;
 
 // A result label as the tool writes them: letters, digits and "-", 1 to 16 of them.
 bool is_result_label(const std::string &label)
@@ -75,21 +77,6 @@ void add_metric(std::string &out, const char *name, const char *type, const char
     out += '\n';
 }
 
-// The whole content of the file at path, or empty when it is missing, unreadable or over 1 MiB.
-std::string read_small_file(const char *path)
-{
-    std::string text;
-    FILE *file = std::fopen(path, "rb");
-    if (file == nullptr)
-        return text;
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 && text.size() < (1u << 20))
-        text.append(chunk, got);
-    std::fclose(file);
-    return text.size() < (1u << 20) ? text : std::string();
-}
-
 } // namespace
 
 std::string metrics_text(const std::string &previous, const run_metrics &run)
@@ -127,15 +114,9 @@ std::string metrics_text(const std::string &previous, const run_metrics &run)
 
 int metrics_file_update(const char *path, const run_metrics &run)
 {
-    std::string text = metrics_text(read_small_file(path), run);
-    std::string temporary = std::string(path) + ".tmp";
-    FILE *file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr)
-        return -1;
-    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written || platform_replace_file(temporary.c_str(), path) != 0) {
-        std::remove(temporary.c_str());
-        return -1;
-    }
-    return 0;
+    std::string previous;
+    if (!read_file_bounded(path, METRICS_PREVIOUS_MAX, previous))
+        previous.clear();  // missing, unreadable or no file of ours: the counters start at 0
+    std::string text = metrics_text(previous, run);
+    return replace_file_content(path, text.data(), static_cast<uint32_t>(text.size()));
 }

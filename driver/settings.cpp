@@ -73,13 +73,20 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
+// True when the text holds a control character (or, with blank_too, a blank).
+bool has_control(const char *text, bool blank_too = false)
+{
+    for (const char *p = text; *p != '\0'; p++)
+        if (is_control(*p) || (blank_too && *p == ' '))
+            return true;
+    return false;
+}
+
 // An http:// or https:// URL with something after the scheme and no blank or control character.
 bool set_report_url(station_settings &settings, const char *value)
 {
     size_t scheme = ascii_equal_nocase(value, "http://", 7) ? 7 : ascii_equal_nocase(value, "https://", 8) ? 8 : 0;
-    bool ok = scheme > 0 && value[scheme] != '\0';
-    for (const char *p = value; ok && *p != '\0'; p++)
-        ok = *p != ' ' && !is_control(*p);
+    bool ok = scheme > 0 && value[scheme] != '\0' && !has_control(value, true);
     settings.report.url = ok ? value : "";
     return ok;
 }
@@ -92,9 +99,7 @@ bool set_report_header(station_settings &settings, const char *value)
     const char *p = value;
     while (*p != '\0' && *p != ':' && (std::isalnum(static_cast<unsigned char>(*p)) || std::strchr(token_marks, *p)))
         p++;
-    bool ok = p > value && *p == ':';
-    for (const char *q = value; ok && *q != '\0'; q++)
-        ok = !is_control(*q);
+    bool ok = p > value && *p == ':' && !has_control(value);
     settings.report.header = ok ? value : "";
     return ok;
 }
@@ -104,9 +109,7 @@ bool set_metrics_file(station_settings &settings, const char *value)
 {
     bool drive = std::isalpha(static_cast<unsigned char>(value[0])) && value[1] == ':' &&
                  (value[2] == '\\' || value[2] == '/');
-    bool ok = drive || value[0] == '/' || value[0] == '\\';
-    for (const char *p = value; ok && *p != '\0'; p++)
-        ok = !is_control(*p);
+    bool ok = (drive || value[0] == '/' || value[0] == '\\') && !has_control(value);
     settings.report.metrics_file = ok ? value : "";
     return ok;
 }

@@ -1,6 +1,9 @@
-// File status and directory listing, which both platforms implement with the run-time library's
-// stat and dirent.
+// File status, directory listing and whole-file reads and replacements, which both platforms build
+// on the run-time library (stat, dirent, stdio) and the platform's own file calls.
 #include "platform.h"
+
+#include <cstdio>
+#include <memory>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -34,4 +37,26 @@ int platform_list_directory(const char *dir, void (*visit)(const char *name, voi
     }
     closedir(listing);
     return 0;
+}
+
+int replace_file_content(const char *path, const void *bytes, uint32_t size)
+{
+    std::string temporary = std::string(path) + ".tmp";
+    if (platform_write_new_file(temporary.c_str(), bytes, size) == 0 &&
+        platform_replace_file(temporary.c_str(), path) == 0)
+        return 0;
+    std::remove(temporary.c_str());
+    return -1;
+}
+
+bool read_file_bounded(const char *path, size_t max_bytes, std::string &out)
+{
+    std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path, "rb"), std::fclose);
+    if (file == nullptr)
+        return false;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0 && out.size() <= max_bytes)
+        out.append(chunk, n);
+    return !std::ferror(file.get()) && out.size() <= max_bytes;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // ---- Files and directories ----
 
@@ -35,6 +36,15 @@ int platform_list_directory(const char *dir, void (*visit)(const char *name, voi
 // Writes the whole buffer to a new file at path, replacing any file there. Returns 0 when every
 // byte was written and the file closed, -1 otherwise.
 int platform_write_new_file(const char *path, const void *bytes, uint32_t size);
+
+// Gives the file at path the content bytes in one step: written whole to "<path>.tmp" first, which
+// then replaces it (platform_replace_file), so that no reader ever sees half of it. 0, or -1 when
+// it cannot be written (the file at path is then as it was, and no ".tmp" file is left).
+int replace_file_content(const char *path, const void *bytes, uint32_t size);
+
+// The whole file at path into out (appended). False when it cannot be opened or read, or holds more
+// than max_bytes (out then holds a part of it).
+bool read_file_bounded(const char *path, size_t max_bytes, std::string &out);
 
 // ---- The executable's own resources ----
 

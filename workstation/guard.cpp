@@ -4,7 +4,6 @@
 #include "commands.h"
 #include "waits.h"
 
-
 namespace {
 
 const char INSTANCE_MUTEX_NAME[] = "dozez_upgrader";
@@ -31,44 +30,46 @@ bool ensure_directory(const char *path, outcome_id outcome)
     return false;
 }
 
-} // namespace
+// How taking the guard went.
+enum guard_take { GUARD_TAKEN, GUARD_HELD_ELSEWHERE, GUARD_UNAVAILABLE };
 
-int acquire_instance_guard()
+// Takes the guard into g_instance_mutex unless another copy holds it, or created it at the same
+// instant (that copy owns it then).
+guard_take take_guard()
 {
     platform_mutex *other = platform_mutex_open(INSTANCE_MUTEX_NAME);
-    bool existed = false;
     if (other == nullptr) {
+        bool existed = false;
         g_instance_mutex = platform_mutex_create(INSTANCE_MUTEX_NAME, &existed);
-        if (g_instance_mutex == nullptr) {
-            cleanup_workstation();
-            return -1;
-        }
+        if (g_instance_mutex == nullptr)
+            return GUARD_UNAVAILABLE;
         if (!existed)
-            return 0;
-        // Created at the same instant by another copy: that copy owns the guard.
+            return GUARD_TAKEN;
         other = g_instance_mutex;
         g_instance_mutex = nullptr;
     }
     platform_mutex_close(other);
+    return GUARD_HELD_ELSEWHERE;
+}
+
+} // namespace
+
+int acquire_instance_guard()
+{
+    switch (take_guard()) {
+    case GUARD_TAKEN:
+        return 0;
+    case GUARD_UNAVAILABLE:
+        cleanup_workstation();
+        return -1;
+    case GUARD_HELD_ELSEWHERE:
+        break;
+    }
     raise_outcome(OUTCOME_ANOTHER_INSTANCE);
     return 1;
 }
 
-bool retake_instance_guard()
-{
-    if (g_instance_mutex != nullptr)
-        return true;
-    platform_mutex *other = platform_mutex_open(INSTANCE_MUTEX_NAME);
-    if (other != nullptr) {
-        platform_mutex_close(other);
-        return false;
-    }
-    bool existed = false;
-    g_instance_mutex = platform_mutex_create(INSTANCE_MUTEX_NAME, &existed);
-    if (g_instance_mutex != nullptr && existed)
-        release_instance_guard();  // another copy created it at the same instant: it is that copy's
-    return g_instance_mutex != nullptr;
-}
+bool retake_instance_guard() { return g_instance_mutex != nullptr || take_guard() == GUARD_TAKEN; }
 
 void release_instance_guard()
 {
