@@ -22,3 +22,10 @@ row() {
     ratio = hib ? ours / anchor : anchor / ours
     printf "%-44s ours %10.4f   %-12s %10.4f   ratio %.2f\n", name, ours, aname, anchor, ratio }'
 }
+
+# median <kind>: the median of the second field of the lines on standard input whose first field is
+# kind (a scenario's "<kind> <figure>" lines).
+median() {
+  awk -v kind="$1" '$1 == kind { print $2 }' | sort -n |
+    awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}

@@ -13,10 +13,7 @@ figures=$(tests/e2e/sandbox usb bench/support/upgrade_scenario.sh linux "$bin/fa
   return 0
 }
 # median_s <kind>: the median of the scenario's figures of that kind, in seconds.
-median_s() {
-  printf '%s\n' "$figures" | awk -v kind="$1" '$1 == kind { print $2 }' | sort -n |
-    awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.4f", m / 1000 }'
-}
+median_s() { printf '%s\n' "$figures" | median "$1" | awk '{ printf "%.4f", $1 / 1000 }'; }
 
 echo "== start to the upgrade command on the camera's socket, seconds (goal: first run within 2.3 s, later run within 1.3 s) =="
 row "facup -s, first run (median of $runs)" "$(median_s first)" "full waits" 6.0 0

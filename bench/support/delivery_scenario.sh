@@ -5,9 +5,7 @@
 # usage: delivery_scenario.sh <linux|windows> <tool> <scratch dir> <runs>
 . "$(dirname "$0")/../../tests/e2e/lib.sh"
 e2e_init "$1" "$2" "$3"
-mkdir -p "$E2E_SCRATCH/station"
-cp "$2" "$E2E_SCRATCH/station/"
-E2E_TOOL=$E2E_SCRATCH/station/$(basename "$2")
+station_copy
 start_camera '"version_after":"2.0.15"'
 start_collector
 
@@ -21,12 +19,12 @@ timed_run() {
   echo "$1 $(((ended - started) / 1000000))"
 }
 
-printf 'report_url = %s\n' "$COLLECTOR_URL" >"$E2E_SCRATCH/station/facup.ini"
+printf 'report_url = %s\n' "$COLLECTOR_URL" >"$ini"
 run_tool "$E2E_SCRATCH/warm-up" -s >/dev/null 2>&1
 for i in $(seq "$4"); do
-  mv "$E2E_SCRATCH/station/facup.ini" "$E2E_SCRATCH/facup.ini"
+  mv "$ini" "$E2E_SCRATCH/facup.ini"
   timed_run plain "$i"
-  mv "$E2E_SCRATCH/facup.ini" "$E2E_SCRATCH/station/facup.ini"
+  mv "$E2E_SCRATCH/facup.ini" "$ini"
   timed_run delivered "$i"
 done
 [ "$(collector_query "SELECT uniqExact(run_id) FROM facup.runs")" = $(($4 + 1)) ] || { echo "records missing" >&2; exit 1; }

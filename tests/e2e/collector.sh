@@ -6,10 +6,8 @@
 # usage (inside sandbox): collector.sh <linux|windows> <tool> <scratch dir>
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
-mkdir -p "$E2E_SCRATCH/station" "$E2E_SCRATCH/textfile"
-cp "$2" "$E2E_SCRATCH/station/"
-E2E_TOOL=$E2E_SCRATCH/station/$(basename "$2")
-ini=$E2E_SCRATCH/station/facup.ini
+station_copy
+mkdir -p "$E2E_SCRATCH/textfile"
 outbox=$(root_path logs/outbox)
 start_camera '"version_after":"2.0.15"'
 start_collector

@@ -6,10 +6,7 @@
 # usage (inside sandbox usb): confirm.sh <linux|windows> <tool> <scratch dir>
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
-mkdir -p "$E2E_SCRATCH/station"
-cp "$2" "$E2E_SCRATCH/station/"
-E2E_TOOL=$E2E_SCRATCH/station/$(basename "$2")
-ini=$E2E_SCRATCH/station/facup.ini
+station_copy
 
 # settings <line...>: the station's facup.ini, one line each.
 settings() { printf '%s\r\n' "$@" >"$ini"; }

@@ -141,11 +141,9 @@ check "twice: one clean-up" "$(grep -c "the clean-up after $event is done" "$(ne
 
 echo "== $event during the confirmation of the new version (a restart that never ends) =="
 # A copy of the tool beside its own facup.ini asks for the confirmation.
-mkdir -p "$E2E_SCRATCH/station"
-cp "$E2E_TOOL" "$E2E_SCRATCH/station/"
+station_copy
 # It also names a collector: an interrupted run keeps its record in the outbox and sends nothing.
-printf 'confirm = strict\r\nreport_url = http://127.0.0.1:9/\r\n' >"$E2E_SCRATCH/station/facup.ini"
-E2E_TOOL=$E2E_SCRATCH/station/$(basename "$E2E_TOOL")
+printf 'confirm = strict\r\nreport_url = http://127.0.0.1:9/\r\n' >"$ini"
 start "confirm" '"reboot_ms":"never"'
 wait_for 120 grep -a -q 'Confirming the new firmware' "$run_dir.out" || echo "the confirmation never began"
 sleep 1

@@ -33,6 +33,15 @@ e2e_init() {
   fi
 }
 
+# station_copy: runs from here on use a copy of the tool in $E2E_SCRATCH/station, so that its
+# facup.ini (the path in $ini) is this scenario's alone.
+station_copy() {
+  mkdir -p "$E2E_SCRATCH/station"
+  cp "$E2E_TOOL" "$E2E_SCRATCH/station/"
+  E2E_TOOL=$E2E_SCRATCH/station/$(basename "$E2E_TOOL")
+  ini=$E2E_SCRATCH/station/facup.ini
+}
+
 # Starts Xvfb on a free display; a wineserver must start after this to show boxes.
 start_display() {
   Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$E2E_SCRATCH/display" >/dev/null 2>&1 &

@@ -6,11 +6,7 @@
 artefacts=$4
 mkdir -p "$artefacts"
 e2e_init "$1" "$2" "$3" "$([ "$1" = windows ] && echo display)"
-# A copy of the tool, so that its facup.ini is this scenario's alone.
-mkdir -p "$E2E_SCRATCH/station"
-cp "$2" "$E2E_SCRATCH/station/"
-E2E_TOOL=$E2E_SCRATCH/station/$(basename "$2")
-ini=$E2E_SCRATCH/station/facup.ini
+station_copy
 start_camera '"version_after":"2.0.15"'
 
 # silent_run <name>: one silent run with the command log emptied first.
