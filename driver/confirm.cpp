@@ -35,12 +35,6 @@ int64_t now() { return g_workstation_seams.now_ms(); }
 
 confirm_state &record() { return g_run.record.confirm; }
 
-void console_line(const char *text)
-{
-    platform_console_line(text);
-    std::fflush(stdout);
-}
-
 // One read, judged only for a 2xx response: the copy is deleted first, so that only a file this
 // read brought may show a version (a completed exchange may be a 404 that wrote nothing).
 read_result read_version(const char *device, char version[64])
@@ -96,7 +90,7 @@ void show_progress(confirm_wait &wait)
         wait.next_line_ms += LINE_EVERY_MS;
     char line[256];
     confirm_progress_text(line, sizeof line, static_cast<int>(waited / 1000), wait.answers, wait.version);
-    console_line(line);
+    platform_console_line(line);
     DEBUG_LOG("confirmation: %s\n", line);
 }
 
@@ -145,7 +139,7 @@ void end_confirmation(confirm_wait &wait, bool confirmed)
     char line[256];
     confirm_end_text(line, sizeof line, confirmed, static_cast<int>((c.ended_ms - wait.began_ms) / 1000),
                      wait.last_seen);
-    console_line(line);
+    platform_console_line(line);
     DEBUG_LOG("confirmation: %s\n", line);
     if (g_run.confirm != CONFIRM_STRICT)
         return;
@@ -180,7 +174,7 @@ bool confirm_new_version(upgrade_run *run)
     wait.deadline_ms = wait.began_ms + static_cast<int64_t>(g_run.confirm_seconds) * 1000;
     char line[256];
     confirm_begin_text(line, sizeof line, g_run.confirm_seconds);
-    console_line(line);
+    platform_console_line(line);
     DEBUG_LOG("confirmation (%s): reading the camera's version at %s every %d ms, for at most %d s\n",
               confirm_mode_name(g_run.confirm), run->device_address, READ_EVERY_MS, g_run.confirm_seconds);
     bool confirmed = await_new_version(wait, run);

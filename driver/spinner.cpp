@@ -82,7 +82,6 @@ namespace {
 void print_download_line(download_shown &shown, const char *text)
 {
     platform_console_line(text);
-    std::fflush(stdout);
     format_text(shown.line, sizeof shown.line, "%s", text);
 }
 

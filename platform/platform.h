@@ -89,7 +89,8 @@ enum text_route { TEXT_ANSI, TEXT_WIDE_FROM_936 };
 void platform_set_text_route(text_route route);
 
 // Prints text and a line end on standard output, as puts does; on a console with the wide route,
-// through the wide console call (standard output redirected gets the bytes as they are).
+// through the wide console call (standard output redirected gets the bytes as they are). The line
+// goes out at once, so that a console or a log read while the run goes on shows it.
 void platform_console_line(const char *text);
 
 // True when the user's interface language is Chinese as the tool speaks it: Chinese of the

@@ -96,7 +96,11 @@ void platform_set_console_title(const char *title)
 // The texts are UTF-8: every route prints them as they are.
 void platform_set_text_route(text_route) {}
 
-void platform_console_line(const char *text) { std::puts(text); }
+void platform_console_line(const char *text)
+{
+    std::puts(text);
+    std::fflush(stdout);
+}
 
 // From LC_ALL, LC_MESSAGES or LANG, the first that is set: Chinese when it begins "zh_CN" or
 // "zh_TW".

@@ -133,6 +133,7 @@ void platform_console_line(const char *text)
     DWORD mode = 0;
     if (!wide_route() || !GetConsoleMode(out, &mode)) {
         std::puts(text);
+        std::fflush(stdout);
         return;
     }
     std::wstring line = wide_from_936(text) + L"\n";
