@@ -20,8 +20,9 @@ const char OUTBOX_DIR[] = "outbox";
 const char RECORD_SUFFIX[] = ".json";
 // A larger file in the outbox is no record of the tool's: it is left alone.
 const size_t RECORD_MAX_BYTES = 1024 * 1024;
-// How much of a refusing collector's answer the log shows.
+// How much of a refusing collector's answer, and of a new location it names, the log shows.
 const int ANSWER_SHOWN = 200;
+const int LOCATION_SHOWN = 300;
 
 // True for the names the outbox gives records, exactly: a run id and ".json".
 bool is_record_name(const char *name)
@@ -113,6 +114,11 @@ http_result send_record(const report_settings &report, const std::string &name, 
               http_result_text(code), *status, static_cast<long long>(steady_now_ms() - started),
               delivered ? "; delivered" : "; it waits in the outbox",
               code == HTTP_OK && !delivered ? answer_excerpt(client).c_str() : "");
+    // A record is never posted again to where a 301, 302 or 303 points: a person changes report_url.
+    const char *moved = http_client_location(client);
+    if (code == HTTP_OK && moved != nullptr)
+        DEBUG_LOG("delivery: the collector answers %d, moved to \"%.*s\": report_url should name that\n", *status,
+                  LOCATION_SHOWN, moved);
     http_client_free(client);
     return code;
 }
