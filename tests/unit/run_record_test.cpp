@@ -345,12 +345,13 @@ TEST(diagnostics_text, UtcTimesAndEscapes)
 
 TEST(metrics_text, CountersCarriedOverFromCompleteLinesOnly)
 {
-    run_metrics run = {"err0", 0, 1700000000500, 12.25, 3};
+    run_metrics run = {"err0", 0, 1700000000500, 12.25, 3, 2};
     std::string first = metrics_text("", run);
     EXPECT_NE(first.find("facup_runs_total{result=\"ok0\"} 0\n"), std::string::npos) << first;
     EXPECT_NE(first.find("facup_runs_total{result=\"err0\"} 1\n"), std::string::npos);
     EXPECT_NE(first.find("facup_last_run_timestamp_seconds 1700000000.500\n"), std::string::npos);
-    EXPECT_NE(first.find("facup_outbox_records 3\n# HELP facup_info"), std::string::npos);
+    EXPECT_NE(first.find("facup_outbox_records 3\n# HELP facup_outbox_refused"), std::string::npos);
+    EXPECT_NE(first.find("facup_outbox_refused 2\n# HELP facup_info"), std::string::npos);
 
     run.result = "ok0";
     std::string second = metrics_text(first, run);
@@ -375,7 +376,7 @@ TEST_F(run_record_test, MetricsFileReplacedWhole)
 {
     std::string path = logs_file("station.prom");
     fs::create_directories(root_dir() + "/logs");
-    run_metrics run = {"ok0", 0, 0, 1.0, 0};
+    run_metrics run = {"ok0", 0, 0, 1.0, 0, 0};
     ASSERT_EQ(metrics_file_update(path.c_str(), run), 0);
     ASSERT_EQ(metrics_file_update(path.c_str(), run), 0);
     EXPECT_NE(test_files::read_file(path).find("{result=\"ok0\"} 2\n"), std::string::npos);
@@ -410,22 +411,33 @@ report_settings report_to(const std::string &url) { return {url, "X-User: line 4
 
 } // namespace
 
-// A record stays in the outbox until a collector answers it with a 2xx: not on a 500, nor when the
-// collector takes the connection and never answers (the deadline ends the attempt), nor when nothing
-// listens. What is sent is the record's line with its header and type.
+// A record stays in the outbox until a collector answers it with a 2xx: not on a 500, a 404, a 429
+// or a redirect the post does not follow, nor when the collector takes the connection and never
+// answers (the deadline ends the attempt), nor when nothing listens. A record refused as malformed
+// (400, 413, 422) is set aside for good. What is sent is the record's line with its header and type.
 TEST_F(run_record_test, OutboxKeptUntilDelivered)
 {
     ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
     closed_port nothing;
+    auto status = [](const char *line) {
+        return peer_script{read_request(), send_bytes(std::string("HTTP/1.1 ") + line + "\r\n\r\n"), close_conn()};
+    };
     struct {
         const char *name;
         peer_script script;
-        size_t left;
+        size_t left, refused;
     } cases[] = {
-        {"500", {read_request(), send_bytes(REFUSED), close_conn()}, 1},
-        {"no answer", {read_request(), hold_conn()}, 1},
-        {"nothing listens", {}, 1},
-        {"2xx", {read_request(), send_bytes(OK), close_conn()}, 0},
+        {"500", {read_request(), send_bytes(REFUSED), close_conn()}, 1, 0},
+        {"404", status("404 Not Found"), 1, 0},
+        {"429", status("429 Too Many Requests"), 1, 0},
+        {"301", status("301 Moved Permanently\r\nLocation: /new"), 1, 0},
+        {"400", status("400 Bad Request"), 0, 1},
+        {"413", status("413 Content Too Large"), 0, 1},
+        {"422", status("422 Unprocessable Content"), 0, 1},
+        {"no answer", {read_request(), hold_conn()}, 1, 0},
+        {"nothing listens", {}, 1, 0},
+        {"2xx", {read_request(), send_bytes(OK), close_conn()}, 0, 0},
+        {"201 with Location", status("201 Created\r\nLocation: /records/17\r\nContent-Length: 0"), 0, 0},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -434,8 +446,11 @@ TEST_F(run_record_test, OutboxKeptUntilDelivered)
         script_peer peer(c.script.empty() ? std::vector<peer_script>{} : std::vector<peer_script>{c.script});
         std::string url = c.script.empty() ? "http://127.0.0.1:" + std::to_string(nothing.port()) + "/in?q=1"
                                             : peer.url("/in?q=1");
-        EXPECT_EQ(outbox_send(report_to(url), steady_now_ms() + 500), c.left == 0 ? 1 : 0);
+        EXPECT_EQ(outbox_send(report_to(url), steady_now_ms() + 500), c.left + c.refused == 0 ? 1 : 0);
         EXPECT_EQ(outbox_record_count(), c.left);
+        EXPECT_EQ(outbox_refused_count(), c.refused);
+        std::string set_aside = root_dir() + "/logs/outbox/refused/" + id_of(1) + ".json";
+        EXPECT_EQ(test_files::exists(set_aside) ? test_files::read_file(set_aside) : "", c.refused ? "{\"a\":1}\n" : "");
         peer.finish();
         if (!c.script.empty()) {
             EXPECT_NE(peer.request(0).find("X-User: line 4\r\nContent-Type: application/json\r\nContent-Length: 8\r\n"
