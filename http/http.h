@@ -20,8 +20,8 @@ enum http_result {
     HTTP_ERR_URL = 5,                 // the URL cannot be split
     HTTP_ERR_SCHEME = 6,              // a scheme other than "http://" or "https://"
     HTTP_ERR_NO_HOST = 7,             // no host in the URL
-    HTTP_ERR_RESOLVE = 9,             // host not resolved, not IPv4, address text not valid, or
-                                      // the host text is over 255 characters
+    HTTP_ERR_RESOLVE = 9,             // host not resolved (within the time limit of a wait), not IPv4,
+                                      // address text not valid, or the host text is over 255 characters
     HTTP_ERR_SOCKET = 10,             // socket creation failed
     HTTP_ERR_LINGER = 11,             // setting the linger option failed
     HTTP_ERR_NONBLOCKING = 12,        // switching the socket to non-blocking mode failed
@@ -108,10 +108,10 @@ http_result http_client_download(http_client *client, const char *url, const cha
 // resending the same body (a 301, 302 or 303 is not followed: its status and
 // http_client_location tell), with the client's time limit for each wait and, for "https://", its
 // server verification. The extra lines go only to url's own host and port, and never after a
-// redirect from https to http. deadline_ms (a time of steady_now_ms; 0: none) ends the whole request: each wait
-// gets at most the time left, and a transfer past it fails (HTTP_ERR_CONNECT_WAIT, HTTP_ERR_SEND,
-// HTTP_ERR_RECEIVE or HTTP_ERR_TLS); a name lookup is not bounded by it. The response body is kept
-// in memory (http_client_body). Returns HTTP_OK when a response was read to the end, whatever its
+// redirect from https to http. deadline_ms (a time of steady_now_ms; 0: none) ends the whole
+// request: each wait, a host name's lookup included, gets at most the time left, and a transfer past
+// it fails (HTTP_ERR_RESOLVE, HTTP_ERR_CONNECT_WAIT, HTTP_ERR_SEND, HTTP_ERR_RECEIVE or HTTP_ERR_TLS).
+// The response body is kept in memory (http_client_body). Returns HTTP_OK when a response was read to the end, whatever its
 // status (http_client_status tells), else the failure's code; HTTP_ERR_NO_CLIENT without a client.
 http_result http_client_post(http_client *client, const char *url, const char *content_type, const char *body,
                              int32_t body_length, const char *extra_headers, int32_t headers_length,

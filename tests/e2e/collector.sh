@@ -2,9 +2,9 @@
 # the real tool: a delivered row; three runs while the collector is stopped, then one that delivers
 # all four; records of every road (ended early, confirmed, refused by the guard, interrupted) read
 # back member by member, a record cut short set aside, a record without a station; a collector that
-# answers 500, one that never answers and one with an untrusted certificate (result and exit code
-# unchanged, delivery within its bound, the record kept); the metrics file checked by promtool and
-# served by the node exporter.
+# answers 500, one that never answers, one with an untrusted certificate and one whose name's lookup
+# never ends (result and exit code unchanged, delivery within its bound, the record kept); the
+# metrics file checked by promtool and served by the node exporter.
 # usage (inside sandbox): collector.sh <linux|windows> <tool> <scratch dir>
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
@@ -172,18 +172,36 @@ openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -days 2 -keyout "$
 openssl s_server -quiet -accept 8443 -cert "$E2E_SCRATCH/cert.pem" -key "$E2E_SCRATCH/key.pem" -www \
   >/dev/null 2>&1 </dev/null &
 untrusted=$!
+# This namespace's resolver: a DNS server on its loopback that reads each question and never
+# answers, so that a collector's name is never resolved (the system's resolver would wait 150 s).
+python3 -u -c 'import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 53))
+while True:
+    s.recv(4096)
+    print("question", flush=True)' >"$E2E_SCRATCH/dns.log" 2>&1 &
+deaf_dns=$!
+printf 'nameserver 127.0.0.1\noptions timeout:30 attempts:5\n' >"$E2E_SCRATCH/resolv.conf"
+printf 'hosts: files dns\n' >"$E2E_SCRATCH/nsswitch.conf"
+mount --bind "$E2E_SCRATCH/resolv.conf" /etc/resolv.conf
+mount --bind "$E2E_SCRATCH/nsswitch.conf" /etc/nsswitch.conf
 wait_for 10 curl -s -o /dev/null http://127.0.0.1:8501/ --max-time 0.2 || true
-for bad in "500 http://127.0.0.1:8500/" "silent http://127.0.0.1:8501/" "untrusted https://127.0.0.1:8443/"; do
+for bad in "500 http://127.0.0.1:8500/" "silent http://127.0.0.1:8501/" "untrusted https://127.0.0.1:8443/" \
+  "unresolved http://collector.line4.test:8123/"; do
   set -- $bad
   settings "$2"
+  began=$SECONDS
   upgrade "$1"
   took=$(delivery_seconds)
   check "$1: delivery within report_seconds + 1 s (took $took s)" "$(echo "$took" | awk '{ print ($1 >= 0 && $1 <= 3.0) }')" 1
+  check "$1: the run ends without waiting for the collector ($((SECONDS - began)) s)" "$((SECONDS - began < 100))" 1
   check "$1: the record waits" "$(outbox_files)" 1
   rm -f "$outbox"/*.json
 done
-kill $bad500 $silent $untrusted 2>/dev/null
-wait $bad500 $silent $untrusted 2>/dev/null
+check "unresolved: the lookup asked this namespace's resolver" "$(grep -c -m 1 question "$E2E_SCRATCH/dns.log")" 1
+umount /etc/resolv.conf /etc/nsswitch.conf
+kill $bad500 $silent $untrusted $deaf_dns 2>/dev/null
+wait $bad500 $silent $untrusted $deaf_dns 2>/dev/null
 
 echo "== the metrics file: promtool, and the node exporter beside a torn and a foreign file =="
 check "metrics: promtool" "$(promtool check metrics <"$metrics" 2>&1)" ""
@@ -191,7 +209,7 @@ printf 'facup_runs_total{result="ok0"} 99\nfacup_ru' >"$metrics.tmp"
 printf '# HELP line_speed Foreign series.\n# TYPE line_speed gauge\nline_speed 3\n' >"$E2E_SCRATCH/textfile/line.prom"
 start_exporter "$E2E_SCRATCH/textfile"
 served=$(curl -s http://127.0.0.1:9100/metrics)
-check "metrics: runs counted" "$(echo "$served" | grep '^facup_runs_total{result="ok0"}')" 'facup_runs_total{result="ok0"} 10'
+check "metrics: runs counted" "$(echo "$served" | grep '^facup_runs_total{result="ok0"}')" 'facup_runs_total{result="ok0"} 11'
 check "metrics: the record refused for good" "$(echo "$served" | grep '^facup_outbox_refused')" "facup_outbox_refused 1"
 check "metrics: exit code" "$(echo "$served" | grep '^facup_last_run_exit_code')" "facup_last_run_exit_code 0"
 check "metrics: outbox" "$(echo "$served" | grep '^facup_outbox_records')" "facup_outbox_records 1"
