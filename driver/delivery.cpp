@@ -20,6 +20,10 @@ const char OUTBOX_DIR[] = "outbox";
 // Where records the collector refused as malformed are set aside for a person, inside the outbox.
 const char REFUSED_DIR[] = "refused";
 const char RECORD_SUFFIX[] = ".json";
+// What replace_file_content writes a record to before its rename, and the age past which such a
+// leftover is removed.
+const char TEMPORARY_SUFFIX[] = ".tmp";
+const int64_t TEMPORARY_MAX_AGE_MS = 24LL * 3600 * 1000;
 // A larger file in the outbox is no record of the tool's: it is left alone.
 const size_t RECORD_MAX_BYTES = 1024 * 1024;
 // How much of a refusing collector's answer, and of a new location it names, the log shows.
@@ -109,6 +113,37 @@ void set_aside(const std::string &name, int status)
     }
     DEBUG_LOG("delivery: the collector refuses %s for good (status %d): set aside in %s, never sent again\n",
               name.c_str(), status, outbox_path(REFUSED_DIR).c_str());
+}
+
+// A record file whose writer ended before its rename (a power loss, a process killed): named as a
+// record with ".tmp" behind.
+bool is_temporary_name(const char *name)
+{
+    return std::strlen(name) == RUN_ID_LENGTH + sizeof RECORD_SUFFIX - 1 + sizeof TEMPORARY_SUFFIX - 1 &&
+           std::strcmp(name + RUN_ID_LENGTH + sizeof RECORD_SUFFIX - 1, TEMPORARY_SUFFIX) == 0 &&
+           is_record_name(std::string(name, RUN_ID_LENGTH + sizeof RECORD_SUFFIX - 1).c_str());
+}
+
+void collect_temporary(const char *name, void *context)
+{
+    if (is_temporary_name(name))
+        static_cast<std::vector<std::string> *>(context)->push_back(name);
+}
+
+// Removes the outbox's leftover temporary record files older than a day: a writer still at work
+// (another copy's outbox_keep) is never that old.
+void remove_stale_temporaries()
+{
+    std::vector<std::string> names;
+    std::string dir = outbox_path();
+    if (dir.empty() || platform_list_directory(dir.c_str(), collect_temporary, &names) != 0)
+        return;
+    for (const std::string &name : names) {
+        std::string path = outbox_path(name);
+        int64_t modified = file_modified_utc_ms(path.c_str());
+        if (modified >= 0 && utc_now_ms() - modified > TEMPORARY_MAX_AGE_MS && std::remove(path.c_str()) == 0)
+            DEBUG_LOG("delivery: %s, a record never written whole, was more than a day old: removed\n", name.c_str());
+    }
 }
 
 // What a collector that refused a record answered, shortened and on one line, for the log.
@@ -215,20 +250,24 @@ int outbox_send(const report_settings &report, int64_t deadline_ms)
     return delivered;
 }
 
+void keep_run_record(const std::string &line)
+{
+    if (!g_run.report.url.empty() && !line.empty() && outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) == 0)
+        DEBUG_LOG("delivery: the run's record is kept in the outbox until a collector takes it\n");
+}
+
 void deliver_run_record(const std::string &line, int exit_code, bool may_send)
 {
     const report_settings &report = g_run.report;
-    if ((report.url.empty() && report.metrics_file.empty()) || line.empty())
+    if ((report.url.empty() && report.metrics_file.empty()) || line.empty() || !may_send)
         return;
     int64_t deadline = steady_now_ms() + static_cast<int64_t>(report.seconds) * 1000;
-    bool kept = !report.url.empty() && outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) == 0;
-    if (!may_send)
-        return;
     if (!retake_instance_guard()) {
         DEBUG_LOG("delivery: another copy of the tool runs now; it sends the outbox and counts when it ends\n");
         return;
     }
-    if (kept) {
+    if (!report.url.empty()) {
+        remove_stale_temporaries();
         int delivered = outbox_send(report, deadline);
         DEBUG_LOG("delivery: %d records delivered to the collector\n", delivered);
     }

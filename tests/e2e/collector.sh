@@ -42,9 +42,43 @@ print("%.1f" % ((times[-1] - times[0]).total_seconds() if times else -1))
 PY
 }
 
+# unflushed_renames <trace>: from a trace of the tool's opens, fsyncs and renames, each file that
+# replaced another (a record, the metrics file) without reaching the disk first; then how many did.
+unflushed_renames() {
+  python3 - "$1" <<'PY'
+import re, sys
+opened, flushed, renamed = {}, set(), 0
+for line in open(sys.argv[1]):
+    m = re.match(r'(\d+)\s+(\w+)\((.*)\)\s+=\s+(-?\d+)', line)
+    if not m:
+        continue
+    pid, call, args, result = m.groups()
+    paths = re.findall(r'"([^"]*)"', args)
+    if call == "openat" and "O_CREAT" in args and paths:
+        opened[(pid, result)] = paths[0]
+    elif call == "fsync":
+        flushed.add(opened.get((pid, args)))
+    elif call.startswith("rename") and paths and paths[0].endswith(".tmp"):
+        renamed += 1
+        if paths[0] not in flushed:
+            print("not flushed before its rename:", paths[0])
+print(renamed, "replaced")
+PY
+}
+
 echo "== delivered: the run's row in the collector =="
 settings "$COLLECTOR_URL"
-upgrade delivered
+if [ "$E2E_TARGET" = linux ]; then
+  # This run's file calls traced: the record in the outbox and the metrics file each reach the disk
+  # before they replace their file (a power loss never leaves half of them).
+  printf '#!/bin/sh\nexec strace -f -qq -o "%s" -e trace=openat,fsync,rename,renameat,renameat2 "%s" "$@"\n' \
+    "$E2E_SCRATCH/trace" "$E2E_TOOL" >"$E2E_SCRATCH/traced"
+  chmod +x "$E2E_SCRATCH/traced"
+  E2E_TOOL=$E2E_SCRATCH/traced upgrade delivered
+  check "delivered: files flushed before their rename" "$(unflushed_renames "$E2E_SCRATCH/trace")" "2 replaced"
+else
+  upgrade delivered
+fi
 id=$(last_record run_id | tr -d '"')
 check "delivered: run id is 32 hex digits" "$(echo "$id" | grep -c -x '[0-9a-f]\{32\}')" 1
 check "delivered: the row" "$(collector_query "SELECT result, exit_code, station != '', confirm.mode FROM facup.runs FINAL WHERE run_id = '$id'")" \

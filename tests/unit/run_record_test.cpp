@@ -16,6 +16,7 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -493,7 +494,9 @@ TEST_F(run_record_test, OutboxOrderAndBound)
 }
 
 // Whole runs: without a report URL nothing new but the id; with one, the holder of the guard delivers
-// (the outbox that waited first), a refused copy and an interrupted run only keep their record.
+// (the outbox that waited first, its record kept there before the run counts as ended, temporary
+// files left for more than a day removed), a refused copy and an interrupted run only keep their
+// record.
 TEST_F(run_record_test, DeliveryOfTheRunsRecord)
 {
     ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
@@ -512,9 +515,19 @@ TEST_F(run_record_test, DeliveryOfTheRunsRecord)
     for (int64_t refused_start = utc_now_ms(); utc_now_ms() == refused_start;) {
     }
     guard_result = 0;
+    std::string stale = root_dir() + "/logs/outbox/" + id_of(1) + ".json.tmp";
+    std::string young = root_dir() + "/logs/outbox/" + id_of(2) + ".json.tmp";
+    test_files::write_file(stale, "{\"cut");
+    test_files::write_file(young, "{\"being written");
+    fs::last_write_time(stale, fs::last_write_time(stale) - std::chrono::hours(25));
+    fs::last_write_time(young, fs::last_write_time(young) - std::chrono::hours(23));
     EXPECT_EQ(run_upgrade(), EXIT_COMPLETED);
     peer.finish();
-    EXPECT_EQ(outbox_record_count(), 0u);
+    EXPECT_EQ(outbox_names(), std::vector<std::string>{id_of(2) + ".json.tmp"});
+    std::string log = test_files::read_file(root_dir() + "/logs/" + run_logs().back());
+    log = log.substr(log.rfind(" started on station "));  // runs of one second share a log
+    size_t kept = log.find("the run's record is kept in the outbox"), ended = log.find("the run has ended");
+    EXPECT_TRUE(kept != std::string::npos && ended != std::string::npos && kept < ended) << log;
     std::string records = test_files::read_file(logs_file("runs.jsonl"));
     std::string last = records.substr(records.rfind('\n', records.size() - 2) + 1);
     EXPECT_NE(peer.request(0).find("\r\n\r\n" + refused), std::string::npos) << "the oldest first";
