@@ -73,6 +73,19 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
+// The text as a warning may show it: each control character, of ASCII (a tab, an escape) or of
+// Latin-1's C1 range (U+0080 to U+009F, which some consoles obey too), as one "?".
+std::string shown_text(const char *text)
+{
+    std::string shown;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != '\0'; p++) {
+        bool c1 = p[0] == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F;
+        shown += is_control(static_cast<char>(*p)) || c1 ? '?' : static_cast<char>(*p);
+        p += c1 ? 1 : 0;
+    }
+    return shown;
+}
+
 // True when the text holds a control character (or, with blank_too, a blank); with tab_too false a
 // tab is no such character.
 bool has_control(const char *text, bool blank_too = false, bool tab_too = true)
@@ -195,15 +208,12 @@ void apply_setting(station_settings &settings, const char *key, const char *valu
         if (!text_equal_nocase(known.name, key))
             continue;
         if (!known.set(settings, value)) {
-            std::string shown = value;
-            for (char &c : shown)
-                c = is_control(c) ? '?' : c;  // a refused control character never reaches the console
             if (known.secret)
                 format_text(warning, sizeof warning, "facup.ini: %s (its value not shown) %s", known.name,
                             known.refusal);
             else
-                format_text(warning, sizeof warning, "facup.ini: %s = '%s' %s", known.name, shown.c_str(),
-                            known.refusal);
+                format_text(warning, sizeof warning, "facup.ini: %s = '%s' %s", known.name,
+                            shown_text(value).c_str(), known.refusal);
             add_warning(settings, warning);
         }
         return;
@@ -218,12 +228,12 @@ void apply_setting(station_settings &settings, const char *key, const char *valu
         }
         char fallback[32];
         apply_default(settings, known, fallback, sizeof fallback);
-        format_text(warning, sizeof warning, "facup.ini: %s = '%s' is not %s; using %s", known.name, value,
-                    known.listed, fallback);
+        format_text(warning, sizeof warning, "facup.ini: %s = '%s' is not %s; using %s", known.name,
+                    shown_text(value).c_str(), known.listed, fallback);
         add_warning(settings, warning);
         return;
     }
-    format_text(warning, sizeof warning, "facup.ini: unknown key '%s', ignored", key);
+    format_text(warning, sizeof warning, "facup.ini: unknown key '%s', ignored", shown_text(key).c_str());
     add_warning(settings, warning);
 }
 

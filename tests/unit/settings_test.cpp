@@ -87,6 +87,10 @@ TEST(settings, AsPeopleWriteThem)
               warnings{"facup.ini: firewall = 'rule ; x' is not off or rule; using off"});
     EXPECT_EQ(parse("firewall = \"rule").warnings,
               warnings{"facup.ini: firewall = '\"rule' is not off or rule; using off"});
+    // Control characters (an escape, a tab, a DEL, C1's CSI) never reach the console as they are.
+    EXPECT_EQ(parse("colour\x1b[2J\tgrey = 1\nlanguage = \x1b]0;x\x07\x7f\xC2\x9B" "2J\xC2\xA0\xC3\x9F\n").warnings,
+              (warnings{"facup.ini: unknown key 'colour?[2J?grey', ignored",
+                        "facup.ini: language = '?]0;x???2J\xC2\xA0\xC3\x9F' is not auto, en or zh; using auto"}));
 }
 
 // Twenty warnings are kept; the rest are counted in one more line.
