@@ -539,3 +539,21 @@ TEST_F(run_record_test, DeliveryOfTheRunsRecord)
     run_record_end_interrupted("SIGTERM", "reply");
     EXPECT_EQ(outbox_record_count(), 1u);
 }
+
+// The whole delivery ends by report_seconds, not only each record's own wait: three records and a
+// collector that answers each after 0.6 s, with a bound of 1 s, end within 1.8 s with what was not
+// sent still waiting.
+TEST_F(run_record_test, DeliveryEndsByItsDeadline)
+{
+    peer_script slow = {read_request(), pause_ms(600), send_bytes(OK), close_conn()};
+    script_peer peer({slow, slow, slow});
+    g_run.report = report_to(peer.url("/"));
+    ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
+    for (int n : {1, 2})
+        ASSERT_EQ(outbox_keep(id_of(n), "{}", OUTBOX_MAX_RECORDS), 0);
+    int64_t started = steady_now_ms();
+    EXPECT_EQ(run_upgrade(), EXIT_COMPLETED);
+    EXPECT_LT(steady_now_ms() - started, 1800);
+    EXPECT_GE(outbox_record_count(), 1u);
+    EXPECT_LE(peer.connections(), 2u) << "the third record is never tried";
+}
