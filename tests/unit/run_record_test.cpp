@@ -460,6 +460,16 @@ TEST_F(run_record_test, OutboxKeptUntilDelivered)
                 << peer.request(0);
         }
     }
+    // Where a 301 points is in the run's diagnostics log, as a whole URL for report_url.
+    upgrade_run run = {};
+    run_record_begin(&run);
+    diagnostics_keep(true);
+    ASSERT_EQ(outbox_keep(id_of(1), "{}", OUTBOX_MAX_RECORDS), 0);
+    script_peer moved({status("301 Moved Permanently\r\nLocation: /new?q=2")});
+    outbox_send(report_to(moved.url("/in")), steady_now_ms() + 500);
+    run_record_end(0);
+    std::string log = test_files::read_file(logs_file(run_logs().at(0)));
+    EXPECT_NE(log.find("moved to \"" + moved.url("/new?q=2") + "\""), std::string::npos) << log;
 }
 
 // Oldest first; a refusal does not stop the others, an unreachable collector stops the rest; past
