@@ -1,16 +1,20 @@
 -- The table that takes the stations' run records (one JSON object per run, through the HTTP
 -- interface in JSONEachRow form). Keyed by run_id: a record delivered twice is one row after a
 -- merge, so queries read with FINAL or count uniqExact(run_id). Every member a record may leave
--- null is Nullable; members the table lacks are skipped (input_format_skip_unknown_fields=1 in the
--- station's report_url). The stages' seconds arrive as one object and land in the stages.* columns
--- with input_format_import_nested_json=1 (a setting of the server's profile for the stations' user).
+-- null is Nullable (station too: a PC whose name cannot be read sends null); members the table
+-- lacks (confirm.versions, confirm.unreachable_seconds) are skipped (input_format_skip_unknown_fields=1
+-- in the station's report_url). The stages' seconds and the confirmation arrive as objects and land
+-- in the stages.* and confirm.* columns with input_format_import_nested_json=1, also in the
+-- report_url; without it the insert still succeeds and those columns stay NULL.
+-- A table made before station was Nullable takes null names after:
+--   ALTER TABLE facup.runs MODIFY COLUMN station Nullable(String);
 CREATE DATABASE IF NOT EXISTS facup;
 
 CREATE TABLE IF NOT EXISTS facup.runs (
     run_id String,
     time DateTime,
     tool String,
-    station String,
+    station Nullable(String),
     mode String,
     link Nullable(String),
     pc_address Nullable(String),

@@ -17,11 +17,18 @@
 namespace {
 
 const char OUTBOX_DIR[] = "outbox";
+// Where records the collector refused as malformed are set aside for a person, inside the outbox.
+const char REFUSED_DIR[] = "refused";
 const char RECORD_SUFFIX[] = ".json";
+// What replace_file_content writes a record to before its rename, and the age past which such a
+// leftover is removed.
+const char TEMPORARY_SUFFIX[] = ".tmp";
+const int64_t TEMPORARY_MAX_AGE_MS = 24LL * 3600 * 1000;
 // A larger file in the outbox is no record of the tool's: it is left alone.
 const size_t RECORD_MAX_BYTES = 1024 * 1024;
-// How much of a refusing collector's answer the log shows.
+// How much of a refusing collector's answer, and of a new location it names, the log shows.
 const int ANSWER_SHOWN = 200;
+const int LOCATION_SHOWN = 300;
 
 // True for the names the outbox gives records, exactly: a run id and ".json".
 bool is_record_name(const char *name)
@@ -48,36 +55,94 @@ void collect_record(const char *name, void *context)
         static_cast<std::vector<std::string> *>(context)->push_back(name);
 }
 
-// The outbox's records, oldest first.
-std::vector<std::string> outbox_records()
+// The records in the outbox (folder "") or in its folder of that name, oldest first.
+std::vector<std::string> outbox_records(const std::string &folder = "")
 {
     std::vector<std::string> names;
-    std::string dir = outbox_path();
+    std::string dir = outbox_path(folder);
     if (!dir.empty())
         platform_list_directory(dir.c_str(), collect_record, &names);
     std::sort(names.begin(), names.end());
     return names;
 }
 
-// The outbox made when missing (the logs directory must exist). False when it cannot be.
-bool prepare_outbox()
+// The outbox, or its folder of that name, made when missing (the logs directory must exist). False
+// when it cannot be.
+bool prepare_outbox(const std::string &folder = "")
 {
-    std::string dir = outbox_path();
+    std::string dir = outbox_path(folder);
     if (prepare_logs_directory() != LOGS_READY || dir.empty())
         return false;
+    std::string outbox = outbox_path();
+    if (!platform_is_directory(outbox.c_str()))
+        platform_mkdir(outbox.c_str());
     if (!platform_is_directory(dir.c_str()))
         platform_mkdir(dir.c_str());
     return platform_is_directory(dir.c_str());
 }
 
-// Drops the oldest records until at most keep of them wait (the bound being max_records).
-void drop_oldest(size_t keep, size_t max_records)
+// Drops the oldest records of the outbox (or of its folder) until at most keep of them are there
+// (the bound being max_records).
+void drop_oldest(size_t keep, size_t max_records, const std::string &folder = "")
 {
-    std::vector<std::string> names = outbox_records();
+    std::vector<std::string> names = outbox_records(folder);
+    std::string prefix = folder.empty() ? "" : folder + "/";
     for (size_t i = 0; i + keep < names.size(); i++) {
-        std::remove(outbox_path(names[i]).c_str());
-        DEBUG_LOG("warning: the outbox holds more than %u records: the oldest, %s, is dropped undelivered\n",
-                  static_cast<unsigned>(max_records), names[i].c_str());
+        std::remove(outbox_path(prefix + names[i]).c_str());
+        DEBUG_LOG("warning: the outbox%s%s holds more than %u records: the oldest, %s, is dropped\n",
+                  folder.empty() ? "" : "/", folder.c_str(), static_cast<unsigned>(max_records), names[i].c_str());
+    }
+}
+
+// True for the answers of a collector that will never take this record as it is: 400 (malformed),
+// 413 (too large), 422 (a member its table cannot hold). Every other refusal may pass with time.
+bool refuses_for_good(int status) { return status == 400 || status == 413 || status == 422; }
+
+// Moves a record the collector refused for good out of the outbox into its "refused" folder, where
+// it stays for a person and is never sent again.
+void set_aside(const std::string &name, int status)
+{
+    std::string target = std::string(REFUSED_DIR) + "/" + name;
+    bool ready = prepare_outbox(REFUSED_DIR);
+    if (ready)
+        drop_oldest(OUTBOX_MAX_RECORDS - 1, OUTBOX_MAX_RECORDS, REFUSED_DIR);
+    if (!ready || platform_replace_file(outbox_path(name).c_str(), outbox_path(target).c_str()) != 0) {
+        DEBUG_LOG("delivery: %s, refused with status %d, cannot be set aside: it will be sent again\n", name.c_str(),
+                  status);
+        return;
+    }
+    DEBUG_LOG("delivery: the collector refuses %s for good (status %d): set aside in %s, never sent again\n",
+              name.c_str(), status, outbox_path(REFUSED_DIR).c_str());
+}
+
+// A record file whose writer ended before its rename (a power loss, a process killed): named as a
+// record with ".tmp" behind.
+bool is_temporary_name(const char *name)
+{
+    return std::strlen(name) == RUN_ID_LENGTH + sizeof RECORD_SUFFIX - 1 + sizeof TEMPORARY_SUFFIX - 1 &&
+           std::strcmp(name + RUN_ID_LENGTH + sizeof RECORD_SUFFIX - 1, TEMPORARY_SUFFIX) == 0 &&
+           is_record_name(std::string(name, RUN_ID_LENGTH + sizeof RECORD_SUFFIX - 1).c_str());
+}
+
+void collect_temporary(const char *name, void *context)
+{
+    if (is_temporary_name(name))
+        static_cast<std::vector<std::string> *>(context)->push_back(name);
+}
+
+// Removes the outbox's leftover temporary record files older than a day: a writer still at work
+// (another copy's outbox_keep) is never that old.
+void remove_stale_temporaries()
+{
+    std::vector<std::string> names;
+    std::string dir = outbox_path();
+    if (dir.empty() || platform_list_directory(dir.c_str(), collect_temporary, &names) != 0)
+        return;
+    for (const std::string &name : names) {
+        std::string path = outbox_path(name);
+        int64_t modified = file_modified_utc_ms(path.c_str());
+        if (modified >= 0 && utc_now_ms() - modified > TEMPORARY_MAX_AGE_MS && std::remove(path.c_str()) == 0)
+            DEBUG_LOG("delivery: %s, a record never written whole, was more than a day old: removed\n", name.c_str());
     }
 }
 
@@ -113,6 +178,11 @@ http_result send_record(const report_settings &report, const std::string &name, 
               http_result_text(code), *status, static_cast<long long>(steady_now_ms() - started),
               delivered ? "; delivered" : "; it waits in the outbox",
               code == HTTP_OK && !delivered ? answer_excerpt(client).c_str() : "");
+    // A record is never posted again to where a 301, 302 or 303 points: a person changes report_url.
+    const char *moved = http_client_location(client);
+    if (code == HTTP_OK && moved != nullptr)
+        DEBUG_LOG("delivery: the collector answers %d, moved to \"%.*s\": report_url should name that\n", *status,
+                  LOCATION_SHOWN, moved);
     http_client_free(client);
     return code;
 }
@@ -123,7 +193,7 @@ void write_station_metrics(const char *path, int exit_code)
     const outcome *entry = outcome_entry(g_run.record.outcome);
     run_metrics run = {entry != nullptr ? entry->code : nullptr, exit_code, utc_now_ms(),
                        static_cast<double>(steady_now_ms() - g_run.record.started_ms) / 1000.0,
-                       outbox_record_count()};
+                       outbox_record_count(), outbox_refused_count()};
     if (metrics_file_update(path, run) != 0)
         DEBUG_LOG("metrics: %s cannot be written\n", path);
 }
@@ -131,6 +201,8 @@ void write_station_metrics(const char *path, int exit_code)
 } // namespace
 
 size_t outbox_record_count() { return outbox_records().size(); }
+
+size_t outbox_refused_count() { return outbox_records(REFUSED_DIR).size(); }
 
 int outbox_keep(const std::string &run_id, const std::string &line, size_t max_records)
 {
@@ -167,6 +239,8 @@ int outbox_send(const report_settings &report, int64_t deadline_ms)
                 DEBUG_LOG("delivery: %s was delivered but cannot be deleted: it will be sent again\n",
                           names[i].c_str());
             delivered++;
+        } else if (code == HTTP_OK && refuses_for_good(status)) {
+            set_aside(names[i], status);
         } else if (code != HTTP_OK && code != HTTP_ERR_LOCAL_PATH) {
             DEBUG_LOG("delivery: the collector cannot be reached; %u records wait in the outbox\n",
                       static_cast<unsigned>(names.size() - i));
@@ -176,20 +250,24 @@ int outbox_send(const report_settings &report, int64_t deadline_ms)
     return delivered;
 }
 
+void keep_run_record(const std::string &line)
+{
+    if (!g_run.report.url.empty() && !line.empty() && outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) == 0)
+        DEBUG_LOG("delivery: the run's record is kept in the outbox until a collector takes it\n");
+}
+
 void deliver_run_record(const std::string &line, int exit_code, bool may_send)
 {
     const report_settings &report = g_run.report;
-    if ((report.url.empty() && report.metrics_file.empty()) || line.empty())
+    if ((report.url.empty() && report.metrics_file.empty()) || line.empty() || !may_send)
         return;
     int64_t deadline = steady_now_ms() + static_cast<int64_t>(report.seconds) * 1000;
-    bool kept = !report.url.empty() && outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) == 0;
-    if (!may_send)
-        return;
     if (!retake_instance_guard()) {
         DEBUG_LOG("delivery: another copy of the tool runs now; it sends the outbox and counts when it ends\n");
         return;
     }
-    if (kept) {
+    if (!report.url.empty()) {
+        remove_stale_temporaries();
         int delivered = outbox_send(report, deadline);
         DEBUG_LOG("delivery: %d records delivered to the collector\n", delivered);
     }

@@ -95,6 +95,7 @@ exit_code run_upgrade()
     exit_code code = run_stages(run);
     yield_if_interrupted();
     std::string line = run_record_write(code);
+    keep_run_record(line);
     note_run_ended();  // an interrupt from here on only ends the process: the record waits in the outbox
     // After the record: its delivery and the station's counters.
     deliver_run_record(line, code, g_run.guard_taken);

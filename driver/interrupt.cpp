@@ -128,4 +128,8 @@ void yield_if_interrupted()
     pc_wait_end();
 }
 
-void note_run_ended() { state().run_ended.store(true); }
+void note_run_ended()
+{
+    state().run_ended.store(true);
+    DEBUG_LOG("the run has ended: an interrupt from here on ends the process at once\n");
+}

@@ -107,6 +107,10 @@ std::string metrics_text(const std::string &previous, const run_metrics &run)
     add_metric(out, "facup_outbox_records", "gauge", "Run records waiting on this station for delivery.");
     format_text(line, sizeof line, "facup_outbox_records %llu\n", static_cast<unsigned long long>(run.outbox_records));
     out += line;
+    add_metric(out, "facup_outbox_refused", "gauge",
+               "Run records the collector refused as malformed, set aside on this station.");
+    format_text(line, sizeof line, "facup_outbox_refused %llu\n", static_cast<unsigned long long>(run.outbox_refused));
+    out += line;
     add_metric(out, "facup_info", "gauge", "The tool's version and the firmware it carries.");
     out += "facup_info{version=\"" FACUP_TOOL_VERSION "\",firmware=\"" TARGET_FIRMWARE_VERSION "\"} 1\n";
     return out;

@@ -14,6 +14,7 @@ struct run_metrics {
     int64_t ended_utc_ms;   // by the system clock
     double seconds;         // its duration
     size_t outbox_records;  // records waiting for delivery after it
+    size_t outbox_refused;  // records the collector refused for good, set aside
 };
 
 // The result label of a run that raised no outcome.

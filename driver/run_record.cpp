@@ -280,7 +280,7 @@ std::string run_record_line(int exit_code)
 
 void run_record_end(int exit_code)
 {
-    deliver_run_record(run_record_write(exit_code), exit_code, false);
+    keep_run_record(run_record_write(exit_code));
     run_record_close();
 }
 

@@ -73,11 +73,25 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
 
-// True when the text holds a control character (or, with blank_too, a blank).
-bool has_control(const char *text, bool blank_too = false)
+// The text as a warning may show it: each control character, of ASCII (a tab, an escape) or of
+// Latin-1's C1 range (U+0080 to U+009F, which some consoles obey too), as one "?".
+std::string shown_text(const char *text)
+{
+    std::string shown;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != '\0'; p++) {
+        bool c1 = p[0] == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F;
+        shown += is_control(static_cast<char>(*p)) || c1 ? '?' : static_cast<char>(*p);
+        p += c1 ? 1 : 0;
+    }
+    return shown;
+}
+
+// True when the text holds a control character (or, with blank_too, a blank); with tab_too false a
+// tab is no such character.
+bool has_control(const char *text, bool blank_too = false, bool tab_too = true)
 {
     for (const char *p = text; *p != '\0'; p++)
-        if (is_control(*p) || (blank_too && *p == ' '))
+        if ((is_control(*p) && (tab_too || *p != '\t')) || (blank_too && *p == ' '))
             return true;
     return false;
 }
@@ -92,14 +106,14 @@ bool set_report_url(station_settings &settings, const char *value)
 }
 
 // One header line: a name of token characters, a colon, a value without control characters (a
-// carriage return or line feed would start another header).
+// carriage return or line feed would start another header) but for tabs, which HTTP allows there.
 bool set_report_header(station_settings &settings, const char *value)
 {
     static const char token_marks[] = "!#$%&'*+-.^_`|~";
     const char *p = value;
     while (*p != '\0' && *p != ':' && (std::isalnum(static_cast<unsigned char>(*p)) || std::strchr(token_marks, *p)))
         p++;
-    bool ok = p > value && *p == ':' && !has_control(value);
+    bool ok = p > value && *p == ':' && !has_control(p + 1, false, false);
     settings.report.header = ok ? value : "";
     return ok;
 }
@@ -115,19 +129,21 @@ bool set_metrics_file(station_settings &settings, const char *value)
 }
 
 // A key whose value is a text of its own: how it is checked and set (false: refused, the default
-// set), what a warning says after "key = 'value'", and whether the value is taken whole, an inline
-// comment never cut from it (a ";" or "#" belongs to a URL or a header value).
+// set), what a warning says after "key = 'value'", whether the value is taken whole, an inline
+// comment never cut from it (a ";" or "#" belongs to a URL or a header value), and whether it may
+// hold a secret (a token), which a warning never shows.
 struct text_key {
     const char *name;
     bool (*set)(station_settings &settings, const char *value);
     const char *refusal;
     bool whole;
+    bool secret;
 };
 
 const text_key TEXT_KEYS[] = {
-    {"report_url", set_report_url, "is not an http:// or https:// URL; records are not sent", true},
-    {"report_header", set_report_header, "is not one 'Name: value' line; no header is sent", true},
-    {"metrics_file", set_metrics_file, "is not a full path; no metrics file is written", false},
+    {"report_url", set_report_url, "is not an http:// or https:// URL; records are not sent", true, false},
+    {"report_header", set_report_header, "is not one 'Name: value' line; no header is sent", true, true},
+    {"metrics_file", set_metrics_file, "is not a full path; no metrics file is written", false, false},
 };
 
 // The text key a line sets, or nullptr: the key before its "=", trimmed.
@@ -192,10 +208,12 @@ void apply_setting(station_settings &settings, const char *key, const char *valu
         if (!text_equal_nocase(known.name, key))
             continue;
         if (!known.set(settings, value)) {
-            std::string shown = value;
-            for (char &c : shown)
-                c = is_control(c) ? '?' : c;  // a refused control character never reaches the console
-            format_text(warning, sizeof warning, "facup.ini: %s = '%s' %s", known.name, shown.c_str(), known.refusal);
+            if (known.secret)
+                format_text(warning, sizeof warning, "facup.ini: %s (its value not shown) %s", known.name,
+                            known.refusal);
+            else
+                format_text(warning, sizeof warning, "facup.ini: %s = '%s' %s", known.name,
+                            shown_text(value).c_str(), known.refusal);
             add_warning(settings, warning);
         }
         return;
@@ -210,12 +228,12 @@ void apply_setting(station_settings &settings, const char *key, const char *valu
         }
         char fallback[32];
         apply_default(settings, known, fallback, sizeof fallback);
-        format_text(warning, sizeof warning, "facup.ini: %s = '%s' is not %s; using %s", known.name, value,
-                    known.listed, fallback);
+        format_text(warning, sizeof warning, "facup.ini: %s = '%s' is not %s; using %s", known.name,
+                    shown_text(value).c_str(), known.listed, fallback);
         add_warning(settings, warning);
         return;
     }
-    format_text(warning, sizeof warning, "facup.ini: unknown key '%s', ignored", key);
+    format_text(warning, sizeof warning, "facup.ini: unknown key '%s', ignored", shown_text(key).c_str());
     add_warning(settings, warning);
 }
 

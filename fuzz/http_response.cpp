@@ -10,6 +10,7 @@
 #include "check.h"
 #include "http_client_internal.h"
 #include "memory_transport.h"
+#include "text_util.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -68,15 +69,17 @@ int progress(http_client *client, const char *chunk, int32_t length, int32_t, vo
 }
 
 // Every request is one head: the request line, Host, the fixed headers, then for the POST the
-// form headers and the extra line, the empty line, and the form body; nothing from a redirect
-// target can add a line.
-void check_request(const memory_connection &c, bool post)
+// form headers and the extra line (only to the first request's host), the empty line, and the form
+// body; nothing from a redirect target can add a line.
+void check_request(const memory_connection &c, const memory_connection &first, bool post)
 {
     std::string head = c.request.substr(0, c.request.find("\r\n\r\n") + 4);
     size_t lines = 0;
     for (size_t at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2))
         lines++;
-    check(lines == (post ? 9u : 6u), "request head with a line too many or too few");
+    bool extra = head.find(EXTRA) != std::string::npos;
+    check(!extra || (post && text_equal_nocase(c.host.c_str(), first.host.c_str())), "extra line to another host");
+    check(lines == (post ? 8u : 6u) + (extra ? 1u : 0u), "request head with a line too many or too few");
     check(head.compare(0, post ? 5 : 4, post ? "POST " : "GET ") == 0, "request line");
     check(head.find("\r\nHost:" + c.host + "\r\n") != std::string::npos, "Host line is not the connected host");
     check(c.request.size() == head.size() + (post ? sizeof FORM - 1 : 0), "bytes after the request");
@@ -132,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::vector<memory_connection> &made = memory_transport_connections();
     check(made.size() <= 1 + HTTP_MAX_REDIRECTS, "more connections than redirects allow");
     for (const memory_connection &c : made)
-        check_request(c, mode == 3);
+        check_request(c, made[0], mode == 3);
     switch (code) {
     case HTTP_OK:
     case HTTP_ERR_RESPONSE:

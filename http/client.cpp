@@ -26,11 +26,12 @@ void release_exchange(http_client *client)
     http_client_close_socket(client);
 }
 
-// Frees what the previous exchange left and resets the per-response state. The location and the
-// download path remain.
+// Frees what the previous exchange left and resets the per-response state. The download path
+// remains.
 void reset_for_exchange(http_client *client)
 {
     release_exchange(client);
+    http_free_text(&client->location);
     client->flags &= static_cast<uint8_t>(~(HTTP_FLAG_REDIRECT | HTTP_FLAG_TRAILERS));
     client->body_bytes = client->body_capacity = client->body_start = 0;
     client->content_length = 0;
@@ -177,26 +178,38 @@ http_result http_client_post(http_client *client, const char *url, const char *c
 
 const char *http_client_body(http_client *client) { return client ? client->memory_body : nullptr; }
 
+const char *http_client_location(http_client *client) { return client ? client->location : nullptr; }
+
 http_result http_client_request(http_client *client, const char *url, const char *form_body,
                                 int32_t body_length, const char *extra_headers, int32_t headers_length)
 {
     if (!client)
         return HTTP_ERR_NO_CLIENT;
     client->sink = (client->flags & HTTP_FLAG_FILE) ? &http_file_sink : &http_memory_sink;
-    // Redirects run as a loop over one record, never as nested requests; the URL is copied because
-    // each Location replaces the stored one.
+    // Redirects run as a loop over one record, never as nested requests; each Location is read
+    // against the URL it answered.
     std::string current = url ? url : "";
+    http_redirect_chain chain;
+    http_redirect_chain_start(chain, current);
     http_result code = HTTP_OK;
     for (int redirects = 0;; redirects++) {
-        code = run_exchange(client, url ? current.c_str() : nullptr, form_body, body_length, extra_headers,
-                            headers_length);
+        code = run_exchange(client, url ? current.c_str() : nullptr, form_body, body_length,
+                            chain.extra_headers ? extra_headers : nullptr, chain.extra_headers ? headers_length : 0);
         if (code != HTTP_OK || !(client->flags & HTTP_FLAG_REDIRECT))
             break;
         if (redirects == HTTP_MAX_REDIRECTS) {
             code = HTTP_ERR_TOO_MANY_REDIRECTS;
             break;
         }
-        current = client->location;
+        std::string next = http_resolve_reference(current, client->location);
+        http_redirect_chain_next(chain, current, next);
+        current = next;
+    }
+    // A redirect not followed names its target whole, for the caller to show.
+    if (client->location) {
+        std::string target = http_resolve_reference(current, client->location);
+        http_free_text(&client->location);
+        client->location = http_copy_text(target.data(), target.size());
     }
     http_result finished = client->sink->finish(client);
     return set_result(client, code == HTTP_OK ? finished : code);

@@ -1,6 +1,6 @@
 // A small blocking HTTP/1.1 client for "http://" and "https://" URLs: one GET or POST at a time,
-// "Connection: close", redirects followed, the body of a 2xx response written to a file or kept in
-// memory. Every wait (connect, each send or receive stall, the TLS handshake) is bounded by the
+// "Connection: close", redirects (301, 302, 303, 307, 308) followed, the body of a 2xx response
+// written to a file or kept in memory. Every wait (connect, each send or receive stall, the TLS handshake) is bounded by the
 // client's time limit, and a post's whole request by its deadline. The rest of the tool calls
 // http_client_startup, http_download_file and, to deliver run records, http_client_post.
 #pragma once
@@ -19,9 +19,9 @@ enum http_result {
                                       // value over 65,535 bytes
     HTTP_ERR_URL = 5,                 // the URL cannot be split
     HTTP_ERR_SCHEME = 6,              // a scheme other than "http://" or "https://"
-    HTTP_ERR_NO_HOST = 7,             // no host in the URL (a relative redirect target, for example)
-    HTTP_ERR_RESOLVE = 9,             // host not resolved, not IPv4, address text not valid, or
-                                      // the host text is over 255 characters
+    HTTP_ERR_NO_HOST = 7,             // no host in the URL
+    HTTP_ERR_RESOLVE = 9,             // host not resolved (within the time limit of a wait), not IPv4,
+                                      // address text not valid, or the host text is over 255 characters
     HTTP_ERR_SOCKET = 10,             // socket creation failed
     HTTP_ERR_LINGER = 11,             // setting the linger option failed
     HTTP_ERR_NONBLOCKING = 12,        // switching the socket to non-blocking mode failed
@@ -104,16 +104,22 @@ char *http_client_get(http_client *client, const char *url, uint32_t method);
 http_result http_client_download(http_client *client, const char *url, const char *local_path);
 // Sends a POST of body (body_length bytes) to url as content_type ("application/octet-stream" when
 // nullptr), with Content-Length (also for an empty body) and an optional block of extra header
-// lines (each ending in "\r\n"); follows up to HTTP_MAX_REDIRECTS redirects, resending the same
-// body and headers, with the client's time limit for each wait and, for "https://", its server
-// verification. deadline_ms (a time of steady_now_ms; 0: none) ends the whole request: each wait
-// gets at most the time left, and a transfer past it fails (HTTP_ERR_CONNECT_WAIT, HTTP_ERR_SEND,
-// HTTP_ERR_RECEIVE or HTTP_ERR_TLS); a name lookup is not bounded by it. The response body is kept
-// in memory (http_client_body). Returns HTTP_OK when a response was read to the end, whatever its
+// lines (each ending in "\r\n"); follows up to HTTP_MAX_REDIRECTS redirects of status 307 or 308,
+// resending the same body (a 301, 302 or 303 is not followed: its status and
+// http_client_location tell), with the client's time limit for each wait and, for "https://", its
+// server verification. The extra lines go only to url's own host and port, and never after a
+// redirect from https to http. deadline_ms (a time of steady_now_ms; 0: none) ends the whole
+// request: each wait, a host name's lookup included, gets at most the time left, and a transfer past
+// it fails (HTTP_ERR_RESOLVE, HTTP_ERR_CONNECT_WAIT, HTTP_ERR_SEND, HTTP_ERR_RECEIVE or HTTP_ERR_TLS).
+// The response body is kept in memory (http_client_body). Returns HTTP_OK when a response was read to the end, whatever its
 // status (http_client_status tells), else the failure's code; HTTP_ERR_NO_CLIENT without a client.
 http_result http_client_post(http_client *client, const char *url, const char *content_type, const char *body,
                              int32_t body_length, const char *extra_headers, int32_t headers_length,
                              int64_t deadline_ms);
+// Where the client's last response pointed when its status was a redirect (301, 302, 303, 307, 308)
+// that the request did not follow: its Location as a whole URL, owned by the client until its next
+// request or release; nullptr otherwise or without a client.
+const char *http_client_location(http_client *client);
 // The body of the client's last response kept in memory (http_client_get, http_client_post),
 // NUL-terminated and owned by the client until its next request or release; nullptr when there was
 // none or without a client.
@@ -121,7 +127,9 @@ const char *http_client_body(http_client *client);
 // Sends the client's method to url, with an optional form body (sent as
 // application/x-www-form-urlencoded when body_length is above 0) and an optional block of extra
 // header lines (each ending in "\r\n"), reads the response into the current sink and follows up to
-// HTTP_MAX_REDIRECTS redirects, resending the same body and headers. Returns the result code,
-// HTTP_ERR_NO_CLIENT without a client.
+// HTTP_MAX_REDIRECTS redirects. A Location is a redirect only on 301, 302, 303, 307 and 308, read
+// against the URL it answered when it is relative; a GET follows all five, a POST 307 and 308 only,
+// resending the same body. The extra lines go only to url's own host and port, and never after a
+// redirect from https to http. Returns the result code, HTTP_ERR_NO_CLIENT without a client.
 http_result http_client_request(http_client *client, const char *url, const char *form_body,
                                 int32_t body_length, const char *extra_headers, int32_t headers_length);

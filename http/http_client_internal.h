@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 struct tls_context;
 struct tls_connection;
@@ -20,7 +21,7 @@ struct http_body_sink;
 enum {
     HTTP_FLAG_ABORT = 2,     // abort requested; never cleared by the client
     HTTP_FLAG_FILE = 4,      // the body goes to the download file, else to memory
-    HTTP_FLAG_REDIRECT = 8,  // a Location header was seen: the request goes on at that URL
+    HTTP_FLAG_REDIRECT = 8,  // a redirect to follow: the request goes on at the Location's URL
     HTTP_FLAG_TRAILERS = 16, // the headers after a chunked body are being read
 };
 
@@ -51,7 +52,7 @@ struct http_client {
     FILE *file;                  // open output file of the file sink
     char *download_path;         // private copy of the file sink's local path
     char *memory_body;           // memory sink's body, NUL-terminated after the last byte
-    char *location;              // last Location value: the URL of the next redirect
+    char *location;              // the current response's Location when its status is a redirect
     char *header_name;           // capture of the current header name
     char *header_value;          // capture of the current header value
     void *progress_user;         // handed back to the progress callback
@@ -95,6 +96,25 @@ http_result http_split_url(const char *url, http_parser_url *parts);
 // The target of a split URL. HTTP_OK, or HTTP_ERR_SCHEME, HTTP_ERR_NO_HOST, or HTTP_ERR_RESOLVE for
 // a host over HTTP_HOST_MAX characters.
 http_result http_url_target(const char *url, const http_parser_url *parts, http_target *target);
+// The URL that reference (a Location value: absolute, or relative as "/next", "../up?x=1",
+// "//host/path") names when read against base_url, the URL of the request it answered (RFC 3986's
+// resolution); the fragment is dropped.
+std::string http_resolve_reference(const std::string &base_url, const std::string &reference);
+
+// Which hops of one request's redirect chain get the caller's extra header lines (a token, a
+// database user): only those to the first URL's host and port, and none after a hop from https
+// to http, so that neither another host nor a wire in clear ever sees them.
+struct http_redirect_chain {
+    http_target origin;    // the first URL's scheme, host and port
+    bool has_origin;       // false when the first URL names none
+    bool downgraded;       // a hop went from https to http
+    bool extra_headers;    // the next exchange sends them
+};
+// The chain of a request to url: its first exchange sends the extra headers.
+void http_redirect_chain_start(http_redirect_chain &chain, const std::string &url);
+// The hop from from_url to to_url: whether the exchange with to_url sends them.
+void http_redirect_chain_next(http_redirect_chain &chain, const std::string &from_url, const std::string &to_url);
+
 // Sends the request for a split URL piece by piece with the client's method. HTTP_OK, or
 // HTTP_ERR_SEND when a piece could not be sent.
 http_result http_send_request(http_client *client, const char *url, const http_parser_url *parts,
@@ -146,8 +166,11 @@ void http_client_free_captures(http_client *client);
 // Appends count bytes to a capture buffer (allocated with at least 128 bytes, grown to the exact
 // size), keeping it NUL-terminated. 0, or -1 without memory or past HTTP_HEADER_MAX bytes.
 int http_client_append(char **buffer, uint16_t *length, uint16_t *capacity, const char *bytes, size_t count);
-// Acts on a complete header pair: Location starts a redirect (-1 stops the parser), Content-Length
-// is noted. 0 to go on, -1 to stop.
+// True for the statuses whose Location names where the resource is now: 301, 302, 303, 307, 308.
+bool http_is_redirect_status(int status);
+// Acts on a complete header pair: the Location of a redirect status is kept, and starts a redirect
+// when the request follows it (-1 stops the parser): a GET follows all five, a POST only 307 and
+// 308, which keep the method and the body. Content-Length is noted. 0 to go on, -1 to stop.
 int http_client_header_done(http_client *client);
 // The leading decimal number of a Content-Length value, 0 when absent or beyond 2,147,483,647.
 int32_t http_content_length_value(const char *text);

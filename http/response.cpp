@@ -1,5 +1,5 @@
 // The response: the receive loop that feeds the parser, the parser callbacks, and the capture of
-// the header pairs the client acts on (Location, Content-Length).
+// the header pairs the client acts on (a redirect's Location, Content-Length).
 #include "http_client_internal.h"
 #include "text_util.h"
 
@@ -175,20 +175,29 @@ int32_t http_content_length_value(const char *text)
     return static_cast<int32_t>(value);
 }
 
+bool http_is_redirect_status(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 int http_client_header_done(http_client *client)
 {
     if (!client->name_length || !client->value_length || !client->header_name || !client->header_value)
         return 0;
     // Trailers come after the body has begun: they can neither redirect nor resize it.
     if (!(client->flags & HTTP_FLAG_TRAILERS)) {
-        if (text_equal_nocase(client->header_name, "Location")) {
+        // Only a redirect's Location moves the request: a 201's names what it made, and its body
+        // is the answer.
+        if (text_equal_nocase(client->header_name, "Location") && http_is_redirect_status(client->status)) {
             char *copy = http_copy_text(client->header_value, client->value_length);
             if (!copy)
                 return -1;
             std::free(client->location);
             client->location = copy;
-            client->flags |= HTTP_FLAG_REDIRECT;
-            return -1;
+            if (client->method == 0 || client->status == 307 || client->status == 308) {
+                client->flags |= HTTP_FLAG_REDIRECT;
+                return -1;
+            }
         }
         if (text_equal_nocase(client->header_name, "Content-Length"))
             client->content_length = http_content_length_value(client->header_value);

@@ -20,7 +20,7 @@ const char *http_result_text(http_result code)
     case HTTP_ERR_NO_HOST:
         return "the URL names no host";
     case HTTP_ERR_RESOLVE:
-        return "the host is not a valid IPv4 address, or its name could not be resolved";
+        return "the host is not a valid IPv4 address, or its name could not be resolved in time";
     case HTTP_ERR_SOCKET:
         return "no socket could be made";
     case HTTP_ERR_LINGER:

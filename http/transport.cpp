@@ -1,5 +1,6 @@
 // Connection, bounded waits, the retry decision and whole-buffer transfers, plain or over TLS.
 #include "http_client_internal.h"
+#include "name_lookup.h"
 #include "socket_wait.h"
 #include "text_util.h"
 #include "tls.h"
@@ -10,25 +11,14 @@ namespace {
 int64_t elapsed_ms(int64_t start) { return steady_now_ms() - start; }
 
 // The IPv4 address of a host text: a text starting with a digit must be a dotted address and is
-// never looked up by name. False when there is none (or it is 255.255.255.255).
-bool resolve_ipv4(const char *host, in_addr *address)
+// never looked up by name; a name's lookup is a wait like any other, within timeout_ms. False when
+// there is none in time (or it is 255.255.255.255).
+bool resolve_ipv4(const char *host, in_addr *address, int timeout_ms)
 {
-    if (host[0] >= '0' && host[0] <= '9') {
+    if (host[0] >= '0' && host[0] <= '9')
         address->s_addr = inet_addr(host);
-    } else {
-        addrinfo hints = {};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *found = nullptr;
-        if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found)
-            return false;
-        bool ipv4 = found->ai_family == AF_INET;
-        if (ipv4)
-            *address = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
-        if (!ipv4)
-            return false;
-    }
+    else if (lookup_ipv4(host, address, timeout_ms) != LOOKUP_FOUND)
+        return false;
     return address->s_addr != INADDR_NONE;
 }
 
@@ -125,7 +115,8 @@ http_result http_client_connect(http_client *client, const char *url, const http
     client->tls = target.tls;
 
     sockaddr_in address = {};
-    if (!resolve_ipv4(target.host, &address.sin_addr))
+    int lookup_ms = http_client_wait_limit(client, client->timeout_ms, steady_now_ms());
+    if (!resolve_ipv4(target.host, &address.sin_addr, lookup_ms))
         return HTTP_ERR_RESOLVE;
     address.sin_family = AF_INET;
     address.sin_port = htons(target.port);

@@ -18,6 +18,14 @@ uint32_t file_size_of(const char *path)
     return (uint32_t)st.st_size;
 }
 
+int64_t file_modified_utc_ms(const char *path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return -1;
+    return static_cast<int64_t>(st.st_mtime) * 1000;
+}
+
 bool platform_is_directory(const char *path)
 {
     struct stat st;
@@ -42,7 +50,7 @@ int platform_list_directory(const char *dir, void (*visit)(const char *name, voi
 int replace_file_content(const char *path, const void *bytes, uint32_t size)
 {
     std::string temporary = std::string(path) + ".tmp";
-    if (platform_write_new_file(temporary.c_str(), bytes, size) == 0 &&
+    if (platform_write_new_file(temporary.c_str(), bytes, size, true) == 0 &&
         platform_replace_file(temporary.c_str(), path) == 0)
         return 0;
     std::remove(temporary.c_str());

@@ -33,13 +33,20 @@ int platform_make_executable(const char *path);
 // directory cannot be opened (nothing is visited then).
 int platform_list_directory(const char *dir, void (*visit)(const char *name, void *context), void *context);
 
-// Writes the whole buffer to a new file at path, replacing any file there. Returns 0 when every
-// byte was written and the file closed, -1 otherwise.
-int platform_write_new_file(const char *path, const void *bytes, uint32_t size);
+// Writes the whole buffer to a new file at path, replacing any file there; with flush_to_disk, the
+// bytes reach the disk before the file is closed (fsync, FlushFileBuffers), so that a power loss
+// after the call cannot leave the file shorter. Returns 0 when every byte was written (and
+// flushed) and the file closed, -1 otherwise.
+int platform_write_new_file(const char *path, const void *bytes, uint32_t size, bool flush_to_disk = false);
 
-// Gives the file at path the content bytes in one step: written whole to "<path>.tmp" first, which
-// then replaces it (platform_replace_file), so that no reader ever sees half of it. 0, or -1 when
-// it cannot be written (the file at path is then as it was, and no ".tmp" file is left).
+// When the file at path was last written, in milliseconds since 1970 (UTC); -1 when it cannot be
+// examined.
+int64_t file_modified_utc_ms(const char *path);
+
+// Gives the file at path the content bytes in one step: written whole to "<path>.tmp" first and
+// flushed to disk, which then replaces it (platform_replace_file), so that neither a reader nor a
+// power loss ever leaves half of it. 0, or -1 when it cannot be written (the file at path is then
+// as it was, and no ".tmp" file is left).
 int replace_file_content(const char *path, const void *bytes, uint32_t size);
 
 // The whole file at path into out (appended). False when it cannot be opened or read, or holds more

@@ -22,7 +22,7 @@ int platform_mkdir(const char *path) { return mkdir(path, 0755); }
 
 int platform_make_executable(const char *path) { return chmod(path, 0755); }
 
-int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
+int platform_write_new_file(const char *path, const void *bytes, uint32_t size, bool flush_to_disk)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -37,7 +37,8 @@ int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
             break;
         done += static_cast<uint32_t>(n);
     }
-    return close(fd) == 0 && done == size ? 0 : -1;
+    bool flushed = !flush_to_disk || fsync(fd) == 0;
+    return close(fd) == 0 && done == size && flushed ? 0 : -1;
 }
 
 // ---- The executable's own resources: images the build links in ----

@@ -26,13 +26,15 @@ int platform_mkdir(const char *path) { return _mkdir(path); }
 int platform_make_executable(const char *) { return 0; }
 
 // One WriteFile call for the whole buffer; CREATE_ALWAYS replaces an existing file.
-int platform_write_new_file(const char *path, const void *bytes, uint32_t size)
+int platform_write_new_file(const char *path, const void *bytes, uint32_t size, bool flush_to_disk)
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
     DWORD written = 0;
     BOOL ok = WriteFile(file, bytes, size, &written, nullptr);
+    if (ok && flush_to_disk)
+        ok = FlushFileBuffers(file);
     ok = CloseHandle(file) && ok;
     return ok && written == size ? 0 : -1;
 }

@@ -1,7 +1,9 @@
 # Run records delivered to a ClickHouse collector and the station's metrics file, beside a copy of
 # the real tool: a delivered row; three runs while the collector is stopped, then one that delivers
-# all four; a collector that answers 500, one that never answers and one with an untrusted
-# certificate (result and exit code unchanged, delivery within its bound, the record kept); the
+# all four; records of every road (ended early, confirmed, refused by the guard, interrupted) read
+# back member by member, a record cut short set aside, a record without a station; a collector that
+# answers 500, one that never answers, one with an untrusted certificate and one whose name's lookup
+# never ends (result and exit code unchanged, delivery within its bound, the record kept); the
 # metrics file checked by promtool and served by the node exporter.
 # usage (inside sandbox): collector.sh <linux|windows> <tool> <scratch dir>
 . "$(dirname "$0")/lib.sh"
@@ -40,9 +42,43 @@ print("%.1f" % ((times[-1] - times[0]).total_seconds() if times else -1))
 PY
 }
 
+# unflushed_renames <trace>: from a trace of the tool's opens, fsyncs and renames, each file that
+# replaced another (a record, the metrics file) without reaching the disk first; then how many did.
+unflushed_renames() {
+  python3 - "$1" <<'PY'
+import re, sys
+opened, flushed, renamed = {}, set(), 0
+for line in open(sys.argv[1]):
+    m = re.match(r'(\d+)\s+(\w+)\((.*)\)\s+=\s+(-?\d+)', line)
+    if not m:
+        continue
+    pid, call, args, result = m.groups()
+    paths = re.findall(r'"([^"]*)"', args)
+    if call == "openat" and "O_CREAT" in args and paths:
+        opened[(pid, result)] = paths[0]
+    elif call == "fsync":
+        flushed.add(opened.get((pid, args)))
+    elif call.startswith("rename") and paths and paths[0].endswith(".tmp"):
+        renamed += 1
+        if paths[0] not in flushed:
+            print("not flushed before its rename:", paths[0])
+print(renamed, "replaced")
+PY
+}
+
 echo "== delivered: the run's row in the collector =="
 settings "$COLLECTOR_URL"
-upgrade delivered
+if [ "$E2E_TARGET" = linux ]; then
+  # This run's file calls traced: the record in the outbox and the metrics file each reach the disk
+  # before they replace their file (a power loss never leaves half of them).
+  printf '#!/bin/sh\nexec strace -f -qq -o "%s" -e trace=openat,fsync,rename,renameat,renameat2 "%s" "$@"\n' \
+    "$E2E_SCRATCH/trace" "$E2E_TOOL" >"$E2E_SCRATCH/traced"
+  chmod +x "$E2E_SCRATCH/traced"
+  E2E_TOOL=$E2E_SCRATCH/traced upgrade delivered
+  check "delivered: files flushed before their rename" "$(unflushed_renames "$E2E_SCRATCH/trace")" "2 replaced"
+else
+  upgrade delivered
+fi
 id=$(last_record run_id | tr -d '"')
 check "delivered: run id is 32 hex digits" "$(echo "$id" | grep -c -x '[0-9a-f]\{32\}')" 1
 check "delivered: the row" "$(collector_query "SELECT result, exit_code, station != '', confirm.mode FROM facup.runs FINAL WHERE run_id = '$id'")" \
@@ -70,6 +106,96 @@ check "back: the waiting three counted" "$(last_record outbox)" 3
 yield_row=$(clickhouse-client --multiquery <"$e2e_repo/collector/queries.sql" 2>&1 | head -n 1 | cut -f 5)
 check "back: the supervisor's queries run; the yield" "$yield_row" 1
 
+echo "== every road's record in the collector, member by member =="
+# tool_process: the running tool's process (under Wine, the Wine process that runs facup.exe).
+tool_process() {
+  local pid name
+  name=$(basename "$E2E_TOOL")
+  for pid in $(pgrep -f "$name"); do
+    tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1 | grep -q -E "(^|[/\\\\])$name\$" && echo "$pid"
+  done
+}
+# unmatched_members: what of the records in runs.jsonl the collector lacks: each row, every member
+# the record carries (not null) as a non-NULL column of the table, and each stage's seconds.
+unmatched_members() {
+  python3 - "$(root_path logs/runs.jsonl)" <<'PY'
+import json, subprocess, sys
+records = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8") if line.strip()]
+ids = ",".join("'%s'" % r["run_id"] for r in records)
+out = subprocess.run(["clickhouse-client", "-q", "SELECT * FROM facup.runs FINAL WHERE run_id IN (%s) "
+                      "FORMAT JSONEachRow" % ids], capture_output=True, text=True).stdout
+rows = {row["run_id"]: row for row in map(json.loads, out.splitlines())}
+for r in records:
+    row = rows.get(r["run_id"])
+    if row is None:
+        print("no row for", r["run_id"], r.get("result"))
+        continue
+    members = {k: v for k, v in r.items() if not isinstance(v, dict)}
+    members.update({"stages." + k: v for k, v in r["stages"].items()})
+    members.update({"confirm." + k: v for k, v in r["confirm"].items() if not isinstance(v, list)})
+    for key, value in members.items():
+        if value is not None and key in row and row[key] is None:
+            print("%s: %s is %r in the record, NULL in the collector" % (r["run_id"], key, value))
+        elif key.startswith("stages.") and (key not in row or abs(float(row[key]) - value) > 1e-9):
+            print("%s: %s is %r in the record, %r in the collector" % (r["run_id"], key, value, row.get(key)))
+PY
+}
+# Roads that end early: the camera away, a model refused, the target version already there, the
+# camera's "fail".
+stop_camera
+run_silent absent
+check "absent: exit code" "$rc" "$(exit_code -3)"
+start_camera '"model":"QUORVANE_CAM_419X"'
+run_silent other-model
+check "other model: result" "$result" err-2
+start_camera '"version":"2.0.16"'
+run_silent newest
+check "newest: result" "$result" err-2
+start_camera '"answer":"fail"'
+run_silent failed
+check "failed: result" "$result" err0
+# A confirmed upgrade.
+settings "$COLLECTOR_URL" "confirm = record"
+start_camera '"reboot_ms":2000'
+upgrade confirmed
+check "confirmed: the record" "$(last_record confirm | python3 -c 'import json, sys; print(json.load(sys.stdin)["confirmed"])')" True
+settings "$COLLECTOR_URL"
+# A copy refused while another runs, then that run stopped from outside: both only keep their record.
+start_camera '"answer":"none"'
+mkdir -p "$E2E_SCRATCH/held"
+run_tool_once "$E2E_SCRATCH/held" -s >"$E2E_SCRATCH/held.out" 2>&1 &
+held=$!
+wait_for 60 sh -c "grep -q '\"event\":\"no_answer\"' '$E2E_CAMERA_LOG'" || echo "the held run never waited for the answer"
+run_silent refused-copy
+check "refused copy: exit code" "$rc" "$(exit_code -1)"
+if [ "$E2E_TARGET" = windows ]; then signal=INT event=CTRL_C_EVENT; else signal=TERM event=SIGTERM; fi
+kill -$signal $(tool_process)
+wait $held
+check "interrupted: its record" "$(last_record interrupted)" "\"$event\""
+# A record cut short (a power loss) in the outbox: refused as malformed, set aside for good.
+cut_id=000000000001$(printf 'c%.0s' $(seq 20))
+head -c 100 "$(root_path logs/runs.jsonl)" >"$outbox/$cut_id.json"
+start_camera '"version_after":"2.0.15"'
+upgrade last-road
+check "roads: outbox empty" "$(outbox_files)" 0
+check "roads: the record cut short set aside" "$(ls "$outbox/refused")" "$cut_id.json"
+check "roads: every member and stage of every record in its column" "$(unmatched_members)" ""
+# A PC whose name cannot be read sends "station": null; without input_format_import_nested_json=1
+# the collector takes a record but leaves its stages NULL.
+for name in station:"$COLLECTOR_URL" nested:"${COLLECTOR_URL%&input_format_import_nested_json=1}"; do
+  id=$(printf '%s' "${name%%:*}" | md5sum | cut -c1-32)
+  record=$(tail -n 1 "$(root_path logs/runs.jsonl)" | python3 -c '
+import json, sys
+r = json.load(sys.stdin)
+r["run_id"], r["station"] = sys.argv[1], None
+print(json.dumps(r))' "$id")
+  check "${name%%:*}: taken" "$(curl -s -o /dev/null -w '%{http_code}' --data-binary "$record" "${name#*:}")" 200
+done
+check "station null: read back with its stages" \
+  "$(collector_query "SELECT isNull(station), isNotNull(\`stages.guard\`) FROM facup.runs WHERE run_id = '$(printf station | md5sum | cut -c1-32)'")" "1	1"
+check "without nested JSON import: no stages" \
+  "$(collector_query "SELECT isNull(\`stages.guard\`), isNull(\`confirm.mode\`) FROM facup.runs WHERE run_id = '$(printf nested | md5sum | cut -c1-32)'")" "1	1"
+
 echo "== collectors that fail: the result stands, the bound holds, the record waits =="
 python3 "$e2e_repo/tests/e2e/bad_collector.py" 8500 500 >>"$E2E_SCRATCH/bad.out" 2>&1 &
 bad500=$!
@@ -80,18 +206,36 @@ openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -days 2 -keyout "$
 openssl s_server -quiet -accept 8443 -cert "$E2E_SCRATCH/cert.pem" -key "$E2E_SCRATCH/key.pem" -www \
   >/dev/null 2>&1 </dev/null &
 untrusted=$!
+# This namespace's resolver: a DNS server on its loopback that reads each question and never
+# answers, so that a collector's name is never resolved (the system's resolver would wait 150 s).
+python3 -u -c 'import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 53))
+while True:
+    s.recv(4096)
+    print("question", flush=True)' >"$E2E_SCRATCH/dns.log" 2>&1 &
+deaf_dns=$!
+printf 'nameserver 127.0.0.1\noptions timeout:30 attempts:5\n' >"$E2E_SCRATCH/resolv.conf"
+printf 'hosts: files dns\n' >"$E2E_SCRATCH/nsswitch.conf"
+mount --bind "$E2E_SCRATCH/resolv.conf" /etc/resolv.conf
+mount --bind "$E2E_SCRATCH/nsswitch.conf" /etc/nsswitch.conf
 wait_for 10 curl -s -o /dev/null http://127.0.0.1:8501/ --max-time 0.2 || true
-for bad in "500 http://127.0.0.1:8500/" "silent http://127.0.0.1:8501/" "untrusted https://127.0.0.1:8443/"; do
+for bad in "500 http://127.0.0.1:8500/" "silent http://127.0.0.1:8501/" "untrusted https://127.0.0.1:8443/" \
+  "unresolved http://collector.line4.test:8123/"; do
   set -- $bad
   settings "$2"
+  began=$SECONDS
   upgrade "$1"
   took=$(delivery_seconds)
   check "$1: delivery within report_seconds + 1 s (took $took s)" "$(echo "$took" | awk '{ print ($1 >= 0 && $1 <= 3.0) }')" 1
+  check "$1: the run ends without waiting for the collector ($((SECONDS - began)) s)" "$((SECONDS - began < 100))" 1
   check "$1: the record waits" "$(outbox_files)" 1
   rm -f "$outbox"/*.json
 done
-kill $bad500 $silent $untrusted 2>/dev/null
-wait $bad500 $silent $untrusted 2>/dev/null
+check "unresolved: the lookup asked this namespace's resolver" "$(grep -c -m 1 question "$E2E_SCRATCH/dns.log")" 1
+umount /etc/resolv.conf /etc/nsswitch.conf
+kill $bad500 $silent $untrusted $deaf_dns 2>/dev/null
+wait $bad500 $silent $untrusted $deaf_dns 2>/dev/null
 
 echo "== the metrics file: promtool, and the node exporter beside a torn and a foreign file =="
 check "metrics: promtool" "$(promtool check metrics <"$metrics" 2>&1)" ""
@@ -99,7 +243,8 @@ printf 'facup_runs_total{result="ok0"} 99\nfacup_ru' >"$metrics.tmp"
 printf '# HELP line_speed Foreign series.\n# TYPE line_speed gauge\nline_speed 3\n' >"$E2E_SCRATCH/textfile/line.prom"
 start_exporter "$E2E_SCRATCH/textfile"
 served=$(curl -s http://127.0.0.1:9100/metrics)
-check "metrics: runs counted" "$(echo "$served" | grep '^facup_runs_total{result="ok0"}')" 'facup_runs_total{result="ok0"} 8'
+check "metrics: runs counted" "$(echo "$served" | grep '^facup_runs_total{result="ok0"}')" 'facup_runs_total{result="ok0"} 11'
+check "metrics: the record refused for good" "$(echo "$served" | grep '^facup_outbox_refused')" "facup_outbox_refused 1"
 check "metrics: exit code" "$(echo "$served" | grep '^facup_last_run_exit_code')" "facup_last_run_exit_code 0"
 check "metrics: outbox" "$(echo "$served" | grep '^facup_outbox_records')" "facup_outbox_records 1"
 check "metrics: the foreign file too" "$(echo "$served" | grep '^line_speed')" "line_speed 3"

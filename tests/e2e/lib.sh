@@ -72,8 +72,8 @@ stop_camera() {
   E2E_CAMERA=
 }
 
-# The report_url of a station whose collector is start_collector's.
-COLLECTOR_URL='http://127.0.0.1:8123/?query=INSERT%20INTO%20facup.runs%20FORMAT%20JSONEachRow&input_format_skip_unknown_fields=1&date_time_input_format=best_effort'
+# The report_url of a station whose collector is start_collector's, as the station guide gives it.
+COLLECTOR_URL='http://127.0.0.1:8123/?query=INSERT%20INTO%20facup.runs%20FORMAT%20JSONEachRow&input_format_skip_unknown_fields=1&date_time_input_format=best_effort&input_format_import_nested_json=1'
 
 # start_collector: starts a ClickHouse server on this namespace's loopback (HTTP 8123, native 9000),
 # its data under the scratch directory (kept between a stop and the next start), and makes the

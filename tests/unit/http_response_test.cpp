@@ -183,10 +183,14 @@ TEST(HttpResponse, RedirectToOtherHostAndPort)
         std::string before, after; // the response around the target URL
     } cases[] = {
         {"302", "HTTP/1.1 302 Found\r\nLocation: ", "\r\nContent-Length: 5\r\n\r\nfirst"},
-        {"200 with Location", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nlOcAtIoN: ", "\r\n\r\nfirst"},
+        {"301, Location in any case", "HTTP/1.1 301 Moved\r\nContent-Length: 5\r\nlOcAtIoN: ", "\r\n\r\nfirst"},
+        {"303", "HTTP/1.1 303 See Other\r\nLocation: ", "\r\n\r\n"},
+        {"307", "HTTP/1.1 307 Temporary Redirect\r\nLocation: ", "\r\n\r\n"},
+        {"308", "HTTP/1.1 308 Permanent Redirect\r\nLocation: ", "\r\n\r\n"},
         {"302 after 103 Early Hints", "HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\nHTTP/1.1 302 Found\r\nLocation: ",
          "\r\n\r\n"},
-        {"Location split over two reads", head_padded_to(4094) + "Location: ", "\r\n\r\n"},
+        {"Location split over two reads", "HTTP/1.1 302 Found\r\nX-Pad: " + std::string(4094 - 30, 'p') + "\r\nLocation: ",
+         "\r\n\r\n"},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -201,12 +205,89 @@ TEST(HttpResponse, RedirectToOtherHostAndPort)
     }
 }
 
-TEST(HttpResponse, RelativeLocationIsRefused)
+// A Location on a status that is no redirect names something else (what a 201 made, say): the
+// response is the answer, its body written, and nothing else is fetched.
+TEST(HttpResponse, LocationOfNoRedirectIsNotFollowed)
 {
     test_files::scratch_dir dir;
-    script_peer peer({answer(redirect_to("/elsewhere"))});
-    EXPECT_EQ(HTTP_ERR_NO_HOST, download(peer.url("/f"), dir.file("out.txt")).code);
-    EXPECT_FALSE(exists(dir.file("out.txt")));
+    for (const char *status : {"200 OK", "201 Created", "304 Not Modified", "300 Multiple Choices"}) {
+        SCOPED_TRACE(status);
+        script_peer second({answer(ok_response("from the second"))}, "127.0.0.2");
+        script_peer first({answer(std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 5\r\nLocation: " +
+                                  second.url("/next") + "\r\n\r\nfirst")});
+        write_file(dir.file("out.txt"), OLD_CONTENT);
+        outcome got = download(first.url("/f"), dir.file("out.txt"));
+        EXPECT_EQ(0, got.code);
+        EXPECT_EQ(std::atoi(status), got.status);
+        EXPECT_EQ(got.status / 100 == 2 ? "first" : OLD_CONTENT, read_file(dir.file("out.txt")));
+        EXPECT_EQ(0u, second.connections());
+    }
+}
+
+// A relative Location is read against the URL it answered: once a path, once a path beside the
+// request's, the query its own.
+TEST(HttpResponse, RelativeLocationIsResolved)
+{
+    test_files::scratch_dir dir;
+    for (const char *location : {"/dir/elsewhere?q=2", "elsewhere?q=2", "./../dir/elsewhere?q=2"}) {
+        SCOPED_TRACE(location);
+        script_peer peer({answer(redirect_to(location)), answer(ok_response("moved"))});
+        outcome got = download(peer.url("/dir/f?q=1"), dir.file("out.txt"));
+        EXPECT_EQ(0, got.code);
+        EXPECT_EQ("moved", read_file(dir.file("out.txt")));
+        peer.finish();
+        EXPECT_EQ(0u, peer.request(1).find("GET /dir/elsewhere?q=2 HTTP/1.1\r\nHost:127.0.0.1\r\n")) << peer.request(1);
+    }
+}
+
+// References read against a base, as RFC 3986 resolves them (its examples, and the fragment
+// dropped).
+TEST(HttpResponse, ReferencesResolved)
+{
+    const std::string base = "http://a/b/c/d;p?q";
+    struct {
+        const char *reference, *url;
+    } cases[] = {
+        {"g", "http://a/b/c/g"},           {"./g", "http://a/b/c/g"},       {"g/", "http://a/b/c/g/"},
+        {"/g", "http://a/g"},              {"//g", "http://g"},             {"?y", "http://a/b/c/d;p?y"},
+        {"g?y", "http://a/b/c/g?y"},       {"#s", "http://a/b/c/d;p?q"},    {"g#s", "http://a/b/c/g"},
+        {"", "http://a/b/c/d;p?q"},        {".", "http://a/b/c/"},          {"..", "http://a/b/"},
+        {"../g", "http://a/b/g"},          {"../../../g", "http://a/g"},    {"/./g", "http://a/g"},
+        {"g.", "http://a/b/c/g."},         {"..g", "http://a/b/c/..g"},     {"./../g", "http://a/b/g"},
+        {"g/../h", "http://a/b/c/h"},      {"g?y/./x", "http://a/b/c/g?y/./x"},
+        {"https://b:8443/x/../y", "https://b:8443/y"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.url, http_resolve_reference(base, c.reference)) << c.reference;
+    EXPECT_EQ("http://h:81/x", http_resolve_reference("http://h:81", "x"));
+}
+
+// The extra header lines follow a redirect chain only while it stays at the first URL's host and
+// port and has never gone from https to http.
+TEST(HttpResponse, ExtraHeadersStayWithTheFirstHost)
+{
+    struct {
+        const char *name;
+        std::vector<std::string> urls; // the first URL, then each hop's
+        bool sent;                     // with the last
+    } cases[] = {
+        {"the same host", {"http://c:8123/a", "http://C:8123/b?x"}, true},
+        {"another host", {"http://c:8123/a", "http://d:8123/a"}, false},
+        {"another port", {"http://c:8123/a", "http://c:8124/a"}, false},
+        {"back at the first host", {"http://c/a", "http://d/a", "http://c/b"}, true},
+        {"https to https", {"https://c/a", "https://c:443/b"}, true},
+        {"https to http", {"https://c:80/a", "http://c:80/a"}, false},
+        {"https to http and back", {"https://c/a", "http://c:443/a", "https://c/a"}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        http_redirect_chain chain;
+        http_redirect_chain_start(chain, c.urls[0]);
+        EXPECT_TRUE(chain.extra_headers);
+        for (size_t i = 1; i < c.urls.size(); i++)
+            http_redirect_chain_next(chain, c.urls[i - 1], c.urls[i]);
+        EXPECT_EQ(c.sent, chain.extra_headers);
+    }
 }
 
 // Ten redirects are followed; an eleventh ends the request with its own code. The peer redirects
@@ -232,24 +313,54 @@ TEST(HttpResponse, RedirectBound)
     }
 }
 
-// A POST that is redirected is sent again, body and extra headers included, to the new URL.
+// A POST redirected by a 307 or 308 is sent again, body included, to the new URL, and its extra
+// headers only to the same host and port; a 301, 302 or 303 is not followed (the POST would be
+// sent again, or turned into a GET) but names where it points. A 201's Location is no redirect.
 TEST(HttpResponse, RedirectedPostResendsBody)
 {
     http_client_startup();
-    script_peer second({answer(ok_response("done"))});
-    script_peer first({answer(redirect_to(second.url("/two")))});
-    http_client *client = http_client_new();
-    client->method = 1;
-    const char body[] = "a=1", headers[] = "X-K: v\r\n";
-    EXPECT_EQ(0, http_client_request(client, first.url("/one").c_str(), body, 3, headers, 8));
-    EXPECT_STREQ("done", client->memory_body);
-    first.finish();
-    second.finish();
-    std::string tail = "X-K: v\r\nContent-Type:application/x-www-form-urlencoded\r\nContent-Length:3\r\n\r\na=1";
-    EXPECT_EQ(0u, first.request(0).find("POST /one HTTP/1.1\r\n"));
-    EXPECT_EQ(0u, second.request(0).find("POST /two HTTP/1.1\r\n"));
-    EXPECT_EQ(tail, second.request(0).substr(second.request(0).size() - tail.size()));
-    http_client_free(client);
+    const std::string form = "Content-Type:application/x-www-form-urlencoded\r\nContent-Length:3\r\n\r\na=1";
+    struct {
+        const char *status;
+        bool same_peer; // the Location names the first peer itself, else a second one
+        bool followed;
+    } cases[] = {
+        {"307 Temporary Redirect", true, true}, {"308 Permanent Redirect", false, true},
+        {"301 Moved Permanently", false, false}, {"302 Found", true, false},
+        {"303 See Other", false, false},        {"201 Created", false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.status);
+        // Each peer has a script for each connection it is to get, so that finish() never waits.
+        std::vector<peer_script> again_script = {answer(ok_response("done"))}, none;
+        script_peer second(c.followed && !c.same_peer ? again_script : none);
+        std::vector<peer_script> first_scripts = {answer(std::string("HTTP/1.1 ") + c.status + "\r\nLocation: " +
+                                                         (c.same_peer ? "/two" : second.url("/two")) +
+                                                         "\r\nContent-Length: 4\r\n\r\nmade")};
+        if (c.followed && c.same_peer)
+            first_scripts.push_back(again_script[0]);
+        script_peer first(first_scripts);
+        http_client *client = http_client_new();
+        client->method = 1;
+        const char body[] = "a=1", headers[] = "X-K: v\r\n";
+        EXPECT_EQ(0, http_client_request(client, first.url("/one").c_str(), body, 3, headers, 8));
+        EXPECT_STREQ(c.followed ? "done" : "made", client->memory_body);
+        EXPECT_EQ(c.followed ? 200 : std::atoi(c.status), http_client_status(client));
+        bool redirect = http_is_redirect_status(std::atoi(c.status));
+        std::string target = c.same_peer ? first.url("/two") : second.url("/two");
+        EXPECT_EQ(!c.followed && redirect ? target : "", http_client_location(client) ? http_client_location(client) : "");
+        first.finish();
+        second.finish();
+        EXPECT_EQ("POST /one HTTP/1.1\r\n", first.request(0).substr(0, 20));
+        EXPECT_NE(std::string::npos, first.request(0).find("X-K: v\r\n" + form));
+        std::string again = c.same_peer ? first.request(1) : second.request(0);
+        EXPECT_EQ(c.followed ? "POST /two HTTP/1.1\r\n" : "", again.substr(0, 20));
+        if (c.followed) {
+            std::string after_fixed = again.substr(again.find("\r\n", again.find("User-Agent")) + 2);
+            EXPECT_EQ((c.same_peer ? "X-K: v\r\n" : "") + form, after_fixed);
+        }
+        http_client_free(client);
+    }
 }
 
 // The memory sink keeps the body whatever Content-Length claimed, never writing past its buffer.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -187,6 +188,30 @@ TEST(TextUtil, WholeTextEqualityAndDirectoryPart)
                  {"a/b\\c", 4}, {"a\\b/c", 4}, {"dir/", 4}};
     for (const auto &p : paths)
         EXPECT_EQ(path_directory_length(p.path), p.length) << p.path;
+}
+
+// The UTF-8 check at the edges of RFC 3629's table of well-formed sequences: each lead byte's
+// second byte range, so that no overlong form, surrogate or code point past U+10FFFF passes, and a
+// sequence cut short or with a stray byte inside does not either.
+TEST(TextUtil, Utf8SequenceBoundaries)
+{
+    const struct {
+        const char *bytes;
+        size_t length; // of the sequence taken; 0: refused
+    } cases[] = {
+        {"\x7F", 1},             {"\x80", 0},             {"\xC0\xAF", 0},         {"\xC1\xBF", 0},
+        {"\xC2\x80", 2},         {"\xDF\xBF", 2},         {"\xE0\x80\xAF", 0},     {"\xE0\x9F\xBF", 0},
+        {"\xE0\xA0\x80", 3},     {"\xED\x9F\xBF", 3},     {"\xED\xA0\x80", 0},     {"\xEE\x80\x80", 3},
+        {"\xEF\xBF\xBF", 3},     {"\xF0\x8F\xBF\xBF", 0}, {"\xF0\x90\x80\x80", 4}, {"\xF4\x8F\xBF\xBF", 4},
+        {"\xF4\x90\x80\x80", 0}, {"\xF5\x80\x80\x80", 0}, {"\xE0\xA0", 0},         {"\xE0\xA0\xC0", 0},
+        {"\xF0\x90\x80\x7F", 0},
+    };
+    for (const auto &c : cases) {
+        size_t size = std::strlen(c.bytes);
+        const auto *bytes = reinterpret_cast<const unsigned char *>(c.bytes);
+        EXPECT_EQ(c.length, utf8_sequence_length(bytes, size)) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(c.length == size, is_utf8(c.bytes, size)) << testing::PrintToString(c.bytes);
+    }
 }
 
 TEST(ErrorText, SystemMessages)

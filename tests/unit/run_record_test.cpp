@@ -16,6 +16,7 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -345,12 +346,13 @@ TEST(diagnostics_text, UtcTimesAndEscapes)
 
 TEST(metrics_text, CountersCarriedOverFromCompleteLinesOnly)
 {
-    run_metrics run = {"err0", 0, 1700000000500, 12.25, 3};
+    run_metrics run = {"err0", 0, 1700000000500, 12.25, 3, 2};
     std::string first = metrics_text("", run);
     EXPECT_NE(first.find("facup_runs_total{result=\"ok0\"} 0\n"), std::string::npos) << first;
     EXPECT_NE(first.find("facup_runs_total{result=\"err0\"} 1\n"), std::string::npos);
     EXPECT_NE(first.find("facup_last_run_timestamp_seconds 1700000000.500\n"), std::string::npos);
-    EXPECT_NE(first.find("facup_outbox_records 3\n# HELP facup_info"), std::string::npos);
+    EXPECT_NE(first.find("facup_outbox_records 3\n# HELP facup_outbox_refused"), std::string::npos);
+    EXPECT_NE(first.find("facup_outbox_refused 2\n# HELP facup_info"), std::string::npos);
 
     run.result = "ok0";
     std::string second = metrics_text(first, run);
@@ -375,7 +377,7 @@ TEST_F(run_record_test, MetricsFileReplacedWhole)
 {
     std::string path = logs_file("station.prom");
     fs::create_directories(root_dir() + "/logs");
-    run_metrics run = {"ok0", 0, 0, 1.0, 0};
+    run_metrics run = {"ok0", 0, 0, 1.0, 0, 0};
     ASSERT_EQ(metrics_file_update(path.c_str(), run), 0);
     ASSERT_EQ(metrics_file_update(path.c_str(), run), 0);
     EXPECT_NE(test_files::read_file(path).find("{result=\"ok0\"} 2\n"), std::string::npos);
@@ -410,22 +412,33 @@ report_settings report_to(const std::string &url) { return {url, "X-User: line 4
 
 } // namespace
 
-// A record stays in the outbox until a collector answers it with a 2xx: not on a 500, nor when the
-// collector takes the connection and never answers (the deadline ends the attempt), nor when nothing
-// listens. What is sent is the record's line with its header and type.
+// A record stays in the outbox until a collector answers it with a 2xx: not on a 500, a 404, a 429
+// or a redirect the post does not follow, nor when the collector takes the connection and never
+// answers (the deadline ends the attempt), nor when nothing listens. A record refused as malformed
+// (400, 413, 422) is set aside for good. What is sent is the record's line with its header and type.
 TEST_F(run_record_test, OutboxKeptUntilDelivered)
 {
     ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
     closed_port nothing;
+    auto status = [](const char *line) {
+        return peer_script{read_request(), send_bytes(std::string("HTTP/1.1 ") + line + "\r\n\r\n"), close_conn()};
+    };
     struct {
         const char *name;
         peer_script script;
-        size_t left;
+        size_t left, refused;
     } cases[] = {
-        {"500", {read_request(), send_bytes(REFUSED), close_conn()}, 1},
-        {"no answer", {read_request(), hold_conn()}, 1},
-        {"nothing listens", {}, 1},
-        {"2xx", {read_request(), send_bytes(OK), close_conn()}, 0},
+        {"500", {read_request(), send_bytes(REFUSED), close_conn()}, 1, 0},
+        {"404", status("404 Not Found"), 1, 0},
+        {"429", status("429 Too Many Requests"), 1, 0},
+        {"301", status("301 Moved Permanently\r\nLocation: /new"), 1, 0},
+        {"400", status("400 Bad Request"), 0, 1},
+        {"413", status("413 Content Too Large"), 0, 1},
+        {"422", status("422 Unprocessable Content"), 0, 1},
+        {"no answer", {read_request(), hold_conn()}, 1, 0},
+        {"nothing listens", {}, 1, 0},
+        {"2xx", {read_request(), send_bytes(OK), close_conn()}, 0, 0},
+        {"201 with Location", status("201 Created\r\nLocation: /records/17\r\nContent-Length: 0"), 0, 0},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -434,8 +447,11 @@ TEST_F(run_record_test, OutboxKeptUntilDelivered)
         script_peer peer(c.script.empty() ? std::vector<peer_script>{} : std::vector<peer_script>{c.script});
         std::string url = c.script.empty() ? "http://127.0.0.1:" + std::to_string(nothing.port()) + "/in?q=1"
                                             : peer.url("/in?q=1");
-        EXPECT_EQ(outbox_send(report_to(url), steady_now_ms() + 500), c.left == 0 ? 1 : 0);
+        EXPECT_EQ(outbox_send(report_to(url), steady_now_ms() + 500), c.left + c.refused == 0 ? 1 : 0);
         EXPECT_EQ(outbox_record_count(), c.left);
+        EXPECT_EQ(outbox_refused_count(), c.refused);
+        std::string set_aside = root_dir() + "/logs/outbox/refused/" + id_of(1) + ".json";
+        EXPECT_EQ(test_files::exists(set_aside) ? test_files::read_file(set_aside) : "", c.refused ? "{\"a\":1}\n" : "");
         peer.finish();
         if (!c.script.empty()) {
             EXPECT_NE(peer.request(0).find("X-User: line 4\r\nContent-Type: application/json\r\nContent-Length: 8\r\n"
@@ -444,6 +460,16 @@ TEST_F(run_record_test, OutboxKeptUntilDelivered)
                 << peer.request(0);
         }
     }
+    // Where a 301 points is in the run's diagnostics log, as a whole URL for report_url.
+    upgrade_run run = {};
+    run_record_begin(&run);
+    diagnostics_keep(true);
+    ASSERT_EQ(outbox_keep(id_of(1), "{}", OUTBOX_MAX_RECORDS), 0);
+    script_peer moved({status("301 Moved Permanently\r\nLocation: /new?q=2")});
+    outbox_send(report_to(moved.url("/in")), steady_now_ms() + 500);
+    run_record_end(0);
+    std::string log = test_files::read_file(logs_file(run_logs().at(0)));
+    EXPECT_NE(log.find("moved to \"" + moved.url("/new?q=2") + "\""), std::string::npos) << log;
 }
 
 // Oldest first; a refusal does not stop the others, an unreachable collector stops the rest; past
@@ -478,7 +504,9 @@ TEST_F(run_record_test, OutboxOrderAndBound)
 }
 
 // Whole runs: without a report URL nothing new but the id; with one, the holder of the guard delivers
-// (the outbox that waited first), a refused copy and an interrupted run only keep their record.
+// (the outbox that waited first, its record kept there before the run counts as ended, temporary
+// files left for more than a day removed), a refused copy and an interrupted run only keep their
+// record.
 TEST_F(run_record_test, DeliveryOfTheRunsRecord)
 {
     ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
@@ -497,9 +525,19 @@ TEST_F(run_record_test, DeliveryOfTheRunsRecord)
     for (int64_t refused_start = utc_now_ms(); utc_now_ms() == refused_start;) {
     }
     guard_result = 0;
+    std::string stale = root_dir() + "/logs/outbox/" + id_of(1) + ".json.tmp";
+    std::string young = root_dir() + "/logs/outbox/" + id_of(2) + ".json.tmp";
+    test_files::write_file(stale, "{\"cut");
+    test_files::write_file(young, "{\"being written");
+    fs::last_write_time(stale, fs::last_write_time(stale) - std::chrono::hours(25));
+    fs::last_write_time(young, fs::last_write_time(young) - std::chrono::hours(23));
     EXPECT_EQ(run_upgrade(), EXIT_COMPLETED);
     peer.finish();
-    EXPECT_EQ(outbox_record_count(), 0u);
+    EXPECT_EQ(outbox_names(), std::vector<std::string>{id_of(2) + ".json.tmp"});
+    std::string log = test_files::read_file(root_dir() + "/logs/" + run_logs().back());
+    log = log.substr(log.rfind(" started on station "));  // runs of one second share a log
+    size_t kept = log.find("the run's record is kept in the outbox"), ended = log.find("the run has ended");
+    EXPECT_TRUE(kept != std::string::npos && ended != std::string::npos && kept < ended) << log;
     std::string records = test_files::read_file(logs_file("runs.jsonl"));
     std::string last = records.substr(records.rfind('\n', records.size() - 2) + 1);
     EXPECT_NE(peer.request(0).find("\r\n\r\n" + refused), std::string::npos) << "the oldest first";
@@ -510,4 +548,22 @@ TEST_F(run_record_test, DeliveryOfTheRunsRecord)
     run_record_begin(&run);
     run_record_end_interrupted("SIGTERM", "reply");
     EXPECT_EQ(outbox_record_count(), 1u);
+}
+
+// The whole delivery ends by report_seconds, not only each record's own wait: three records and a
+// collector that answers each after 0.6 s, with a bound of 1 s, end within 1.8 s with what was not
+// sent still waiting.
+TEST_F(run_record_test, DeliveryEndsByItsDeadline)
+{
+    peer_script slow = {read_request(), pause_ms(600), send_bytes(OK), close_conn()};
+    script_peer peer({slow, slow, slow});
+    g_run.report = report_to(peer.url("/"));
+    ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
+    for (int n : {1, 2})
+        ASSERT_EQ(outbox_keep(id_of(n), "{}", OUTBOX_MAX_RECORDS), 0);
+    int64_t started = steady_now_ms();
+    EXPECT_EQ(run_upgrade(), EXIT_COMPLETED);
+    EXPECT_LT(steady_now_ms() - started, 1800);
+    EXPECT_GE(outbox_record_count(), 1u);
+    EXPECT_LE(peer.connections(), 2u) << "the third record is never tried";
 }
