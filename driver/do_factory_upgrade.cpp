@@ -88,6 +88,7 @@ exit_code run_upgrade()
     upgrade_run run;
     std::memset(&run, 0, sizeof run);
     g_workstation_seams.report_outcome = report_outcome;
+    g_workstation_seams.log_line = debug_log_line;
     run_record_begin(&run);
     for (const std::string &warning : g_run.settings_warnings)
         run_record_add_warning(warning.c_str());

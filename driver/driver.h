@@ -314,8 +314,8 @@ void on_ws_disconnected(rws_client *client);
 // clean-up done).
 exit_code open_command_channel(upgrade_run *run);
 
-// Computes the staged image's MD5, builds the image URL and the "pc_firmware_up" command and queues
-// it. Returns STAGE_GO_ON, or EXIT_COMMAND_NOT_SENT when it cannot be queued (channel closed,
+// Takes the carried image's MD5 (the staged image's, as staging checked), builds the image URL and
+// the "pc_firmware_up" command and queues it. Returns STAGE_GO_ON, or EXIT_COMMAND_NOT_SENT when it cannot be queued (channel closed,
 // outcome raised, clean-up done).
 exit_code send_upgrade_command(upgrade_run *run);
 
@@ -453,3 +453,6 @@ void debug_log(const char *file, int line, const char *format, ...)
 #endif
     ;
 #define DEBUG_LOG(...) debug_log(__FILE__, __LINE__, __VA_ARGS__)
+
+// The logging hook for a line already formatted: the workstation's (g_workstation_seams.log_line).
+void debug_log_line(const char *file, int line, const char *text);

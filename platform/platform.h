@@ -34,7 +34,8 @@ int platform_make_executable(const char *path);
 int platform_list_directory(const char *dir, void (*visit)(const char *name, void *context), void *context);
 
 // Writes the whole buffer to a new file at path, replacing any file there. Returns 0 when every
-// byte was written and the file closed, -1 otherwise.
+// byte was written and the file closed, otherwise the system's error code (> 0, for
+// system_error_text).
 int platform_write_new_file(const char *path, const void *bytes, uint32_t size);
 
 // Gives the file at path the content bytes in one step: written whole to "<path>.tmp" first, which
