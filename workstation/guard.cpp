@@ -8,9 +8,6 @@ namespace {
 
 const char INSTANCE_MUTEX_NAME[] = "dozez_upgrader";
 
-// An existing Shttpd of more than this size is kept as it is.
-const uint32_t KEEP_PROGRAM_ABOVE = 307199;
-
 // How long a created directory is given to appear.
 const int DIRECTORY_WAIT_MS = 1000;
 
@@ -94,19 +91,5 @@ int prepare_workstation()
 
     char program[COMMAND_LINE_SIZE];
     format_text(program, sizeof program, PATH_PROGRAM_FMT, units, SHTTPD_PROGRAM_NAME);
-    if (platform_exists(program) && file_size_of(program) > KEEP_PROGRAM_ABOVE)
-        return 0;
-
-    if (write_utility_file(program) != 0) {
-        raise_outcome(OUTCOME_SHTTPD_NOT_WRITTEN);
-        return -4;
-    }
-    // A full second, not a wait that ends early: a program a virus scanner quarantines is gone
-    // only after it, and its absence then is how that is caught.
-    sleep_ms(1000);
-    if (platform_exists(program))
-        return 0;
-    raise_outcome(OUTCOME_SHTTPD_MISSING);
-    cleanup_workstation();
-    return -5;
+    return place_server_program(program);
 }

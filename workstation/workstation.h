@@ -133,10 +133,18 @@ int acquire_instance_guard();
 bool retake_instance_guard();
 void release_instance_guard();
 
-// Makes sure the working directories exist and the file-server program is in place.
+// Makes sure the working directories exist and the file-server program in the units directory is
+// the one the tool carries (place_server_program).
 // Returns 0 ready; -1, -2, -3 the root, units or firmware directory is missing; -4 the program cannot
-// be written; -5 it is missing after writing. Each failure has raised its outcome.
+// be written; -5 it is missing or changed after writing. Each failure has raised its outcome.
 int prepare_workstation();
+
+// Makes the file at path the program the tool carries: kept when it is that program byte for byte,
+// else written (a file server still running from it ended first), and checked again a second later
+// (a virus scanner that removes or changes it is caught then); g_workstation.notes says which.
+// Returns 0; -4 it cannot be written (outcome raised); -5 it is gone or differs a second after
+// writing (outcome raised, clean-up done).
+int place_server_program(const char *path);
 
 // ---- Embedded assets and staging ----
 

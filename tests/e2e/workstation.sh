@@ -1,8 +1,10 @@
 # Scenarios of the single-instance guard and the working directories, with the real tool.
 # usage (inside sandbox): workstation.sh <linux|windows> <tool> <scratch dir> <embedded program>
+#   <a program that only leaves a marker beside itself when it runs>
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
-program_size=$(stat -c %s "$4")
+carried=$4
+program_size=$(stat -c %s "$carried")
 # An eligible camera on the USB link that stays eligible: after each upgrade it still shows 2.0.15.
 start_camera '"version_after":"2.0.15"'
 program=$(root_path units/Shttpd)
@@ -42,14 +44,38 @@ done
 wait "${pids[@]}"
 check "twenty copies: twenty records, each one whole JSON line" "$(tail -n +$((records + 1)) "$(root_path logs/runs.jsonl)" |
   python3 -c 'import json, sys; print(sum(1 for line in sys.stdin if json.loads(line)["exit_code"] in (0, -1)))')" 20
+check "twenty copies: the runs that upgraded kept the carried file-server program" "$(tail -n +$((records + 1)) \
+  "$(root_path logs/runs.jsonl)" | python3 -c 'import json, sys
+print(sorted({r["server_program"] for r in map(json.loads, sys.stdin) if r["exit_code"] == 0}))')" "['kept']"
 
-echo "== an existing file-server program is kept only from 307,200 bytes on =="
+echo "== an existing file-server program is kept only when it is the carried one, byte for byte =="
 head -c 307199 /dev/zero >"$program"
 run_tool "$E2E_SCRATCH/small" -s >/dev/null 2>&1
 check "307,199-byte program rewritten" "$(stat -c %s "$program")" "$program_size"
-head -c 307200 /dev/zero >"$program"
-run_tool "$E2E_SCRATCH/large" -s >/dev/null 2>&1
-check "307,200-byte program kept" "$(stat -c %s "$program")" 307200
+# A foreign program of 307,200 bytes (padded), which would leave a marker if it ever ran.
+cp "$5" "$program" && truncate -s 307200 "$program"
+run_silent large
+check "307,200-byte program replaced" "$(stat -c %s "$program")" "$program_size"
+check "foreign program: the camera was upgraded" "$result" ok0
+check "foreign program: it never ran" "$(ls "$(root_path units)" | grep -c '\.ran$')" 0
+check "foreign program: the record says replaced" "$(last_record server_program)" '"replaced"'
+check "foreign program: the diagnostics log says so" "$(grep -c 'was not the one the tool carries: replaced' "$(newest_log)")" 1
+
+echo "== an older build's file server, still running, is ended and replaced =="
+cp "$carried" "$program" && printf '\001' | dd of="$program" bs=1 seek=$((program_size - 1)) conv=notrunc status=none
+if [ "$E2E_TARGET" = windows ]; then
+  "$e2e_repo/scripts/wine-run" 'C://quorvane_facup//units//Shttpd.exe' 8234 'C://quorvane_facup//firmware' >/dev/null 2>&1 &
+else
+  "$program" 8234 "$(root_path firmware)" >/dev/null 2>&1 &
+fi
+older_server=$!
+server_runs() { [ -n "$(servers_running)" ]; }
+wait_for 30 server_runs || echo "the older build's server never ran"
+run_silent older
+wait $older_server
+check "older build: the camera was upgraded" "$result" ok0
+check "older build: replaced by the carried program" "$(cmp -s "$program" "$carried" && echo same)" same
+check "older build: the record says replaced" "$(last_record server_program)" '"replaced"'
 
 echo "== a working root that exists as a file: the units directory cannot be made =="
 rm -rf "$(root_path)"

@@ -42,6 +42,11 @@ struct paths {
 std::vector<int> raised;
 void record_outcome(outcome_id outcome) { raised.push_back(outcome); }
 
+std::string carried_program()
+{
+    return std::string(reinterpret_cast<const char *>(g_utility_buffer), static_cast<size_t>(g_utility_buffer_len));
+}
+
 // Launcher threads are held instead of started, for the test to run in order when it chooses.
 struct held_thread {
     void (*body)(void *);
@@ -335,23 +340,31 @@ TEST_F(workstation_test, PrepareCreatesDirectoriesAndWritesProgram)
     ASSERT_EQ(prepare_workstation(), 0);
     EXPECT_TRUE(fs::is_directory(root));
     EXPECT_TRUE(fs::is_directory(firmware));
-    std::string written = test_files::read_file(program);
-    ASSERT_EQ(written.size(), g_utility_buffer_len);
-    EXPECT_EQ(std::memcmp(written.data(), g_utility_buffer, written.size()), 0);
+    EXPECT_EQ(test_files::read_file(program), carried_program());
+    EXPECT_STREQ(g_workstation.notes.server_program, "written");
     EXPECT_TRUE(raised.empty());
 }
 
-TEST_F(workstation_test, PrepareKeepsOnlyALargeEnoughProgram)
+// Only the carried program, byte for byte, is kept: any other file is replaced, whatever its size
+// (a file server that might run from it was looked for first).
+TEST_F(workstation_test, PrepareKeepsOnlyTheCarriedProgram)
 {
     make_directories();
-    ASSERT_TRUE(test_files::write_file(program, std::string(307199, 'a')));
+    std::string older = carried_program();
+    older.back() ^= 1;  // an older build: the same size, one byte apart
+    for (const std::string &found : {std::string(307199, 'a'), std::string(307200, 'b'), older}) {
+        ASSERT_TRUE(test_files::write_file(program, found));
+        recording_commands::install();
+        ASSERT_EQ(prepare_workstation(), 0);
+        EXPECT_TRUE(test_files::read_file(program) == carried_program()) << found.size() << " bytes";
+        EXPECT_STREQ(g_workstation.notes.server_program, "replaced");
+        EXPECT_EQ(commands(), std::vector<std::string>{CMD_LIST_SHTTPD});
+    }
+    recording_commands::install();
     ASSERT_EQ(prepare_workstation(), 0);
-    EXPECT_EQ(test_files::read_file(program).size(), g_utility_buffer_len);
-
-    ASSERT_TRUE(test_files::write_file(program, std::string(307200, 'b')));
-    ASSERT_EQ(prepare_workstation(), 0);
-    EXPECT_EQ(test_files::read_file(program), std::string(307200, 'b'));
+    EXPECT_STREQ(g_workstation.notes.server_program, "kept");
     EXPECT_TRUE(commands().empty());
+    EXPECT_TRUE(raised.empty());
 }
 
 TEST_F(workstation_test, RootThatIsAFileLeavesUnitsMissing)
@@ -552,6 +565,26 @@ TEST_F(workstation_test, FileServerLaunchAndCleanup)
     cleanup_workstation();
     EXPECT_EQ(first_line_of(CMD_LIST_SHTTPD), "");
     EXPECT_EQ(fetch_from_file_server("/", 1), "");
+}
+
+// A file server still running from an older program is ended, so that its program can be replaced.
+TEST_F(workstation_test, ProgramOfARunningServerIsReplaced)
+{
+    recording_commands::restore();
+    make_directories();
+    std::string older = carried_program();
+    older.back() ^= 1;
+    ASSERT_TRUE(test_files::write_file(program, older));
+    platform_make_executable(program.c_str());
+    char old_server[COMMAND_LINE_SIZE];
+    format_text(old_server, sizeof old_server, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
+    ASSERT_EQ(platform_spawn_piped(nullptr, old_server, nullptr, nullptr, nullptr), 0);
+    ASSERT_GT(first_line_of(CMD_LIST_SHTTPD).size(), 1u);
+
+    ASSERT_EQ(prepare_workstation(), 0);
+    EXPECT_TRUE(test_files::read_file(program) == carried_program());
+    EXPECT_STREQ(g_workstation.notes.server_program, "replaced");
+    EXPECT_EQ(first_line_of(CMD_LIST_SHTTPD), "");
 }
 
 // Without a usable server program nothing starts and the run goes on.
