@@ -250,6 +250,7 @@ std::string run_record_line(int exit_code)
              sizeof run.previous_version);
     add_buffer(out, "version_after", run.version_after);
     add_confirm(out);
+    add_text(out, "root_permissions", g_workstation.notes.root_permissions, 16);
     add_text(out, "server_program", g_workstation.notes.server_program, 16);
     add_buffer(out, "image", run.firmware_file_name);
     add_integer(out, "image_bytes", run.firmware_bytes, run.firmware_bytes > 0);

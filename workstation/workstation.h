@@ -133,11 +133,20 @@ int acquire_instance_guard();
 bool retake_instance_guard();
 void release_instance_guard();
 
-// Makes sure the working directories exist and the file-server program in the units directory is
-// the one the tool carries (place_server_program).
-// Returns 0 ready; -1, -2, -3 the root, units or firmware directory is missing; -4 the program cannot
-// be written; -5 it is missing or changed after writing. Each failure has raised its outcome.
+// Makes sure the working directories exist and that this run may add to them, keeps the root to
+// administrators (keep_root_to_admins: made with that access, set back when others may change it),
+// and makes the file-server program in the units directory the one the tool carries
+// (place_server_program).
+// Returns 0 ready; -1, -2, -3 the root, units or firmware directory is missing, or the run may not
+// add to it (no administrator rights); -4 the program cannot be written; -5 it is missing or changed
+// after writing. Each failure has raised its outcome.
 int prepare_workstation();
+
+// Looks at who may change the working root and each folder in it, and sets back to administrators
+// only (platform_keep_to_admins) those that others may change; logs what it set back, and what it
+// could not (the run goes on). g_workstation.notes.root_permissions: "set" when made is true (this
+// run made the root), else "repaired" or "kept"; "failed" when one could not be set back.
+void keep_root_to_admins(const char *root, bool made);
 
 // Makes the file at path the program the tool carries: kept when it is that program byte for byte,
 // else written (a file server still running from it ended first), and checked again a second later

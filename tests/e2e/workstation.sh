@@ -22,6 +22,9 @@ wait $first
 check "first copy exit code" $? 0
 check "first copy wrote the file-server program" "$(stat -c %s "$program" 2>/dev/null)" "$program_size"
 check "first copy upgraded the camera" "$(cat "$E2E_SCRATCH/first/flashret.txt")" ok0
+check "first copy made the working root kept to administrators" "$(python3 -c 'import json, sys
+print([r["root_permissions"] for r in map(json.loads, open(sys.argv[1])) if r["exit_code"] == 0])' \
+  "$(root_path logs/runs.jsonl)")" "['set']"
 
 echo "== two copies started at the same instant: exactly one refuses =="
 rm -rf "$(root_path)"
@@ -59,6 +62,7 @@ check "307,200-byte program replaced" "$(stat -c %s "$program")" "$program_size"
 check "foreign program: the camera was upgraded" "$result" ok0
 check "foreign program: it never ran" "$(ls "$(root_path units)" | grep -c '\.ran$')" 0
 check "foreign program: the record says replaced" "$(last_record server_program)" '"replaced"'
+check "a later run keeps the root's permissions" "$(last_record root_permissions)" '"kept"'
 check "foreign program: the diagnostics log says so" "$(grep -c 'was not the one the tool carries: replaced' "$(newest_log)")" 1
 
 echo "== an older build's file server, still running, is ended and replaced =="
@@ -92,6 +96,16 @@ if [ "$E2E_TARGET" = linux ]; then
   check "exit code" $? "$(exit_code -8)"
   check "result" "$(cat "$E2E_SCRATCH/read-only/flashret.txt")" "err-8"
   umount /var/lib
+
+  echo "== a run without administrator rights, on a station whose root exists, ends on the no-administrator road =="
+  # Everything in place, the carried file server included: only the rights are missing.
+  mkdir -p "$(root_path units)" "$(root_path firmware)" "$E2E_SCRATCH/user"
+  cp "$carried" "$program"
+  chown 65534:65534 "$E2E_SCRATCH/user"
+  (cd "$E2E_SCRATCH/user" && setpriv --reuid=65534 --regid=65534 --clear-groups "$E2E_TOOL" -s >/dev/null 2>&1)
+  check "no administrator rights: exit code" $? "$(exit_code -8)"
+  check "no administrator rights: result" "$(cat "$E2E_SCRATCH/user/flashret.txt")" "err-8"
+  check "no administrator rights: nothing written in the root" "$(find "$(root_path)" -user 65534)" ""
 
   echo "== a program that cannot be written completely (the units directory fills up) =="
   mkdir -p "$(root_path units)" "$(root_path firmware)"
