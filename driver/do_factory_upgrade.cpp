@@ -74,6 +74,10 @@ void init_ui_language()
 int facup_main(int argc, char **argv)
 {
     load_station_settings();
+    // Recorded with facup.ini's warnings, but not shown: the console stays as it always was.
+    std::string folder_warning = program_folder_warning();
+    if (!folder_warning.empty())
+        g_run.settings_warnings.push_back(folder_warning);
     init_ui_language();
     if (argc == 2 && std::strcmp(argv[1], "-s") == 0)
         set_flag(g_silent_mode, 1);

@@ -2,6 +2,7 @@
 // tests (md5sum as the oracle), the benchmarks and the demo. With --header it is the build step
 // that writes the digest of the firmware image the tool carries into the header the tool compiles.
 #include "md5.h"
+#include "text_util.h"
 
 #include <cstdio>
 #include <cstring>
@@ -15,17 +16,6 @@ int usage(const char *self)
                  "       %s --header <macro> <file> <output.h>\n",
                  self, self);
     return 2;
-}
-
-// The file's name without its directories, for the generated header's first line: a build path
-// of this machine stays out of it.
-const char *base_name(const char *path)
-{
-    const char *name = path;
-    for (const char *p = path; *p != '\0'; p++)
-        if (*p == '/' || *p == '\\')
-            name = p + 1;
-    return name;
 }
 
 // Writes "#define <macro> \"<digest>\"" to output, every write and the close checked.
@@ -46,7 +36,7 @@ int write_header(const char *macro, const char *input, const char *output)
                            "// Generated at build time by md5_file from %s: do not edit.\n"
                            "#pragma once\n"
                            "#define %s \"%s\"\n",
-                           base_name(input), macro, hex) > 0;
+                           path_base_name(input), macro, hex) > 0;  // no path of the build machine
     ok = std::fclose(out) == 0 && ok;
     if (!ok) {
         std::remove(output);
