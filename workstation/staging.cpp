@@ -35,6 +35,11 @@ int write_buffer_file(const char *path, const uint8_t *bytes, uint64_t len)
 
 // Keeps why the image could not be staged for the run record, and logs it.
 void note_staging_failure(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+void note_staging_failure(const char *format, ...)
 {
     char *note = g_workstation.notes.staging_error;
     va_list args;
