@@ -4,7 +4,7 @@
 #include "reply_mailbox.h"
 
 #include "device_channel.h"
-#include "md5.h"
+#include "embedded_assets.h"
 
 #include <chrono>
 #include <cstring>
@@ -169,7 +169,9 @@ exit_code open_command_channel(upgrade_run *run)
 
 exit_code send_upgrade_command(upgrade_run *run)
 {
-    md5_file_hex(run->firmware_path, run->firmware_md5);
+    // The digest of the image the tool carries, which staging found the staged file to have: a file
+    // changed after staging is then refused by the camera rather than flashed.
+    std::memcpy(run->firmware_md5, g_firmware_image_md5, sizeof run->firmware_md5);
     DEBUG_LOG("md5:%s.\n", run->firmware_md5);
     format_text(run->image_url, sizeof run->image_url, "http://%s:%s/%s", run->host_address, FILE_SERVER_PORT_TEXT,
                 run->firmware_file_name);

@@ -19,3 +19,5 @@ void debug_log(const char *file, int line, const char *format, ...)
 #endif
     diagnostics_line(file, line, text);
 }
+
+void debug_log_line(const char *file, int line, const char *text) { debug_log(file, line, "%s", text); }

@@ -74,6 +74,10 @@ void init_ui_language()
 int facup_main(int argc, char **argv)
 {
     load_station_settings();
+    // Recorded with facup.ini's warnings, but not shown: the console stays as it always was.
+    std::string folder_warning = program_folder_warning();
+    if (!folder_warning.empty())
+        g_run.settings_warnings.push_back(folder_warning);
     init_ui_language();
     if (argc == 2 && std::strcmp(argv[1], "-s") == 0)
         set_flag(g_silent_mode, 1);
@@ -88,6 +92,7 @@ exit_code run_upgrade()
     upgrade_run run;
     std::memset(&run, 0, sizeof run);
     g_workstation_seams.report_outcome = report_outcome;
+    g_workstation_seams.log_line = debug_log_line;
     run_record_begin(&run);
     for (const std::string &warning : g_run.settings_warnings)
         run_record_add_warning(warning.c_str());

@@ -149,6 +149,11 @@ void init_ui_language();
 // The entry point's work: settings, language, command line, run. Returns the process exit code.
 int facup_main(int argc, char **argv);
 
+// The warning for the run record when users who are not administrators may change the running
+// program, facup.ini beside it, or their folder ("facup.exe's folder can be changed by users who
+// are not administrators"); empty when only administrators may.
+std::string program_folder_warning();
+
 // Runs the stages in order until one stops the run, then, once the reply has been awaited, ends the
 // run by the upgrade_ending. Returns the run's exit code.
 exit_code run_upgrade();
@@ -314,8 +319,8 @@ void on_ws_disconnected(rws_client *client);
 // clean-up done).
 exit_code open_command_channel(upgrade_run *run);
 
-// Computes the staged image's MD5, builds the image URL and the "pc_firmware_up" command and queues
-// it. Returns STAGE_GO_ON, or EXIT_COMMAND_NOT_SENT when it cannot be queued (channel closed,
+// Takes the carried image's MD5 (the staged image's, as staging checked), builds the image URL and
+// the "pc_firmware_up" command and queues it. Returns STAGE_GO_ON, or EXIT_COMMAND_NOT_SENT when it cannot be queued (channel closed,
 // outcome raised, clean-up done).
 exit_code send_upgrade_command(upgrade_run *run);
 
@@ -427,7 +432,7 @@ struct run_state {
     language_choice language = LANGUAGE_AUTO;    // facup.ini's (its firewall mode is g_workstation's)
     confirm_mode confirm = CONFIRM_OFF;          // facup.ini's confirmation after the camera's "ok"
     int confirm_seconds = CONFIRM_SECONDS_DEFAULT;
-    std::vector<std::string> settings_warnings;  // facup.ini's warnings, for the run record
+    std::vector<std::string> settings_warnings;  // facup.ini's warnings (and its folder's), for the run record
     report_settings report;                      // facup.ini's delivery to a collector
     bool guard_taken = false;                    // this run took the single-instance guard: it may deliver
     copyable_atomic<uint8_t> spinner_running;    // the spinner runs: the process waits for its last line
@@ -453,3 +458,6 @@ void debug_log(const char *file, int line, const char *format, ...)
 #endif
     ;
 #define DEBUG_LOG(...) debug_log(__FILE__, __LINE__, __VA_ARGS__)
+
+// The logging hook for a line already formatted: the workstation's (g_workstation_seams.log_line).
+void debug_log_line(const char *file, int line, const char *text);

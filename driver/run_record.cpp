@@ -250,9 +250,12 @@ std::string run_record_line(int exit_code)
              sizeof run.previous_version);
     add_buffer(out, "version_after", run.version_after);
     add_confirm(out);
+    add_text(out, "root_permissions", g_workstation.notes.root_permissions, 16);
+    add_text(out, "server_program", g_workstation.notes.server_program, 16);
     add_buffer(out, "image", run.firmware_file_name);
     add_integer(out, "image_bytes", run.firmware_bytes, run.firmware_bytes > 0);
     add_buffer(out, "image_md5", run.firmware_md5);
+    add_buffer(out, "staging_error", g_workstation.notes.staging_error);
     add_integer(out, "served_bytes", served, served >= 0);
     add_integer(out, "outcome", static_cast<long long>(record().outcome), entry != nullptr);
     add_text(out, "result", entry != nullptr ? entry->code : nullptr, 16);

@@ -36,6 +36,8 @@
 #define CMD_NODE_FMT "C:/%s_facup/units/node.exe C:/%s_facup/units/httpd.js " FILE_SERVER_PORT_TEXT " \"C:/%s_facup/firmware\""
 
 #define PATH_WORKING_ROOT_FMT "C:\\%s_facup"
+// One entry of the working root (the second "%s" is its name).
+#define PATH_ROOT_ENTRY_FMT "C:\\%s_facup\\%s"
 #define PATH_UNITS_DIR_FMT "C:\\%s_facup\\units"
 #define PATH_FIRMWARE_DIR_FMT "C:\\%s_facup\\firmware"
 // The file-server program: the units directory and the program name joined by PATH_PROGRAM_FMT.
@@ -79,6 +81,7 @@
 #define CMD_NODE_FMT "/var/lib/%s_facup/units/node /var/lib/%s_facup/units/httpd.js " FILE_SERVER_PORT_TEXT " \"/var/lib/%s_facup/firmware\""
 
 #define PATH_WORKING_ROOT_FMT "/var/lib/%s_facup"
+#define PATH_ROOT_ENTRY_FMT "/var/lib/%s_facup/%s"
 #define PATH_UNITS_DIR_FMT "/var/lib/%s_facup/units"
 #define PATH_FIRMWARE_DIR_FMT "/var/lib/%s_facup/firmware"
 #define SHTTPD_PROGRAM_NAME "Shttpd"

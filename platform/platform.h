@@ -36,7 +36,7 @@ int platform_list_directory(const char *dir, void (*visit)(const char *name, voi
 // Writes the whole buffer to a new file at path, replacing any file there; with flush_to_disk, the
 // bytes reach the disk before the file is closed (fsync, FlushFileBuffers), so that a power loss
 // after the call cannot leave the file shorter. Returns 0 when every byte was written (and
-// flushed) and the file closed, -1 otherwise.
+// flushed) and the file closed, otherwise the system's error code (> 0, for system_error_text).
 int platform_write_new_file(const char *path, const void *bytes, uint32_t size, bool flush_to_disk = false);
 
 // When the file at path was last written, in milliseconds since 1970 (UTC); -1 when it cannot be

@@ -26,19 +26,25 @@ int platform_write_new_file(const char *path, const void *bytes, uint32_t size, 
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        return -1;
+        return errno;
     const char *p = static_cast<const char *>(bytes);
     uint32_t done = 0;
+    int error = 0;
     while (done < size) {
         ssize_t n = write(fd, p + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;  // a write that takes nothing: the device is full
             break;
+        }
         done += static_cast<uint32_t>(n);
     }
-    bool flushed = !flush_to_disk || fsync(fd) == 0;
-    return close(fd) == 0 && done == size && flushed ? 0 : -1;
+    if (error == 0 && flush_to_disk && fsync(fd) != 0)
+        error = errno;
+    if (close(fd) != 0 && error == 0)
+        error = errno;
+    return error;
 }
 
 // ---- The executable's own resources: images the build links in ----

@@ -30,13 +30,16 @@ int platform_write_new_file(const char *path, const void *bytes, uint32_t size, 
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return -1;
+        return static_cast<int>(GetLastError());
     DWORD written = 0;
-    BOOL ok = WriteFile(file, bytes, size, &written, nullptr);
-    if (ok && flush_to_disk)
-        ok = FlushFileBuffers(file);
-    ok = CloseHandle(file) && ok;
-    return ok && written == size ? 0 : -1;
+    DWORD error = WriteFile(file, bytes, size, &written, nullptr) ? 0 : GetLastError();
+    if (error == 0 && written != size)
+        error = ERROR_DISK_FULL;  // a write that took less without failing: the disk is full
+    if (error == 0 && flush_to_disk && !FlushFileBuffers(file))
+        error = GetLastError();
+    if (!CloseHandle(file) && error == 0)
+        error = GetLastError();
+    return static_cast<int>(error);
 }
 
 // ---- The executable's own resources: RCDATA entries of the program file ----

@@ -1,6 +1,7 @@
 // The single-instance guard and the working directories.
 #include "workstation.h"
 
+#include "access_control.h"
 #include "commands.h"
 #include "waits.h"
 
@@ -8,23 +9,26 @@ namespace {
 
 const char INSTANCE_MUTEX_NAME[] = "dozez_upgrader";
 
-// An existing Shttpd of more than this size is kept as it is.
-const uint32_t KEEP_PROGRAM_ABOVE = 307199;
-
 // How long a created directory is given to appear.
 const int DIRECTORY_WAIT_MS = 1000;
 
 bool path_exists(const void *path) { return platform_exists(static_cast<const char *>(path)); }
 
-// Makes sure the directory exists: creates it when missing and waits, up to a second, until it
-// exists. Raises the outcome and cleans up when it is still missing.
-bool ensure_directory(const char *path, outcome_id outcome)
+// Makes sure the directory exists and this run may add to it: creates it with make when missing
+// and waits, up to a second, until it exists. Raises the outcome and cleans up when it is still
+// missing, or when the run may not add to it: a run without administrator rights, once the root
+// is kept to administrators, ends here as it does where it cannot make the root.
+bool ensure_directory(const char *path, int (*make)(const char *), outcome_id outcome)
 {
-    if (platform_exists(path))
+    bool exists = platform_exists(path);
+    if (!exists) {
+        make(path);
+        exists = wait_until(path_exists, path, DIRECTORY_WAIT_MS);
+    }
+    if (exists && platform_may_add_entries(path))
         return true;
-    platform_mkdir(path);
-    if (wait_until(path_exists, path, DIRECTORY_WAIT_MS))
-        return true;
+    if (exists)
+        WORKSTATION_LOG("this run may not add files to %s: it lacks administrator rights", path);
     raise_outcome(outcome);
     cleanup_workstation();
     return false;
@@ -85,28 +89,16 @@ int prepare_workstation()
     format_text(root, sizeof root, PATH_WORKING_ROOT_FMT, g_brand_word);
     format_text(units, sizeof units, PATH_UNITS_DIR_FMT, g_brand_word);
     format_text(firmware, sizeof firmware, PATH_FIRMWARE_DIR_FMT, g_brand_word);
-    if (!ensure_directory(root, OUTCOME_NO_ADMIN_ROOT))
+    bool made = !platform_exists(root);
+    if (!ensure_directory(root, platform_make_admin_folder, OUTCOME_NO_ADMIN_ROOT))
         return -1;
-    if (!ensure_directory(units, OUTCOME_NO_ADMIN_UNITS))
+    if (!ensure_directory(units, platform_mkdir, OUTCOME_NO_ADMIN_UNITS))
         return -2;
-    if (!ensure_directory(firmware, OUTCOME_NO_ADMIN_FIRMWARE))
+    if (!ensure_directory(firmware, platform_mkdir, OUTCOME_NO_ADMIN_FIRMWARE))
         return -3;
+    keep_root_to_admins(root, made);
 
     char program[COMMAND_LINE_SIZE];
     format_text(program, sizeof program, PATH_PROGRAM_FMT, units, SHTTPD_PROGRAM_NAME);
-    if (platform_exists(program) && file_size_of(program) > KEEP_PROGRAM_ABOVE)
-        return 0;
-
-    if (write_utility_file(program) != 0) {
-        raise_outcome(OUTCOME_SHTTPD_NOT_WRITTEN);
-        return -4;
-    }
-    // A full second, not a wait that ends early: a program a virus scanner quarantines is gone
-    // only after it, and its absence then is how that is caught.
-    sleep_ms(1000);
-    if (platform_exists(program))
-        return 0;
-    raise_outcome(OUTCOME_SHTTPD_MISSING);
-    cleanup_workstation();
-    return -5;
+    return place_server_program(program);
 }

@@ -3,8 +3,10 @@
 
 #include "commands.h"
 #include "embedded_assets.h"
+#include "md5.h"
 #include "utility_asset.h"
 
+#include <cstdarg>
 #include <cstring>
 
 char g_staged_image_path[255];
@@ -29,6 +31,22 @@ int write_buffer_file(const char *path, const uint8_t *bytes, uint64_t len)
         return -2;
     }
     return 0;
+}
+
+// Keeps why the image could not be staged for the run record, and logs it.
+void note_staging_failure(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+void note_staging_failure(const char *format, ...)
+{
+    char *note = g_workstation.notes.staging_error;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(note, sizeof g_workstation.notes.staging_error, format, args);
+    va_end(args);
+    WORKSTATION_LOG("the firmware image could not be staged: %s", note);
 }
 
 // Deletes an image file of the firmware directory: any entry but a directory whose name holds
@@ -77,11 +95,37 @@ int extract_firmware_resource(const char *path)
     }
     // A staged file that is missing or short would only be noticed by the camera: the write
     // reports any byte it did not write, and a partial file is removed.
-    if (platform_write_new_file(path, bytes, size) != 0) {
+    int error = platform_write_new_file(path, bytes, size);
+    if (error != 0) {
         std::remove(path);
+        note_staging_failure("writing %s failed: %s", path, system_error_text(error));
         return -3;
     }
     return 0;
+}
+
+int stage_image(const char *path)
+{
+    int written = extract_firmware_resource(path);
+    if (written == -1)
+        note_staging_failure("the tool carries no firmware image");
+    if (written != 0)
+        return written;
+    if (g_workstation_seams.image_staged != nullptr)
+        g_workstation_seams.image_staged(path);
+    // What is served must be what the tool carries: a file changed after the write (a scanner,
+    // another user, a failing disk) is refused here, since the camera checks only the digest sent.
+    char staged[33];
+    md5_file_hex(path, staged);
+    if (std::strcmp(staged, g_firmware_image_md5) == 0)
+        return 0;
+    std::remove(path);
+    if (staged[0] == '\0')
+        note_staging_failure("%s could not be read back", path);
+    else
+        note_staging_failure("the staged image's MD5 %s differs from the carried image's %s", staged,
+                             g_firmware_image_md5);
+    return -4;
 }
 
 void purge_staged_images()
@@ -96,7 +140,7 @@ int stage_firmware(char name[255], char path[255])
     format_text(name, 255, "%s_fac_up_%s.img", FIRMWARE_IMAGE_PREFIX, TARGET_FIRMWARE_VERSION);
     format_text(path, 255, PATH_STAGED_IMAGE_FMT, g_brand_word, name);
     std::memcpy(g_staged_image_path, path, sizeof g_staged_image_path);
-    if (extract_firmware_resource(path) == 0)
+    if (stage_image(path) == 0)
         return 0;
     raise_outcome(OUTCOME_FIRMWARE_NOT_STAGED);
     cleanup_workstation();

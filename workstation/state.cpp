@@ -3,6 +3,9 @@
 #include "waits.h"
 #include "workstation.h"
 
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <type_traits>
 
 const workstation_seams REAL_WORKSTATION_SEAMS = {
@@ -10,6 +13,8 @@ const workstation_seams REAL_WORKSTATION_SEAMS = {
     steady_now_ms,
     sleep_ms,
     loopback_port_accepts,
+    nullptr,
+    nullptr,
     nullptr,
 };
 workstation_seams g_workstation_seams = REAL_WORKSTATION_SEAMS;
@@ -22,4 +27,17 @@ void raise_outcome(outcome_id outcome)
 {
     if (g_workstation_seams.report_outcome != nullptr)
         g_workstation_seams.report_outcome(outcome);
+}
+
+void workstation_log(const char *file, int line, const char *format, ...)
+{
+    if (g_workstation_seams.log_line == nullptr)
+        return;
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text - 1, format, args);
+    va_end(args);
+    std::strcat(text, "\n");
+    g_workstation_seams.log_line(file, line, text);
 }

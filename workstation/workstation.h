@@ -32,20 +32,33 @@ struct command_runners {
 
 // Where the workstation, and the driver above it, reach the system in ways that tests replace: the
 // command runners, the one steady clock (milliseconds), the pause, the probe of a TCP port on this
-// PC (bounded in time), and the routine that raises an outcome of the catalogue (the driver installs
-// its report_outcome; none at first). REAL_WORKSTATION_SEAMS holds the tool's own.
+// PC (bounded in time), the routine that raises an outcome of the catalogue and the one that writes
+// a line of the run's diagnostics log (the driver installs its own; none at first), and a hook
+// between the staging's write and its read-back (none in the tool; tests change the staged file
+// there). REAL_WORKSTATION_SEAMS holds the tool's own.
 struct workstation_seams {
     command_runners commands;
     int64_t (*now_ms)();
     void (*sleep_ms)(int ms);
     bool (*port_accepts)(int port);
     void (*report_outcome)(outcome_id outcome);
+    void (*log_line)(const char *file, int line, const char *text);
+    void (*image_staged)(const char *path);
 };
 extern workstation_seams g_workstation_seams;
 extern const workstation_seams REAL_WORKSTATION_SEAMS;
 
 // Raises one outcome through the seams' routine; nothing when none is installed.
 void raise_outcome(outcome_id outcome);
+
+// Formats one line of the diagnostics log (a line end added; cut to 511 bytes) and hands it, with
+// the source file and line, to the seams' routine; nothing when none is installed.
+void workstation_log(const char *file, int line, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+#define WORKSTATION_LOG(...) workstation_log(__FILE__, __LINE__, __VA_ARGS__)
 
 // ---- Command runners ----
 
@@ -120,10 +133,27 @@ int acquire_instance_guard();
 bool retake_instance_guard();
 void release_instance_guard();
 
-// Makes sure the working directories exist and the file-server program is in place.
-// Returns 0 ready; -1, -2, -3 the root, units or firmware directory is missing; -4 the program cannot
-// be written; -5 it is missing after writing. Each failure has raised its outcome.
+// Makes sure the working directories exist and that this run may add to them, keeps the root to
+// administrators (keep_root_to_admins: made with that access, set back when others may change it),
+// and makes the file-server program in the units directory the one the tool carries
+// (place_server_program).
+// Returns 0 ready; -1, -2, -3 the root, units or firmware directory is missing, or the run may not
+// add to it (no administrator rights); -4 the program cannot be written; -5 it is missing or changed
+// after writing. Each failure has raised its outcome.
 int prepare_workstation();
+
+// Looks at who may change the working root and each folder in it, and sets back to administrators
+// only (platform_keep_to_admins) those that others may change; logs what it set back, and what it
+// could not (the run goes on). g_workstation.notes.root_permissions: "set" when made is true (this
+// run made the root), else "repaired" or "kept"; "failed" when one could not be set back.
+void keep_root_to_admins(const char *root, bool made);
+
+// Makes the file at path the program the tool carries: kept when it is that program byte for byte,
+// else written (a file server still running from it ended first), and checked again a second later
+// (a virus scanner that removes or changes it is caught then); g_workstation.notes says which.
+// Returns 0; -4 it cannot be written (outcome raised); -5 it is gone or differs a second after
+// writing (outcome raised, clean-up done).
+int place_server_program(const char *path);
 
 // ---- Embedded assets and staging ----
 
@@ -136,16 +166,25 @@ extern char g_staged_image_path[255];
 
 // Writes the embedded firmware image (resource RCDATA 101) to path. Returns 0 when the file holds
 // every byte; -1 the resource is missing (the reason printed on the console); -2 path is null; -3
-// the file could not be written completely (nothing is left at path).
+// the file could not be written completely (nothing is left at path; the system's reason is in
+// g_workstation.notes.staging_error and the diagnostics log).
 int extract_firmware_resource(const char *path);
+
+// Stages the image at path: writes it (extract_firmware_resource), then reads the file back and
+// compares its MD5 with the one the build computed from the image the tool carries
+// (g_firmware_image_md5), so that only the carried image is ever served. Returns 0, or what
+// extract_firmware_resource returned, or -4 when the file read back differs or cannot be read
+// (it is deleted). Each failure's cause (both digests, or the system's error text) is in
+// g_workstation.notes.staging_error and the diagnostics log.
+int stage_image(const char *path);
 
 // Deletes every file of the firmware directory whose name holds ".img"; other files and
 // directories stay. Nothing happens when the directory cannot be listed.
 void purge_staged_images();
 
 // Fills name with the staged image's name and path with its full path (255 bytes each, copied to
-// g_staged_image_path) and writes the image there. Returns 0, or -3 when it could not be staged
-// (outcome raised, clean-up done).
+// g_staged_image_path) and stages the image there (stage_image). Returns 0, or -3 when it could not
+// be staged (outcome raised, nothing left at path, clean-up done).
 int stage_firmware(char name[255], char path[255]);
 
 // Writes the embedded file-server program to path, every byte checked. Returns 0, or -2 when path is
@@ -230,6 +269,17 @@ struct download_watch {
     download_progress progress;
 };
 
+// What the run's preparation of the PC found, for the run record: how the file-server program was
+// found ("kept": it was the carried one; "written": there was none; "replaced": it differed) and
+// the working root's permissions ("set": made now; "repaired": others could change it, set back;
+// "kept"; "failed": they could not be read or set), each null until known; and why the image could
+// not be staged ("" while it could).
+struct workstation_notes {
+    const char *server_program = nullptr;
+    const char *root_permissions = nullptr;
+    char staging_error[256] = "";
+};
+
 // The state the workstation keeps beyond the names its texts fix (g_upgrade_quit, g_instance_mutex,
 // g_staged_image_path): one record, set back whole by reset_workstation_state. It holds no lock and
 // owns nothing (the download's lock lives beside it for the process's life), and it is trivially
@@ -240,6 +290,7 @@ struct workstation_state {
     // and waits inside its stages end early.
     copyable_atomic<uint8_t> interrupt_pending;
     download_watch download;  // under its lock: written by the server's output, read by the run
+    workstation_notes notes;  // the run's thread only
 };
 extern workstation_state g_workstation;
 

@@ -1,7 +1,8 @@
 # Faults during a run, with the real tool and the simulated camera: the camera vanishes during the
 # download, the file server is killed during it, the camera closes the channel after the command,
-# it answers only after 30 s of pings, the firmware directory fills up while staging, the logs
-# directory is read-only, and the result file cannot be written. Each ends with its outcome and exit code and leaves nothing behind.
+# it answers only after 30 s of pings, the firmware directory fills up while staging (the cause
+# recorded), the logs directory is read-only, and the result file cannot be written. Each ends with
+# its outcome and exit code and leaves nothing behind.
 # usage (inside sandbox usb): faults.sh <linux|windows> <tool> <tool with a short reply limit> <scratch dir>
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$4"
@@ -96,6 +97,10 @@ run disk-full
 check "disk full: exit code" $rc "$(exit_code -9)"
 check "disk full: result" "$result" err-3
 check "disk full: the camera was never told to upgrade" "$(camera_saw command | wc -l)" 0
+# The cause, in the system's words, is in the record and the diagnostics log.
+cause=$(last_record_text staging_error)
+check "disk full: the record names the cause" "$(grep -c -i -E '^writing .*KTR_418s_1126_fac_up_2\.0\.16\.img failed: .*(space|full)' <<<"$cause")" 1
+check "disk full: the diagnostics log names it too" "$(grep -c -F "could not be staged: $cause" "$(newest_log)")" 1
 umount "$(root_path firmware)"
 
 echo "== the logs directory is read-only: the run is the same, without a record or a log =="

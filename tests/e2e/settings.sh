@@ -1,6 +1,7 @@
 # The station's settings file beside a copy of the real tool: the firewall as a scoped rule and a
-# bad value; on Windows (under Wine with its recording netsh) also the language forced either way,
-# with an X server for the boxes (their caption and text as Wine sets them, a screenshot of each).
+# bad value, and the warning about a station folder that others may change; on Windows (under Wine
+# with its recording netsh) also the language forced either way, with an X server for the boxes
+# (their caption and text as Wine sets them, a screenshot of each).
 # usage (inside sandbox): settings.sh <linux|windows> <tool> <scratch dir> <artefact dir>
 . "$(dirname "$0")/lib.sh"
 artefacts=$4
@@ -57,6 +58,16 @@ silent_run code-page
 expected="facup.ini: firewall = '��ɫ' is not off or rule; using off"
 windows && expected="facup.ini: firewall = 'ºìÉ«' is not off or rule; using off"
 check "code page: the warning in the record, as UTF-8" "$(last_record_text warnings)" "$expected"
+
+echo "== a station folder that others may change: one warning in the record and the log, none on the console =="
+rm -f "$ini"
+chmod 0777 "$E2E_SCRATCH/station"  # under Wine: what it keeps of an entry that lets Everyone write
+silent_run open-folder
+chmod 0755 "$E2E_SCRATCH/station"
+warning="$(basename "$E2E_TOOL")'s folder can be changed by users who are not administrators"
+check "open folder: the warning in the record" "$(last_record_text warnings)" "$warning"
+check "open folder: in the diagnostics log" "$(grep -c -F "warning: $warning" "$(newest_log)")" 1
+check "open folder: not on the console" "$(grep -a -c 'can be changed' "$E2E_SCRATCH/open-folder.out")" 0
 
 # The language's boxes: Windows only (the Linux port's texts are UTF-8 either way).
 windows || { e2e_finish; exit; }

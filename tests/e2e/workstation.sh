@@ -1,8 +1,10 @@
 # Scenarios of the single-instance guard and the working directories, with the real tool.
 # usage (inside sandbox): workstation.sh <linux|windows> <tool> <scratch dir> <embedded program>
+#   <a program that only leaves a marker beside itself when it runs>
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
-program_size=$(stat -c %s "$4")
+carried=$4
+program_size=$(stat -c %s "$carried")
 # An eligible camera on the USB link that stays eligible: after each upgrade it still shows 2.0.15.
 start_camera '"version_after":"2.0.15"'
 program=$(root_path units/Shttpd)
@@ -20,6 +22,9 @@ wait $first
 check "first copy exit code" $? 0
 check "first copy wrote the file-server program" "$(stat -c %s "$program" 2>/dev/null)" "$program_size"
 check "first copy upgraded the camera" "$(cat "$E2E_SCRATCH/first/flashret.txt")" ok0
+check "first copy made the working root kept to administrators" "$(python3 -c 'import json, sys
+print([r["root_permissions"] for r in map(json.loads, open(sys.argv[1])) if r["exit_code"] == 0])' \
+  "$(root_path logs/runs.jsonl)")" "['set']"
 
 echo "== two copies started at the same instant: exactly one refuses =="
 rm -rf "$(root_path)"
@@ -42,14 +47,39 @@ done
 wait "${pids[@]}"
 check "twenty copies: twenty records, each one whole JSON line" "$(tail -n +$((records + 1)) "$(root_path logs/runs.jsonl)" |
   python3 -c 'import json, sys; print(sum(1 for line in sys.stdin if json.loads(line)["exit_code"] in (0, -1)))')" 20
+check "twenty copies: the runs that upgraded kept the carried file-server program" "$(tail -n +$((records + 1)) \
+  "$(root_path logs/runs.jsonl)" | python3 -c 'import json, sys
+print(sorted({r["server_program"] for r in map(json.loads, sys.stdin) if r["exit_code"] == 0}))')" "['kept']"
 
-echo "== an existing file-server program is kept only from 307,200 bytes on =="
+echo "== an existing file-server program is kept only when it is the carried one, byte for byte =="
 head -c 307199 /dev/zero >"$program"
 run_tool "$E2E_SCRATCH/small" -s >/dev/null 2>&1
 check "307,199-byte program rewritten" "$(stat -c %s "$program")" "$program_size"
-head -c 307200 /dev/zero >"$program"
-run_tool "$E2E_SCRATCH/large" -s >/dev/null 2>&1
-check "307,200-byte program kept" "$(stat -c %s "$program")" 307200
+# A foreign program of 307,200 bytes (padded), which would leave a marker if it ever ran.
+cp "$5" "$program" && truncate -s 307200 "$program"
+run_silent large
+check "307,200-byte program replaced" "$(stat -c %s "$program")" "$program_size"
+check "foreign program: the camera was upgraded" "$result" ok0
+check "foreign program: it never ran" "$(ls "$(root_path units)" | grep -c '\.ran$')" 0
+check "foreign program: the record says replaced" "$(last_record server_program)" '"replaced"'
+check "a later run keeps the root's permissions" "$(last_record root_permissions)" '"kept"'
+check "foreign program: the diagnostics log says so" "$(grep -c 'was not the one the tool carries: replaced' "$(newest_log)")" 1
+
+echo "== an older build's file server, still running, is ended and replaced =="
+cp "$carried" "$program" && printf '\001' | dd of="$program" bs=1 seek=$((program_size - 1)) conv=notrunc status=none
+if [ "$E2E_TARGET" = windows ]; then
+  "$e2e_repo/scripts/wine-run" 'C://quorvane_facup//units//Shttpd.exe' 8234 'C://quorvane_facup//firmware' >/dev/null 2>&1 &
+else
+  "$program" 8234 "$(root_path firmware)" >/dev/null 2>&1 &
+fi
+older_server=$!
+server_runs() { [ -n "$(servers_running)" ]; }
+wait_for 30 server_runs || echo "the older build's server never ran"
+run_silent older
+wait $older_server
+check "older build: the camera was upgraded" "$result" ok0
+check "older build: replaced by the carried program" "$(cmp -s "$program" "$carried" && echo same)" same
+check "older build: the record says replaced" "$(last_record server_program)" '"replaced"'
 
 echo "== a working root that exists as a file: the units directory cannot be made =="
 rm -rf "$(root_path)"
@@ -66,6 +96,16 @@ if [ "$E2E_TARGET" = linux ]; then
   check "exit code" $? "$(exit_code -8)"
   check "result" "$(cat "$E2E_SCRATCH/read-only/flashret.txt")" "err-8"
   umount /var/lib
+
+  echo "== a run without administrator rights, on a station whose root exists, ends on the no-administrator road =="
+  # Everything in place, the carried file server included: only the rights are missing.
+  mkdir -p "$(root_path units)" "$(root_path firmware)" "$E2E_SCRATCH/user"
+  cp "$carried" "$program"
+  chown 65534:65534 "$E2E_SCRATCH/user"
+  (cd "$E2E_SCRATCH/user" && setpriv --reuid=65534 --regid=65534 --clear-groups "$E2E_TOOL" -s >/dev/null 2>&1)
+  check "no administrator rights: exit code" $? "$(exit_code -8)"
+  check "no administrator rights: result" "$(cat "$E2E_SCRATCH/user/flashret.txt")" "err-8"
+  check "no administrator rights: nothing written in the root" "$(find "$(root_path)" -user 65534)" ""
 
   echo "== a program that cannot be written completely (the units directory fills up) =="
   mkdir -p "$(root_path units)" "$(root_path firmware)"

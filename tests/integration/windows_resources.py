@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The resources of the built Windows programs, read back from the executables: every field of both
-version resources, the tool's manifest, the firmware image beside them, and Shttpd.exe's padded size.
-Prints the fields it read.
+version resources, the tool's manifest, the firmware image beside them, and Shttpd.exe's padded size
+(with a signature after the padding when the build signs). Prints the fields it read.
 
 usage: windows_resources.py <version x.y.z> <firmware image> <facup.exe> <Shttpd.exe>
 """
@@ -62,6 +62,13 @@ def resources(image):
                 rva, size = struct.unpack_from("<II", image, root + leaf)
                 found[(kind, ident)] = image[offset(rva):offset(rva) + size]
     return found
+
+
+def signature_span(image):
+    """(file offset, size) of a PE image's certificate table (its Authenticode signature); (0, 0)
+    when it has none."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    return struct.unpack_from("<II", image, pe + 24 + 112 + 4 * 8)
 
 
 def version_node(data, at):
@@ -134,7 +141,10 @@ def main():
     check("facup.exe banner carries the same version", b"Tester Upgrader v" + version.encode() in tool, True)
     check("facup.exe firmware image (RCDATA 101) bytes", len(tool_resources.get((RT_RCDATA, 101), b"")),
           os.path.getsize(firmware))
-    check("Shttpd.exe size (padded, so within the padding)", len(server), SHTTPD_PADDED_SIZE)
+    # A signature follows the padding: the size follows the signed size.
+    offset, size = signature_span(server)
+    check("Shttpd.exe signature (none, or right after the padding)", offset in (0, SHTTPD_PADDED_SIZE), True)
+    check("Shttpd.exe size (padded, so within the padding)", len(server) - size, SHTTPD_PADDED_SIZE)
     for failure in failures:
         print("FAIL " + failure)
     return 1 if failures else 0

@@ -4,6 +4,7 @@
 // checked in an instant.
 #include "device_channel.h"
 #include "driver.h"
+#include "embedded_assets.h"
 #include "recording_commands.h"
 #include "rws.h"
 #include "test_files.h"
@@ -300,14 +301,15 @@ TEST_F(exchange_test, CommandTextAndAFailedSend)
     std::strcpy(run.firmware_file_name, "KTR_418s_1126_fac_up_2.0.16.img");
     std::snprintf(run.firmware_path, sizeof run.firmware_path, "%s", image.c_str());
 
-    // No channel is open: the command cannot be queued.
+    // No channel is open: the command cannot be queued. It carries the digest the build computed
+    // from the carried image, whatever the staged file holds now.
     EXPECT_EQ(send_upgrade_command(&run), -6);
-    EXPECT_STREQ(run.firmware_md5, "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_STREQ(run.firmware_md5, g_firmware_image_md5);
+    std::string md5 = g_firmware_image_md5;
     EXPECT_STREQ(run.image_url, "http://192.168.88.2:8234/KTR_418s_1126_fac_up_2.0.16.img");
-    EXPECT_STREQ(run.upgrade_command,
-                 "{\"cmd\":\"pc_firmware_up\", \"dev\":\"1\", \"bin\":\"fac_firmware.bin\", \"nver\":\"2.0.16\", "
-                 "\"md5\":\"900150983cd24fb0d6963f7d28e17f72\", "
-                 "\"url\":\"http://192.168.88.2:8234/KTR_418s_1126_fac_up_2.0.16.img\"}");
+    EXPECT_EQ(std::string(run.upgrade_command),
+              "{\"cmd\":\"pc_firmware_up\", \"dev\":\"1\", \"bin\":\"fac_firmware.bin\", \"nver\":\"2.0.16\", "
+              "\"md5\":\"" + md5 + "\", \"url\":\"http://192.168.88.2:8234/KTR_418s_1126_fac_up_2.0.16.img\"}");
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_SEND_FAILED});
     EXPECT_EQ(recording_commands::commands().size(), 3u);  // the clean-up ran
 }

@@ -149,8 +149,8 @@ TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
                            R"(\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xf0\x9f\x93\xb7",)"
                            R"("version_before":"2\.0\.15","version_after":null,)"
                            R"("confirm":\{"mode":"off","confirmed":null,"seconds":null,"versions":\[\],)"
-                           R"("unreachable_seconds":null\},"image":"image\.img","image_bytes":5,)"
-                           R"("image_md5":"0123456789abcdef0123456789abcdef","served_bytes":4096,"outcome":19,)"
+                           R"("unreachable_seconds":null\},"root_permissions":null,"server_program":null,"image":"image\.img","image_bytes":5,)"
+                           R"("image_md5":"0123456789abcdef0123456789abcdef","staging_error":null,"served_bytes":4096,"outcome":19,)"
                            R"("result":"ok0","exit_code":0,"seconds":\d+\.\d{3},"stages":\{"guard)" +
                            stage + R"(,"link)" + stage + R"(,.*,"spinner)" + stage + R"(,"reply)" + stage +
                            R"(,"cleanup)" + stage + R"(\},"warnings":\["settings: \\"x\\""\]\}\n)";

@@ -1,5 +1,6 @@
 // Runners, clean-up, guard and working directories. These tests own the working root: they run
 // with a private one (a mount namespace on Linux, a prefix of their own under Wine).
+#include "access_control.h"
 #include "commands.h"
 #include "utility_asset.h"
 #include "recording_commands.h"
@@ -15,8 +16,15 @@
 #include <thread>
 #include <cstring>
 #include <filesystem>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#else
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 #include <string>
 #include <vector>
@@ -41,6 +49,71 @@ struct paths {
 
 std::vector<int> raised;
 void record_outcome(outcome_id outcome) { raised.push_back(outcome); }
+
+// The diagnostics log's lines that the workstation wrote.
+std::vector<std::string> logged;
+void record_log_line(const char *, int, const char *text) { logged.push_back(text); }
+
+#ifdef _WIN32
+bool under_wine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+// The access list of the folder as GetNamedSecurityInfoW reads it back, in SDDL.
+std::string access_list_of(const std::string &path)
+{
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::wstring wide(path.begin(), path.end());
+    if (GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return "unreadable";
+    wchar_t *text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                         nullptr);
+    std::string sddl;
+    for (const wchar_t *c = text; c != nullptr && *c != L'\0'; c++)
+        sddl += static_cast<char>(*c);
+    LocalFree(text);
+    LocalFree(descriptor);
+    return sddl;
+}
+
+// Gives Users and Everyone the right to change the folder, with an explicit entry (Wine keeps only
+// the one for Everyone, as the mode's bits for others).
+void open_to_others(const std::string &path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)(A;OICI;0x1301bf;;;WD)", SDDL_REVISION_1, &descriptor,
+        nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL list = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
+    std::wstring wide(path.begin(), path.end());
+    EXPECT_EQ(SetNamedSecurityInfoW(&wide[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, list,
+                                    nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    LocalFree(descriptor);
+}
+#else
+// Lets group and others change the folder, and gives it another owner than root.
+void open_to_others(const std::string &path)
+{
+    ASSERT_EQ(chmod(path.c_str(), 0777), 0);
+    ASSERT_EQ(chown(path.c_str(), 1000, 1000), 0);
+}
+
+unsigned mode_and_owner(const std::string &path)
+{
+    struct stat st = {};
+    stat(path.c_str(), &st);
+    return (st.st_mode & 07777) | (st.st_uid == 0 ? 0 : 010000);
+}
+#endif
+
+std::string carried_program()
+{
+    return std::string(reinterpret_cast<const char *>(g_utility_buffer), static_cast<size_t>(g_utility_buffer_len));
+}
 
 // Launcher threads are held instead of started, for the test to run in order when it chooses.
 struct held_thread {
@@ -335,23 +408,85 @@ TEST_F(workstation_test, PrepareCreatesDirectoriesAndWritesProgram)
     ASSERT_EQ(prepare_workstation(), 0);
     EXPECT_TRUE(fs::is_directory(root));
     EXPECT_TRUE(fs::is_directory(firmware));
-    std::string written = test_files::read_file(program);
-    ASSERT_EQ(written.size(), g_utility_buffer_len);
-    EXPECT_EQ(std::memcmp(written.data(), g_utility_buffer, written.size()), 0);
+    EXPECT_EQ(test_files::read_file(program), carried_program());
+    EXPECT_STREQ(g_workstation.notes.server_program, "written");
     EXPECT_TRUE(raised.empty());
+
+    // The root is made kept to administrators.
+    EXPECT_STREQ(g_workstation.notes.root_permissions, "set");
+    EXPECT_EQ(platform_change_access(root.c_str(), ADMINS), CHANGED_BY_ADMINS_ONLY);
+#ifdef _WIN32
+    std::string list = access_list_of(root);
+    if (under_wine()) {
+        // Wine keeps no list: it reads one back from the folder's mode, whose bits for others the
+        // protected list cleared (it has no entry for Everyone).
+        EXPECT_EQ(list.find(";WD)"), std::string::npos) << list;
+    } else {
+        size_t entries = list.find('(');
+        EXPECT_NE(list.substr(0, entries).find('P'), std::string::npos) << "protected: " << list;
+        EXPECT_EQ(list.substr(entries), "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)") << list;
+    }
+#else
+    EXPECT_EQ(mode_and_owner(root), 0755u);
+#endif
 }
 
-TEST_F(workstation_test, PrepareKeepsOnlyALargeEnoughProgram)
+// A root (and a folder in it) that others may change is set back to administrators only, logged
+// once; the next run finds nothing to set back.
+TEST_F(workstation_test, RootOpenToOthersIsSetBack)
 {
     make_directories();
-    ASSERT_TRUE(test_files::write_file(program, std::string(307199, 'a')));
-    ASSERT_EQ(prepare_workstation(), 0);
-    EXPECT_EQ(test_files::read_file(program).size(), g_utility_buffer_len);
+    std::string logs = root + "/logs";
+    fs::create_directories(logs);
+    open_to_others(root);
+    open_to_others(logs);
+    ASSERT_EQ(platform_change_access(root.c_str(), ADMINS), CHANGED_BY_OTHERS);
+    ASSERT_EQ(platform_change_access(logs.c_str(), ADMINS), CHANGED_BY_OTHERS);
+    g_workstation_seams.log_line = record_log_line;
+    logged.clear();
 
-    ASSERT_TRUE(test_files::write_file(program, std::string(307200, 'b')));
     ASSERT_EQ(prepare_workstation(), 0);
-    EXPECT_EQ(test_files::read_file(program), std::string(307200, 'b'));
+    EXPECT_STREQ(g_workstation.notes.root_permissions, "repaired");
+    EXPECT_EQ(platform_change_access(root.c_str(), ADMINS), CHANGED_BY_ADMINS_ONLY);
+    EXPECT_EQ(platform_change_access(logs.c_str(), ADMINS), CHANGED_BY_ADMINS_ONLY);
+#ifdef _WIN32
+    EXPECT_EQ(access_list_of(root).find("0x1301"), std::string::npos) << "no Modify entry: " << access_list_of(root);
+#else
+    EXPECT_EQ(mode_and_owner(root), 0755u);
+    EXPECT_EQ(mode_and_owner(logs), 0755u);
+#endif
+    std::vector<std::string> set_back;
+    for (const std::string &line : logged)
+        if (line.find("set back to administrators only: ") != std::string::npos)
+            set_back.push_back(line.substr(line.find("only: ")));
+    EXPECT_EQ(set_back, std::vector<std::string>{"only: the root itself, logs\n"});
+
+    logged.clear();
+    ASSERT_EQ(prepare_workstation(), 0);
+    EXPECT_STREQ(g_workstation.notes.root_permissions, "kept");
+    EXPECT_TRUE(logged.empty());
+}
+
+// Only the carried program, byte for byte, is kept: any other file is replaced, whatever its size
+// (a file server that might run from it was looked for first).
+TEST_F(workstation_test, PrepareKeepsOnlyTheCarriedProgram)
+{
+    make_directories();
+    std::string older = carried_program();
+    older.back() ^= 1;  // an older build: the same size, one byte apart
+    for (const std::string &found : {std::string(307199, 'a'), std::string(307200, 'b'), older}) {
+        ASSERT_TRUE(test_files::write_file(program, found));
+        recording_commands::install();
+        ASSERT_EQ(prepare_workstation(), 0);
+        EXPECT_TRUE(test_files::read_file(program) == carried_program()) << found.size() << " bytes";
+        EXPECT_STREQ(g_workstation.notes.server_program, "replaced");
+        EXPECT_EQ(commands(), std::vector<std::string>{CMD_LIST_SHTTPD});
+    }
+    recording_commands::install();
+    ASSERT_EQ(prepare_workstation(), 0);
+    EXPECT_STREQ(g_workstation.notes.server_program, "kept");
     EXPECT_TRUE(commands().empty());
+    EXPECT_TRUE(raised.empty());
 }
 
 TEST_F(workstation_test, RootThatIsAFileLeavesUnitsMissing)
@@ -552,6 +687,26 @@ TEST_F(workstation_test, FileServerLaunchAndCleanup)
     cleanup_workstation();
     EXPECT_EQ(first_line_of(CMD_LIST_SHTTPD), "");
     EXPECT_EQ(fetch_from_file_server("/", 1), "");
+}
+
+// A file server still running from an older program is ended, so that its program can be replaced.
+TEST_F(workstation_test, ProgramOfARunningServerIsReplaced)
+{
+    recording_commands::restore();
+    make_directories();
+    std::string older = carried_program();
+    older.back() ^= 1;
+    ASSERT_TRUE(test_files::write_file(program, older));
+    platform_make_executable(program.c_str());
+    char old_server[COMMAND_LINE_SIZE];
+    format_text(old_server, sizeof old_server, CMD_SHTTPD_FMT, g_brand_word, g_brand_word);
+    ASSERT_EQ(platform_spawn_piped(nullptr, old_server, nullptr, nullptr, nullptr), 0);
+    ASSERT_GT(first_line_of(CMD_LIST_SHTTPD).size(), 1u);
+
+    ASSERT_EQ(prepare_workstation(), 0);
+    EXPECT_TRUE(test_files::read_file(program) == carried_program());
+    EXPECT_STREQ(g_workstation.notes.server_program, "replaced");
+    EXPECT_EQ(first_line_of(CMD_LIST_SHTTPD), "");
 }
 
 // Without a usable server program nothing starts and the run goes on.
