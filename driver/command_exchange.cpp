@@ -143,6 +143,7 @@ constexpr driver_seams REAL_DRIVER_SEAMS = {
     .download_device_info = download_device_info,
     .current_channel = device_channel_client,
     .reply_limit_seconds = REPLY_LIMIT_SECONDS,
+    .end_interrupted = platform_end_interrupted,
 };
 driver_seams g_driver_seams = REAL_DRIVER_SEAMS;
 

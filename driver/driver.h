@@ -216,6 +216,15 @@ void note_running_stage(const char *name);
 void pc_wait_begin();
 void pc_wait_end();
 
+// The run's thread once an interrupt has taken the run over: waits for it to end the process, and
+// ends it itself should the interrupt not within its limit.
+void await_interrupt_end();
+
+// Shows a box (g_driver_seams.message_box) with the PC lock given up while it shows: a person may
+// leave it up for long, and an interrupt's clean-up must never wait for them. Once an interrupt has
+// taken the run over meanwhile, the run goes no further.
+box_answer show_box(box_style style, const char *caption, const char *text);
+
 // The run's thread, between stages: once an interrupt is pending, gives the PC lock to it and goes
 // no further.
 void yield_if_interrupted();
@@ -348,8 +357,8 @@ void confirm_end_text(char *out, size_t size, bool confirmed, int seconds, const
 // ---- Seams ----
 
 // Where the driver reaches the user and the outside world in ways that tests replace: how a box is
-// shown, and what the exchange with the camera waits on and asks through, so that its time limits
-// are checked without waiting them out. The clock and the pause are the workstation's
+// shown, what the exchange with the camera waits on and asks through, so that its time limits
+// are checked without waiting them out, and how an interrupted run ends the process. The clock and the pause are the workstation's
 // (g_workstation_seams). REAL_DRIVER_SEAMS holds the tool's own.
 struct driver_seams {
     // Shows a box and returns the answer (BOX_ANSWER_*): the platform's message box.
@@ -363,6 +372,9 @@ struct driver_seams {
     // How long the driver waits for a deciding answer after the send: 600 seconds in the tool;
     // test programs shorten it.
     int reply_limit_seconds;
+    // Ends the process as the system would for an interrupt event: platform_end_interrupted, which
+    // never returns (a test's may: the interrupt's handling then returns too).
+    void (*end_interrupted)(int code);
 };
 extern driver_seams g_driver_seams;
 extern const driver_seams REAL_DRIVER_SEAMS;
@@ -415,8 +427,9 @@ struct interrupt_state {
     copyable_atomic<int> code;
     copyable_atomic<const char *> event;
     copyable_atomic<const char *> stage;  // the stage the first event stopped
-    copyable_atomic<int64_t> started_ms;
-    copyable_atomic<int> limit_ms;  // the first event's time limit
+    copyable_atomic<int64_t> started_ms;        // the first event, by the steady clock (the seams')
+    copyable_atomic<int64_t> deadline_ms;       // when the process must have ended: the first event's limit
+    copyable_atomic<int64_t> close_deadline_ms; // sooner, once a console's close followed it; 0 before
 };
 
 // The state the driver keeps beyond the names its texts fix (the flags above, g_ws_reply,

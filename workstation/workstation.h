@@ -103,6 +103,12 @@ void pc_lock_give();
 // most limit_ms for the stage that holds it. True when taken.
 bool pc_lock_take_for_interrupt(int limit_ms);
 
+// For a wait on a person (a message box): gives the lock up whole, however often the calling thread
+// has taken it, and returns that count (0 when it does not hold it); pc_lock_take_again takes it
+// back as often, and fails as pc_lock_take does (0: nothing to take, true).
+int pc_lock_give_all();
+bool pc_lock_take_again(int count);
+
 // The camera's information file: its name on the camera, and the local copy's in the current
 // directory (the same with a dot in front).
 #define CAMERA_INFO_FILE "deviceRelateInfo.txt"
