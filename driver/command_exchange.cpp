@@ -108,6 +108,9 @@ void end_exchange(reply_result result)
         DEBUG_LOG("upgrade fail, response from device timeout!\n");
     else if (result == REPLY_CHANNEL_ENDED)
         DEBUG_LOG("upgrade fail, the device closed the command channel without an answer!\n");
+    else if (result == REPLY_ENDED_BEFORE_COMMAND)
+        DEBUG_LOG("upgrade fail, the device closed the command channel before the command was sent: it never got "
+                  "the command\n");
     else
         DEBUG_LOG("ws msg send and get res ok!\n");
 }
@@ -193,7 +196,8 @@ exit_code send_upgrade_command(upgrade_run *run)
 upgrade_ending await_reply(upgrade_run *run)
 {
     // Over USB a channel that has ended can bring no answer; over Wi-Fi the camera may drop it while
-    // it restarts its access point, and the recovery asks it after the full wait.
+    // it restarts its access point, and the recovery asks it after the full wait, unless the channel
+    // ended before the command went out: then nothing on the camera can have changed.
     bool usb = std::strcmp(run->device_address, USB_CAMERA_ADDRESS) == 0;
     reply_result result = wait_for_answer(usb);
     end_exchange(result);
@@ -206,7 +210,7 @@ upgrade_ending await_reply(upgrade_run *run)
     default:
         break;
     }
-    if (usb) {
+    if (usb || result == REPLY_ENDED_BEFORE_COMMAND) {
         DEBUG_LOG("upgrade fail!\n");
         set_flag(g_upgrade_ok, 0);
         raise_outcome(OUTCOME_UPGRADE_FAILED);

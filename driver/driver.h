@@ -329,9 +329,10 @@ exit_code open_command_channel(upgrade_run *run);
 exit_code send_upgrade_command(upgrade_run *run);
 
 // Waits for the camera's answer (at most the reply limit from the send; over the USB link at most
-// as long as the command channel lasts), closes the channel, rejoins the Wi-Fi and asks the camera
-// again when the answer over Wi-Fi is not success, and raises the final outcome. Returns how the
-// run ends.
+// as long as the command channel lasts, and on either link not at all when the channel ended before
+// the command was sent), closes the channel, rejoins the Wi-Fi and asks the camera again when the
+// answer over Wi-Fi is not success (never when the camera cannot have got the command), and raises
+// the final outcome. Returns how the run ends.
 upgrade_ending await_reply(upgrade_run *run);
 
 // ---- The confirmation of the new version ----
@@ -381,11 +382,13 @@ extern const driver_seams REAL_DRIVER_SEAMS;
 
 // ---- The run's own state ----
 
-// The reply mailbox's contents: whether it is open, whether the current channel has ended, and the
-// texts not yet taken (under reply_mailbox_lock()).
+// The reply mailbox's contents: whether it is open, whether the current channel has ended (and
+// whether it did while the mailbox was closed: before the command was sent), and the texts not yet
+// taken (under reply_mailbox_lock()).
 struct reply_mailbox_state {
     bool open = false;
     bool channel_ended = false;
+    bool ended_before_command = false;
     std::deque<std::string> texts;
 };
 // The lock of the mailbox's contents.

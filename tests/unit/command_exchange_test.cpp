@@ -179,9 +179,10 @@ TEST_F(exchange_test, TheReplyLimitIsTenMinutes)
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_OK});
 }
 
-// Over USB the wait ends as soon as the command's channel has ended with no text left, also when
-// it ended before the command was sent; the end of another channel (an earlier attempt) changes
-// nothing. Over Wi-Fi the wait keeps its full time.
+// Over USB the wait ends as soon as the command's channel has ended with no text left; on both links
+// it ends at once when the channel ended before the command was sent (the camera never got it: no
+// recovery over Wi-Fi); the end of another channel (an earlier attempt) changes nothing. Over Wi-Fi
+// a channel that ends after the command keeps the full wait, then the recovery asks the camera.
 TEST_F(exchange_test, TheEndOfTheChannel)
 {
     rws_client *channel = rws_client_create(), *earlier = rws_client_create();
@@ -218,6 +219,15 @@ TEST_F(exchange_test, TheEndOfTheChannel)
     std::strcpy(run.device_address, "10.0.0.1");
     on_ws_disconnected(channel);
     reply_mailbox_open();
+    EXPECT_EQ(await_reply(&run), ENDING_FULL);
+    EXPECT_LT(fake_now, 1000);
+    EXPECT_EQ(downloads, 0);  // no recovery: nothing can have changed
+    EXPECT_TRUE(recording_commands::calls.empty()) << "no Wi-Fi rejoin";
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+
+    raised.clear();
+    reply_mailbox_open();
+    on_ws_disconnected(channel);  // after the command: the camera may be restarting its access point
     await_reply(&run);
     EXPECT_GT(fake_now, 600000);
     EXPECT_EQ(downloads, 17);  // then the recovery asked the camera
