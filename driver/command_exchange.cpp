@@ -5,6 +5,7 @@
 
 #include "device_channel.h"
 #include "md5.h"
+#include "run_record.h"
 
 #include <chrono>
 #include <cstring>
@@ -89,7 +90,10 @@ bool recover_over_wifi(upgrade_run *run)
         return false;
     }
     DEBUG_LOG("device version:%s.\n", run->device_version);
-    std::memcpy(run->version_after, run->device_version, sizeof run->version_after);
+    {
+        std::lock_guard<std::mutex> hold(run_record_lock());
+        std::memcpy(run->version_after, run->device_version, sizeof run->version_after);
+    }
     if (std::strcmp(run->device_version, TARGET_FIRMWARE_VERSION) != 0)
         return false;
     if (run->device_version_found)
@@ -130,7 +134,10 @@ upgrade_ending accept_success()
         report_success();
         return ENDING_FULL;
     }
-    g_run.record.confirm.reply_ms = g_workstation_seams.now_ms();
+    {
+        std::lock_guard<std::mutex> hold(run_record_lock());
+        g_run.record.confirm.reply_ms = g_workstation_seams.now_ms();
+    }
     if (g_run.confirm == CONFIRM_RECORD)
         report_success();
     else

@@ -80,12 +80,17 @@ enum firewall_mode { FIREWALL_SWITCH_OFF, FIREWALL_SCOPED_RULE };
 void firewall_on();
 void firewall_off();
 
+// What the clean-up does with the single-instance guard: gives it back, or keeps it for a run that
+// goes on with the camera after it (the confirmation of the new version), so that no other copy
+// starts on the camera meanwhile; the run gives it back at its end (release_instance_guard).
+enum guard_after_cleanup { GUARD_RELEASED, GUARD_KEPT };
+
 // Undoes the tool's changes to the PC: stops the spinner, kills the file servers, switches the
 // firewall on (or deletes the rule), empties the firmware directory, deletes the information file,
-// releases the guard.
+// releases the guard (unless kept).
 // Safe to run more than once. Under the PC lock: once an interrupt is pending, only that
 // interrupt's thread cleans up, and a call from any other thread does nothing.
-void cleanup_workstation();
+void cleanup_workstation(guard_after_cleanup guard = GUARD_RELEASED);
 
 // ---- The PC lock ----
 // The run's thread changes the PC (directories, staged files, the firewall, the file server, the
