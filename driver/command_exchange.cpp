@@ -5,6 +5,7 @@
 
 #include "device_channel.h"
 #include "embedded_assets.h"
+#include "run_record.h"
 
 #include <chrono>
 #include <cstring>
@@ -89,7 +90,10 @@ bool recover_over_wifi(upgrade_run *run)
         return false;
     }
     DEBUG_LOG("device version:%s.\n", run->device_version);
-    std::memcpy(run->version_after, run->device_version, sizeof run->version_after);
+    {
+        std::lock_guard<std::mutex> hold(run_record_lock());
+        std::memcpy(run->version_after, run->device_version, sizeof run->version_after);
+    }
     if (std::strcmp(run->device_version, TARGET_FIRMWARE_VERSION) != 0)
         return false;
     if (run->device_version_found)
@@ -108,6 +112,9 @@ void end_exchange(reply_result result)
         DEBUG_LOG("upgrade fail, response from device timeout!\n");
     else if (result == REPLY_CHANNEL_ENDED)
         DEBUG_LOG("upgrade fail, the device closed the command channel without an answer!\n");
+    else if (result == REPLY_ENDED_BEFORE_COMMAND)
+        DEBUG_LOG("upgrade fail, the device closed the command channel before the command was sent: it never got "
+                  "the command\n");
     else
         DEBUG_LOG("ws msg send and get res ok!\n");
 }
@@ -127,7 +134,10 @@ upgrade_ending accept_success()
         report_success();
         return ENDING_FULL;
     }
-    g_run.record.confirm.reply_ms = g_workstation_seams.now_ms();
+    {
+        std::lock_guard<std::mutex> hold(run_record_lock());
+        g_run.record.confirm.reply_ms = g_workstation_seams.now_ms();
+    }
     if (g_run.confirm == CONFIRM_RECORD)
         report_success();
     else
@@ -143,6 +153,7 @@ constexpr driver_seams REAL_DRIVER_SEAMS = {
     .download_device_info = download_device_info,
     .current_channel = device_channel_client,
     .reply_limit_seconds = REPLY_LIMIT_SECONDS,
+    .end_interrupted = platform_end_interrupted,
 };
 driver_seams g_driver_seams = REAL_DRIVER_SEAMS;
 
@@ -194,7 +205,8 @@ exit_code send_upgrade_command(upgrade_run *run)
 upgrade_ending await_reply(upgrade_run *run)
 {
     // Over USB a channel that has ended can bring no answer; over Wi-Fi the camera may drop it while
-    // it restarts its access point, and the recovery asks it after the full wait.
+    // it restarts its access point, and the recovery asks it after the full wait, unless the channel
+    // ended before the command went out: then nothing on the camera can have changed.
     bool usb = std::strcmp(run->device_address, USB_CAMERA_ADDRESS) == 0;
     reply_result result = wait_for_answer(usb);
     end_exchange(result);
@@ -207,7 +219,7 @@ upgrade_ending await_reply(upgrade_run *run)
     default:
         break;
     }
-    if (usb) {
+    if (usb || result == REPLY_ENDED_BEFORE_COMMAND) {
         DEBUG_LOG("upgrade fail!\n");
         set_flag(g_upgrade_ok, 0);
         raise_outcome(OUTCOME_UPGRADE_FAILED);

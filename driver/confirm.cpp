@@ -4,6 +4,8 @@
 // back or never come back; only the version it shows afterwards proves the upgrade.
 #include "driver.h"
 
+#include "run_record.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -14,18 +16,24 @@ namespace {
 const int READ_EVERY_MS = 2000;
 // The console shows the wait's progress this often.
 const int LINE_EVERY_MS = 10000;
-// Over Wi-Fi, reads failing for longer than this rejoin the camera's access point.
+// Over Wi-Fi, reads that bring no information file for this long rejoin the camera's access point,
+// and again each time as long again.
 const int WIFI_REJOIN_AFTER_MS = 10000;
 
-// What one read of the information file found.
-enum read_result { READ_NO_ANSWER, READ_NO_VERSION, READ_VERSION };
+// What one read of the information file found: no answer, an answer that is no information file
+// (a status other than 2xx), a file without a version, a version.
+enum read_result { READ_NO_ANSWER, READ_NOT_INFO_FILE, READ_NO_VERSION, READ_VERSION };
 
 // The wait's own progress, beside what the run record keeps.
 struct confirm_wait {
     int64_t began_ms = 0, deadline_ms = 0;
     int64_t next_line_ms = LINE_EVERY_MS;  // the wait's time at which the next progress line is due
     int64_t failing_since_ms = -1;         // the start of the first read of the unanswered ones, -1 none
-    int64_t rejoin_at_ms = 0;              // over Wi-Fi, when the access point is rejoined while they last
+    // The start of the first of the reads that brought no information file, -1 none: over Wi-Fi a
+    // status other than 2xx is no camera either (the PC may have joined another network, where
+    // something else answers at the camera's address).
+    int64_t away_since_ms = -1;
+    int64_t rejoin_at_ms = 0;              // over Wi-Fi, when the access point is rejoined next while they last
     bool answers = false;                  // the last read was answered
     char version[64] = "";                 // the version the last read showed ("" none)
     char last_seen[64] = "";               // the last version any read showed
@@ -43,8 +51,10 @@ read_result read_version(const char *device, char version[64])
     int status = 0;
     if (g_driver_seams.download_device_info(device, INFO_FETCH_LIMIT_MS, &status) != 0)
         return READ_NO_ANSWER;
+    if (status < 200 || status > 299)
+        return READ_NOT_INFO_FILE;
     char text[1024];
-    if (status < 200 || status > 299 || read_info_file(text) != 0 || read_version_text(text, version) != 0)
+    if (read_info_file(text) != 0 || read_version_text(text, version) != 0)
         return READ_NO_VERSION;
     return READ_VERSION;
 }
@@ -54,6 +64,7 @@ void note_version(confirm_wait &wait, upgrade_run *run, const char *version, int
 {
     std::memcpy(wait.version, version, sizeof wait.version);
     std::memcpy(wait.last_seen, version, sizeof wait.last_seen);
+    std::lock_guard<std::mutex> hold(run_record_lock());
     std::memcpy(run->version_after, version, sizeof run->version_after);
     auto &seen = record().versions;
     if (std::none_of(seen.begin(), seen.end(), [&](const auto &v) { return v.first == version; }))
@@ -61,20 +72,26 @@ void note_version(confirm_wait &wait, upgrade_run *run, const char *version, int
 }
 
 // Notes a read that began at read_ms: the camera's absence lasts from the first unanswered read to
-// the next answered one.
+// the next answered one; the rejoins count from the first read that brought no information file.
 void note_read(confirm_wait &wait, upgrade_run *run, read_result result, const char *version, int64_t read_ms)
 {
+    if (result != READ_NO_ANSWER && result != READ_NOT_INFO_FILE)
+        wait.away_since_ms = -1;
+    else if (wait.away_since_ms < 0) {
+        wait.away_since_ms = read_ms;
+        wait.rejoin_at_ms = read_ms + WIFI_REJOIN_AFTER_MS;
+    }
     wait.answers = result != READ_NO_ANSWER;
     wait.version[0] = '\0';
     if (!wait.answers) {
-        if (wait.failing_since_ms < 0) {
+        if (wait.failing_since_ms < 0)
             wait.failing_since_ms = read_ms;
-            wait.rejoin_at_ms = read_ms + WIFI_REJOIN_AFTER_MS;
-        }
         return;
     }
-    if (wait.failing_since_ms >= 0)
+    if (wait.failing_since_ms >= 0) {
+        std::lock_guard<std::mutex> hold(run_record_lock());
         record().unreachable_ms += read_ms - wait.failing_since_ms;
+    }
     wait.failing_since_ms = -1;
     if (result == READ_VERSION)
         note_version(wait, run, version, read_ms);
@@ -94,16 +111,18 @@ void show_progress(confirm_wait &wait)
     DEBUG_LOG("confirmation: %s\n", line);
 }
 
-// Over Wi-Fi the PC may have left the camera's access point while it restarted: rejoin it each
-// time the reads have failed for longer than WIFI_REJOIN_AFTER_MS.
+// Over Wi-Fi the PC may have left the camera's access point while it restarted: rejoin it once the
+// reads have brought no information file for WIFI_REJOIN_AFTER_MS, and every WIFI_REJOIN_AFTER_MS
+// after that (counted from the first such read, not from the rejoin, which takes its own time).
 void rejoin_if_away(confirm_wait &wait, const char *device)
 {
-    if (std::strcmp(device, WIFI_CAMERA_ADDRESS) != 0 || wait.failing_since_ms < 0 || now() <= wait.rejoin_at_ms)
+    if (std::strcmp(device, WIFI_CAMERA_ADDRESS) != 0 || wait.away_since_ms < 0 || now() < wait.rejoin_at_ms)
         return;
-    DEBUG_LOG("confirmation: the camera has not answered for %lld ms: rejoining its Wi-Fi\n",
-              static_cast<long long>(now() - wait.failing_since_ms));
+    DEBUG_LOG("confirmation: no information file from the camera for %lld ms: rejoining its Wi-Fi\n",
+              static_cast<long long>(now() - wait.away_since_ms));
     reconnect_wifi();
-    wait.rejoin_at_ms = now() + WIFI_REJOIN_AFTER_MS;
+    while (wait.rejoin_at_ms <= now())
+        wait.rejoin_at_ms += WIFI_REJOIN_AFTER_MS;
 }
 
 // Reads until the target version shows, the time is up, or an interrupt takes the run over.
@@ -131,11 +150,14 @@ bool await_new_version(confirm_wait &wait, upgrade_run *run)
 void end_confirmation(confirm_wait &wait, bool confirmed)
 {
     confirm_state &c = record();
-    c.ended = true;
-    c.confirmed = confirmed;
-    c.ended_ms = now();
-    if (wait.failing_since_ms >= 0)
-        c.unreachable_ms += c.ended_ms - wait.failing_since_ms;
+    {
+        std::lock_guard<std::mutex> hold(run_record_lock());
+        c.ended = true;
+        c.confirmed = confirmed;
+        c.ended_ms = now();
+        if (wait.failing_since_ms >= 0)
+            c.unreachable_ms += c.ended_ms - wait.failing_since_ms;
+    }
     char line[256];
     confirm_end_text(line, sizeof line, confirmed, static_cast<int>((c.ended_ms - wait.began_ms) / 1000),
                      wait.last_seen);

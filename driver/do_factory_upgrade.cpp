@@ -104,6 +104,7 @@ exit_code run_upgrade()
     note_run_ended();  // an interrupt from here on only ends the process: the record waits in the outbox
     // After the record: its delivery and the station's counters.
     deliver_run_record(line, code, g_run.guard_taken);
+    release_instance_guard();  // kept through a confirmation, until here
     run_record_close();
     pc_lock_give();
     return code;

@@ -221,6 +221,15 @@ void note_running_stage(const char *name);
 void pc_wait_begin();
 void pc_wait_end();
 
+// The run's thread once an interrupt has taken the run over: waits for it to end the process, and
+// ends it itself should the interrupt not within its limit.
+void await_interrupt_end();
+
+// Shows a box (g_driver_seams.message_box) with the PC lock given up while it shows: a person may
+// leave it up for long, and an interrupt's clean-up must never wait for them. Once an interrupt has
+// taken the run over meanwhile, the run goes no further.
+box_answer show_box(box_style style, const char *caption, const char *text);
+
 // The run's thread, between stages: once an interrupt is pending, gives the PC lock to it and goes
 // no further.
 void yield_if_interrupted();
@@ -325,9 +334,10 @@ exit_code open_command_channel(upgrade_run *run);
 exit_code send_upgrade_command(upgrade_run *run);
 
 // Waits for the camera's answer (at most the reply limit from the send; over the USB link at most
-// as long as the command channel lasts), closes the channel, rejoins the Wi-Fi and asks the camera
-// again when the answer over Wi-Fi is not success, and raises the final outcome. Returns how the
-// run ends.
+// as long as the command channel lasts, and on either link not at all when the channel ended before
+// the command was sent), closes the channel, rejoins the Wi-Fi and asks the camera again when the
+// answer over Wi-Fi is not success (never when the camera cannot have got the command), and raises
+// the final outcome. Returns how the run ends.
 upgrade_ending await_reply(upgrade_run *run);
 
 // ---- The confirmation of the new version ----
@@ -353,8 +363,8 @@ void confirm_end_text(char *out, size_t size, bool confirmed, int seconds, const
 // ---- Seams ----
 
 // Where the driver reaches the user and the outside world in ways that tests replace: how a box is
-// shown, and what the exchange with the camera waits on and asks through, so that its time limits
-// are checked without waiting them out. The clock and the pause are the workstation's
+// shown, what the exchange with the camera waits on and asks through, so that its time limits
+// are checked without waiting them out, and how an interrupted run ends the process. The clock and the pause are the workstation's
 // (g_workstation_seams). REAL_DRIVER_SEAMS holds the tool's own.
 struct driver_seams {
     // Shows a box and returns the answer (BOX_ANSWER_*): the platform's message box.
@@ -368,17 +378,22 @@ struct driver_seams {
     // How long the driver waits for a deciding answer after the send: 600 seconds in the tool;
     // test programs shorten it.
     int reply_limit_seconds;
+    // Ends the process as the system would for an interrupt event: platform_end_interrupted, which
+    // never returns (a test's may: the interrupt's handling then returns too).
+    void (*end_interrupted)(int code);
 };
 extern driver_seams g_driver_seams;
 extern const driver_seams REAL_DRIVER_SEAMS;
 
 // ---- The run's own state ----
 
-// The reply mailbox's contents: whether it is open, whether the current channel has ended, and the
-// texts not yet taken (under reply_mailbox_lock()).
+// The reply mailbox's contents: whether it is open, whether the current channel has ended (and
+// whether it did while the mailbox was closed: before the command was sent), and the texts not yet
+// taken (under reply_mailbox_lock()).
 struct reply_mailbox_state {
     bool open = false;
     bool channel_ended = false;
+    bool ended_before_command = false;
     std::deque<std::string> texts;
 };
 // The lock of the mailbox's contents.
@@ -420,8 +435,9 @@ struct interrupt_state {
     copyable_atomic<int> code;
     copyable_atomic<const char *> event;
     copyable_atomic<const char *> stage;  // the stage the first event stopped
-    copyable_atomic<int64_t> started_ms;
-    copyable_atomic<int> limit_ms;  // the first event's time limit
+    copyable_atomic<int64_t> started_ms;        // the first event, by the steady clock (the seams')
+    copyable_atomic<int64_t> deadline_ms;       // when the process must have ended: the first event's limit
+    copyable_atomic<int64_t> close_deadline_ms; // sooner, once a console's close followed it; 0 before
 };
 
 // The state the driver keeps beyond the names its texts fix (the flags above, g_ws_reply,

@@ -273,7 +273,7 @@ void report_outcome(outcome_id id)
         return;
     }
     const char *text = flag_is_set(g_chinese_ui) ? entry->chinese : entry->english;
-    g_driver_seams.message_box(entry->style, ui_caption(), text);
+    show_box(entry->style, ui_caption(), text);
 }
 
 int stop_run(outcome_id outcome, int code)
@@ -295,7 +295,7 @@ void show_startup_warning()
     const char *text = flag_is_set(g_chinese_ui) ? WARNING_CHINESE : WARNING_ENGLISH;
     // Cancel ends the process here, so the run's record is written first; an interrupt that has
     // taken the run over meanwhile ends it instead.
-    if (g_driver_seams.message_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL && pc_lock_take()) {
+    if (show_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL && pc_lock_take()) {
         run_record_end(EXIT_COMPLETED);
         note_run_ended();
         std::exit(0);

@@ -91,6 +91,7 @@ void watch_new_channel()
 {
     std::lock_guard<std::mutex> hold(reply_mailbox_lock());
     g_run.mailbox.channel_ended = false;
+    g_run.mailbox.ended_before_command = false;
     set_flag(g_ws_connected, 0);
 }
 
@@ -122,6 +123,8 @@ reply_result wait_for_answer(bool stop_at_channel_end)
                 return verdict;
             continue;
         }
+        if (g_run.mailbox.ended_before_command)
+            return REPLY_ENDED_BEFORE_COMMAND;
         if (stop_at_channel_end && g_run.mailbox.channel_ended)
             return REPLY_CHANNEL_ENDED;
         int64_t waited = g_workstation_seams.now_ms() - start;
@@ -188,8 +191,10 @@ void on_ws_disconnected(rws_client *client)
     std::lock_guard<std::mutex> hold(reply_mailbox_lock());
     if (!is_current_channel(client))
         return;
-    if (!g_run.mailbox.open)
+    if (!g_run.mailbox.open) {
         DEBUG_LOG("the command channel ended before the command was sent\n");
+        g_run.mailbox.ended_before_command = true;
+    }
     g_run.mailbox.channel_ended = true;
     mailbox_changed().notify_one();
 }

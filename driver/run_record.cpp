@@ -172,6 +172,12 @@ std::string new_run_id(int64_t started_utc_ms)
 
 const std::string &run_record_id() { return record().run_id; }
 
+std::mutex &run_record_lock()
+{
+    static std::mutex *lock = new std::mutex;  // never destroyed: an interrupt may write at exit
+    return *lock;
+}
+
 void run_record_begin(const upgrade_run *run)
 {
     record() = run_record_state{};
@@ -194,6 +200,7 @@ void run_record_note_outcome(outcome_id id)
     const outcome *entry = outcome_entry(id);
     if (entry == nullptr)
         return;
+    std::lock_guard<std::mutex> hold(run_record_lock());
     record().outcome = id;
     DEBUG_LOG("outcome %d raised: result code %s, message \"%s\"\n", id, entry->code, entry->english);
 }
@@ -201,6 +208,7 @@ void run_record_note_outcome(outcome_id id)
 void run_record_stage_done(const char *name)
 {
     int64_t now = steady_now_ms();
+    std::lock_guard<std::mutex> hold(run_record_lock());
     record().stages.emplace_back(name, seconds_between(record().stage_started_ms, now));
     record().stage_started_ms = now;
 }
@@ -228,6 +236,7 @@ void run_record_rotate()
 
 std::string run_record_line(int exit_code)
 {
+    std::lock_guard<std::mutex> hold(run_record_lock());
     static const upgrade_run none = {};
     const upgrade_run &run = record().run != nullptr ? *record().run : none;
     const outcome *entry = outcome_entry(record().outcome);
@@ -319,8 +328,11 @@ void run_record_close() { diagnostics_end(); }
 
 void run_record_end_interrupted(const char *event, const char *stage)
 {
-    record().interrupted = event;
-    record().interrupted_stage = stage;
+    {
+        std::lock_guard<std::mutex> hold(run_record_lock());
+        record().interrupted = event;
+        record().interrupted_stage = stage;
+    }
     run_record_end(0);
 }
 

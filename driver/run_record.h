@@ -5,6 +5,7 @@
 
 #include "driver.h"
 
+#include <mutex>
 #include <string>
 
 // Past this size the record file becomes "runs.1.jsonl" (one older generation is kept).
@@ -26,6 +27,12 @@ std::string new_run_id(int64_t started_utc_ms);
 
 // The id of the run under way (empty outside a run).
 const std::string &run_record_id();
+
+// The lock of the record's members (g_run.record) and of the run's buffers that a thread other than
+// the run's may read: an interrupt composes the record on its own thread while the confirmation (or
+// the Wi-Fi recovery) writes what it reads back. Taken by run_record_line and by those writes, for
+// no longer than the write or the composing.
+std::mutex &run_record_lock();
 
 // Notes an outcome raised; the record keeps the last one.
 void run_record_note_outcome(outcome_id id);

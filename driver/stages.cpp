@@ -160,7 +160,8 @@ void confirm_stage(upgrade_run &run)
 }
 
 // After the reply the clean-up runs; every ending but "already the latest version" then purges the
-// staging directory again and deletes the staged image, and the confirmation follows when asked.
+// staging directory again and deletes the staged image, and the confirmation follows when asked,
+// the single-instance guard kept until the run's end: it still reads the camera.
 exit_code finish_run(upgrade_run &run)
 {
     note_running_stage("reply");
@@ -170,7 +171,7 @@ exit_code finish_run(upgrade_run &run)
     run_record_stage_done("reply");
     yield_if_interrupted();
     note_running_stage("cleanup");
-    cleanup_workstation();
+    cleanup_workstation(ending == ENDING_FULL_THEN_CONFIRM ? GUARD_KEPT : GUARD_RELEASED);
     if (ending != ENDING_CLEANUP_ONLY) {
         g_stages.purge_staged_images();
         std::remove(g_staged_image_path);

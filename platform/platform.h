@@ -122,7 +122,10 @@ void platform_mutex_close(platform_mutex *mutex);
 // ---- Processes and threads ----
 
 // Runs a command through the command interpreter / closes it and waits for its end. Null when the
-// command cannot be started.
+// command cannot be started. As every program the tool starts, the command runs without the tool's
+// console (Windows) or in a process group of its own (Linux): the terminal's or the console's
+// interrupt events never reach it. "r": its output is the stream (on Windows, its errors reach the
+// tool's standard error); "w": the stream is its input, its output goes where the tool's goes.
 FILE *platform_popen(const char *command, const char *mode);
 int platform_pclose(FILE *stream);
 
@@ -159,9 +162,10 @@ unsigned long platform_thread_start(void (*body)(void *), void *argument);
 // the thread the system made for the event), never inside a signal handler, and ends the process.
 using interrupt_hook = void (*)(int code, const char *name);
 
-// Routes the interrupt events to hook from now on. Linux: SIGINT, SIGTERM and SIGHUP; their handler
-// only writes the signal's number to a pipe that a watcher thread reads (no signal is blocked, so
-// the programs the tool starts inherit no mask). Windows: Ctrl+C, Ctrl+Break and the console's
+// Routes the interrupt events to hook from now on. Linux: SIGINT, SIGTERM and SIGHUP, except one
+// that was ignored when the process started (nohup, a shell's background job), which stays
+// ignored; their handler only writes the signal's number to a pipe that a watcher thread reads (no
+// signal is blocked, so the programs the tool starts inherit no mask). Windows: Ctrl+C, Ctrl+Break and the console's
 // close through a console control handler; log-off and shut-down never reach a console program
 // that loads user32 this way and keep the system's handling. Returns 0, or -1 when the events
 // cannot be routed (they then end the process as the system does).

@@ -1,8 +1,8 @@
-// POSIX side of the process, thread and interrupt services (the Linux port): commands through the
-// shell, programs started with their output into a pipe that a thread drains, detached threads, and
-// the interrupt signals handed to a watcher thread.
+// POSIX side of the process, thread and interrupt services (the Linux port): programs started with
+// their output into a pipe that a thread drains, detached threads, and the interrupt signals handed
+// to a watcher thread. The commands through the shell are in commands_posix.cpp.
+#include "child_process.h"
 #include "pipe_lines.h"
-#include "platform.h"
 
 #include <atomic>
 #include <cerrno>
@@ -21,12 +21,6 @@
 extern char **environ;
 
 // ---- Processes and threads ----
-
-FILE *platform_popen(const char *command, const char *mode) { return popen(command, mode); }
-
-int platform_pclose(FILE *stream) { return pclose(stream); }
-
-int platform_system(const char *command) { return std::system(command); }
 
 namespace {
 
@@ -119,7 +113,7 @@ int spawn_into_pipe(char *command_line, int write_end, const char *env_entry)
     posix_spawn_file_actions_adddup2(&actions, write_end, STDERR_FILENO);
     pid_t pid;
     std::vector<char *> env = environment_with(env_entry);
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
+    int rc = spawn_in_own_group(&pid, argv[0], &actions, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? 0 : -2;
 }
@@ -246,8 +240,13 @@ int platform_watch_interrupts(interrupt_hook hook)
     action.sa_handler = on_interrupt_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int sig : INTERRUPT_SIGNALS)
-        sigaction(sig, &action, nullptr);
+    // A signal ignored at start stays ignored: the tool runs under nohup, or as a background job of
+    // a shell, which ignores the terminal's Ctrl+C for it.
+    for (int sig : INTERRUPT_SIGNALS) {
+        struct sigaction inherited = {};
+        if (sigaction(sig, nullptr, &inherited) != 0 || inherited.sa_handler != SIG_IGN)
+            sigaction(sig, &action, nullptr);
+    }
     return 0;
 }
 

@@ -1,10 +1,8 @@
-// Win32 side of the process, thread and interrupt services: commands through the command
-// interpreter, programs started with their output into a pipe that a thread drains, detached
-// threads, and the console control handler.
+// Win32 side of the process, thread and interrupt services: programs started with their output
+// into a pipe that a thread drains, each without the tool's console, detached threads, and the
+// console control handler. The commands through the command interpreter are in commands_win32.cpp.
+#include "child_process.h"
 #include "pipe_lines.h"
-#include "platform.h"
-
-#include <windows.h>
 
 #include <atomic>
 #include <cstdio>
@@ -13,12 +11,6 @@
 #include <string>
 
 // ---- Processes and threads ----
-
-FILE *platform_popen(const char *command, const char *mode) { return _popen(command, mode); }
-
-int platform_pclose(FILE *stream) { return _pclose(stream); }
-
-int platform_system(const char *command) { return std::system(command); }
 
 namespace {
 
@@ -38,16 +30,6 @@ void drain_pipe(void *argument)
         pipe_lines_feed(&drain->lines, chunk, got);
     CloseHandle(drain->read_end);
     delete drain;
-}
-
-// Hands the read end to a draining thread; closes it when no thread can be started.
-void start_draining(HANDLE read_end, spawn_line_hook on_line, void *context)
-{
-    auto *drain = new pipe_drain{read_end, {on_line, context, {}, 0}};
-    if (platform_thread_start(drain_pipe, drain) == 0) {
-        CloseHandle(read_end);
-        delete drain;
-    }
 }
 
 // The caller's environment block for CreateProcessA with entry ("NAME=value") in place of any
@@ -71,6 +53,37 @@ std::string environment_block_with(const char *entry)
 
 } // namespace
 
+void start_draining(HANDLE read_end, spawn_line_hook on_line, void *context)
+{
+    auto *drain = new pipe_drain{read_end, {on_line, context, {}, 0}};
+    if (platform_thread_start(drain_pipe, drain) == 0) {
+        CloseHandle(read_end);
+        delete drain;
+    }
+}
+
+std::mutex &child_start_lock()
+{
+    static std::mutex *lock = new std::mutex;  // never destroyed: a thread may start a child at exit
+    return *lock;
+}
+
+HANDLE start_child_process(char *command_line, HANDLE input, HANDLE output, HANDLE errors, char *environment)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = errors;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, INHERIT_PARENT_AFFINITY | CREATE_NO_WINDOW,
+                        environment, nullptr, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
 int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on_line, void *context,
                          const char *env_entry)
 {
@@ -78,6 +91,7 @@ int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on
     inherit.nLength = sizeof inherit;  // 12 on 32-bit Windows, 24 here
     inherit.bInheritHandle = TRUE;
     HANDLE read_end, write_end;
+    std::unique_lock<std::mutex> starting(child_start_lock());
     if (!CreatePipe(&read_end, &write_end, &inherit, 0))
         return -1;
     // Only the write end goes to the program; the tool keeps the read end to itself.
@@ -92,26 +106,18 @@ int platform_spawn_piped(const char *dir, char *command_line, spawn_line_hook on
         moved = n > 0 && n < sizeof saved && SetCurrentDirectoryA(dir);
     }
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
-    startup.hStdOutput = write_end;
-    startup.hStdError = write_end;
-    startup.hStdInput = nullptr;
-    PROCESS_INFORMATION process = {};
     std::string environment = environment_block_with(env_entry);
-    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, INHERIT_PARENT_AFFINITY,
-                                  environment.empty() ? nullptr : &environment[0], nullptr, &startup, &process);
+    HANDLE process = start_child_process(command_line, nullptr, write_end, write_end,
+                                         environment.empty() ? nullptr : &environment[0]);
     if (moved)
         SetCurrentDirectoryA(saved);
     CloseHandle(write_end);
-    if (!started) {
+    starting.unlock();
+    if (process == nullptr) {
         CloseHandle(read_end);
         return -2;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(process);
     start_draining(read_end, on_line, context);
     return 0;
 }

@@ -89,7 +89,7 @@ void remove_firmware_entry(const char *name, void *)
 
 } // namespace
 
-void cleanup_workstation()
+void cleanup_workstation(guard_after_cleanup guard)
 {
     if (!pc_lock_take())
         return;  // an interrupt has taken the run over: its own clean-up follows
@@ -105,9 +105,7 @@ void cleanup_workstation()
     platform_list_directory(listing, remove_firmware_entry, nullptr);
 
     std::remove(INFO_FILE_COPY);
-    if (g_instance_mutex != nullptr) {
-        platform_mutex_close(g_instance_mutex);
-        g_instance_mutex = nullptr;
-    }
+    if (guard == GUARD_RELEASED)
+        release_instance_guard();
     pc_lock_give();
 }

@@ -78,3 +78,28 @@ bool pc_lock_take_for_interrupt(int limit_ms)
             return take_if_free(s);
     return true;
 }
+
+int pc_lock_give_all()
+{
+    pc_lock_state &s = pc();
+    std::lock_guard<std::mutex> hold(s.lock);
+    if (s.depth == 0 || s.owner != std::this_thread::get_id())
+        return 0;
+    int count = s.depth;
+    s.depth = 0;
+    s.owner = std::thread::id();
+    s.freed.notify_all();
+    return count;
+}
+
+bool pc_lock_take_again(int count)
+{
+    if (count <= 0)
+        return true;
+    if (!pc_lock_take())
+        return false;
+    pc_lock_state &s = pc();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.depth += count - 1;
+    return true;
+}

@@ -93,12 +93,17 @@ enum firewall_mode { FIREWALL_SWITCH_OFF, FIREWALL_SCOPED_RULE };
 void firewall_on();
 void firewall_off();
 
+// What the clean-up does with the single-instance guard: gives it back, or keeps it for a run that
+// goes on with the camera after it (the confirmation of the new version), so that no other copy
+// starts on the camera meanwhile; the run gives it back at its end (release_instance_guard).
+enum guard_after_cleanup { GUARD_RELEASED, GUARD_KEPT };
+
 // Undoes the tool's changes to the PC: stops the spinner, kills the file servers, switches the
 // firewall on (or deletes the rule), empties the firmware directory, deletes the information file,
-// releases the guard.
+// releases the guard (unless kept).
 // Safe to run more than once. Under the PC lock: once an interrupt is pending, only that
 // interrupt's thread cleans up, and a call from any other thread does nothing.
-void cleanup_workstation();
+void cleanup_workstation(guard_after_cleanup guard = GUARD_RELEASED);
 
 // ---- The PC lock ----
 // The run's thread changes the PC (directories, staged files, the firewall, the file server, the
@@ -115,6 +120,12 @@ void pc_lock_give();
 // For the interrupt: sets g_workstation.interrupt_pending and takes the lock for the calling thread, waiting at
 // most limit_ms for the stage that holds it. True when taken.
 bool pc_lock_take_for_interrupt(int limit_ms);
+
+// For a wait on a person (a message box): gives the lock up whole, however often the calling thread
+// has taken it, and returns that count (0 when it does not hold it); pc_lock_take_again takes it
+// back as often, and fails as pc_lock_take does (0: nothing to take, true).
+int pc_lock_give_all();
+bool pc_lock_take_again(int count);
 
 // The camera's information file: its name on the camera, and the local copy's in the current
 // directory (the same with a dot in front).

@@ -1,7 +1,7 @@
 # The confirmation of the new version after the camera's "ok" (facup.ini "confirm"), with a copy of
 # the real tool beside its own settings file and the simulated camera restarting: back with the new
-# version, rolled back (strict and record), never back, and the PC's end of the USB link gone for
-# 10 s during the wait. Each run must leave nothing behind. The time from the camera's return to the
+# version (and a second copy started during the wait, refused), rolled back (strict and record),
+# never back, and the PC's end of the USB link gone for 10 s during the wait. Each run must leave nothing behind. The time from the camera's return to the
 # result is printed, never asserted.
 # usage (inside sandbox usb): confirm.sh <linux|windows> <tool> <scratch dir>
 . "$(dirname "$0")/lib.sh"
@@ -62,6 +62,33 @@ check "back-new: version_after" "$(last_record version_after)" '"2.0.16"'
 check "back-new: the console's last line" \
   "$(tr -d '\r' <"$E2E_SCRATCH/back-new.out" | grep -a -c '^New firmware confirmed: the camera runs 2.0.16 (after [0-9]* s).$')" 1
 echo "back-new: from the camera's return to the result: $(returned_to_result back-new) ms"
+
+echo "== strict: a copy started during the confirmation is refused; the run is counted =="
+# The confirmation still reads the camera: the run keeps the single-instance guard until it ends.
+prom=$E2E_SCRATCH/facup.prom
+prom_setting=$prom
+[ "$E2E_TARGET" = windows ] && prom_setting=$(winepath -w "$prom" 2>/dev/null)
+settings "confirm = strict" "metrics_file = $prom_setting"
+start_camera '"reboot_ms":15000'
+mkdir -p "$E2E_SCRATCH/guarded"
+ls "$(root_path logs)"/run-*.log >"$E2E_SCRATCH/logs.before" 2>/dev/null
+run_tool "$E2E_SCRATCH/guarded" -s >"$E2E_SCRATCH/guarded.out" 2>&1 &
+first=$!
+# The run's own diagnostics log says when the confirmation begins (under Wine its console reaches
+# the file only at its end).
+confirming() {
+  grep -l 'confirmation (strict): reading' "$(root_path logs)"/run-*.log 2>/dev/null |
+    grep -q -v -x -F -f "$E2E_SCRATCH/logs.before"
+}
+wait_for 120 confirming || echo "the confirmation never began"
+run_silent during-confirmation
+check "a copy during the confirmation: refused" "$rc $result" "$(exit_code -1) err1"
+wait $first
+rc=$?
+result=$(cat "$E2E_SCRATCH/guarded/flashret.txt" 2>/dev/null)
+checked guarded
+check "guarded: result" "$result" ok0
+check "guarded: the run counted, the refused copy not" "$(grep '^facup_runs_total' "$prom")" 'facup_runs_total{result="ok0"} 1'
 
 echo "== strict: rolled back to the old version =="
 settings "confirm = strict" "confirm_seconds = 10"

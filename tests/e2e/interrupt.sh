@@ -1,7 +1,10 @@
 # Runs stopped from outside, with the real tool and the simulated camera: during staging, during the
-# camera's download, during the wait for its answer and during the confirmation of the new version.
+# camera's download, during the wait for its answer and during the confirmation of the new version;
+# a second SIGINT to the tool's whole process group while its clean-up runs a slow command; and
+# (Linux) a SIGHUP that was ignored when the tool started, which must change nothing.
 # Linux: SIGTERM and SIGINT to the tool. Windows: SIGINT to the Wine process that runs facup.exe,
-# which Wine turns into CTRL_C_EVENT (Wine delivers no console close, log-off or shut-down to it).
+# which Wine turns into CTRL_C_EVENT (Wine delivers no console close, log-off or shut-down to it:
+# the driver's unit tests take that road).
 # Each run must clean up as a finished run does, add its one record line naming the event and the
 # stage, say so in its diagnostics log, leave no result file, and end with the system's status for
 # the event.
@@ -129,15 +132,45 @@ for signal in $signals; do
   stopped "reply-$signal" $event "$status" reply
 done
 
-signal=${signals%% *}
-event_of $signal
-echo "== a second $event during the clean-up: still one clean-up =="
-start "twice" '"answer":"none"'
+event_of INT
+echo "== a second $event to the whole process group while the clean-up runs a slow command =="
+# A terminal's Ctrl+C (a console's, on Windows) reaches every process of its group: the clean-up's
+# commands must not get the second one. The tool leads a process group of its own here, and a
+# clean-up command takes seconds: on Linux a pkill that first waits a second and notes when it is
+# done, on Windows the recording netsh, which records "state on" only after its wait.
+slow=$E2E_SCRATCH/slow
+mkdir -p "$slow"
+printf '#!/bin/sh\nsleep 1\n%s "$@"\nstatus=$?\necho "$*" >>"%s/done"\nexit $status\n' \
+  "$(command -v pkill)" "$slow" >"$slow/pkill"
+chmod +x "$slow/pkill"
+slow_command=$slow/pkill
+[ "$E2E_TARGET" = windows ] && slow_command='state on'
+FACUP_NETSH_DELAY_MS=2000 PATH=$slow:$PATH E2E_LAUNCH=setsid start "twice" '"answer":"none"'
 camera_logged no_answer
-kill -$signal $tool_pid
-kill -$signal $tool_pid 2>/dev/null
+group=$(ps -o pgid= -p "$tool_pid" | tr -d ' ')
+check "twice: the tool leads a process group of its own" \
+  "$([ -n "$group" ] && [ "$group" != "$(ps -o pgid= -p $$ | tr -d ' ')" ] && echo yes)" yes
+kill -INT -- -"$group"
+wait_for 30 pgrep -f "$slow_command" >/dev/null || echo "the slow clean-up command never ran"
+kill -INT -- -"$group" 2>/dev/null
 stopped "twice" $event "$status" reply
 check "twice: one clean-up" "$(grep -c "the clean-up after $event is done" "$(newest_log)")" 1
+[ "$E2E_TARGET" = linux ] && check "twice: both slow clean-up commands completed" "$(cat "$slow/done" | wc -l)" 2
+
+if [ "$E2E_TARGET" = linux ]; then
+  echo "== SIGHUP ignored at start, as under nohup: the run goes on whole =="
+  E2E_LAUNCH="env --ignore-signal=HUP" start "hup-ignored"
+  camera_logged download_started
+  kill -HUP $tool_pid
+  wait $run_pid
+  check "hup-ignored: exit code" $? 0
+  check "hup-ignored: result" "$(cat "$run_dir/flashret.txt" 2>/dev/null)" ok0
+  check_nothing_left "hup-ignored"
+  check "hup-ignored: the record" "$(last_record exit_code) $(last_record result)" '0 "ok0"'
+fi
+
+signal=${signals%% *}
+event_of $signal
 
 echo "== $event during the confirmation of the new version (a restart that never ends) =="
 # A copy of the tool beside its own facup.ini asks for the confirmation.

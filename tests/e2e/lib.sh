@@ -240,7 +240,10 @@ except (ValueError, KeyError) as error:
 # newest_log: the path of the newest diagnostics log.
 newest_log() { ls -t "$(root_path logs)"/run-*.log 2>/dev/null | head -n 1; }
 
-# run_tool_once <working dir> <arguments...>: run_tool without the record's check.
+# run_tool_once <working dir> <arguments...>: run_tool without the record's check. The tool starts
+# with SIGINT at its default, as a terminal starts it: a job this non-interactive shell puts in the
+# background would otherwise ignore SIGINT. E2E_LAUNCH, when set, is a command that starts it (for
+# example "setsid", or "env --ignore-signal=HUP" as nohup does).
 run_tool_once() {
   local dir=$1
   shift
@@ -250,19 +253,19 @@ run_tool_once() {
     # is run once more.
     local out rc
     out=$(mktemp "$E2E_SCRATCH/.run_tool.XXXXXX")
-    (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
+    (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
     rc=$?
     if grep -a -q "Can't recognize '" "$out"; then
       echo "run_tool: Wine's command interpreter missed a program; running again" >&2
       rm -f "$dir/flashret.txt"
-      (cd "$dir" && "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
+      (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
       rc=$?
     fi
     cat "$out"
     rm -f "$out"
     return $rc
   else
-    (cd "$dir" && "$E2E_TOOL" "$@")
+    (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$E2E_TOOL" "$@")
   fi
 }
 

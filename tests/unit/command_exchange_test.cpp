@@ -6,12 +6,14 @@
 #include "driver.h"
 #include "embedded_assets.h"
 #include "recording_commands.h"
+#include "run_record.h"
 #include "rws.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -180,9 +182,10 @@ TEST_F(exchange_test, TheReplyLimitIsTenMinutes)
     EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_OK});
 }
 
-// Over USB the wait ends as soon as the command's channel has ended with no text left, also when
-// it ended before the command was sent; the end of another channel (an earlier attempt) changes
-// nothing. Over Wi-Fi the wait keeps its full time.
+// Over USB the wait ends as soon as the command's channel has ended with no text left; on both links
+// it ends at once when the channel ended before the command was sent (the camera never got it: no
+// recovery over Wi-Fi); the end of another channel (an earlier attempt) changes nothing. Over Wi-Fi
+// a channel that ends after the command keeps the full wait, then the recovery asks the camera.
 TEST_F(exchange_test, TheEndOfTheChannel)
 {
     rws_client *channel = rws_client_create(), *earlier = rws_client_create();
@@ -219,6 +222,15 @@ TEST_F(exchange_test, TheEndOfTheChannel)
     std::strcpy(run.device_address, "10.0.0.1");
     on_ws_disconnected(channel);
     reply_mailbox_open();
+    EXPECT_EQ(await_reply(&run), ENDING_FULL);
+    EXPECT_LT(fake_now, 1000);
+    EXPECT_EQ(downloads, 0);  // no recovery: nothing can have changed
+    EXPECT_TRUE(recording_commands::calls.empty()) << "no Wi-Fi rejoin";
+    EXPECT_EQ(raised, std::vector<int>{OUTCOME_UPGRADE_FAILED});
+
+    raised.clear();
+    reply_mailbox_open();
+    on_ws_disconnected(channel);  // after the command: the camera may be restarting its access point
     await_reply(&run);
     EXPECT_GT(fake_now, 600000);
     EXPECT_EQ(downloads, 17);  // then the recovery asked the camera
@@ -388,32 +400,68 @@ TEST_F(exchange_test, ConfirmationAfterTheOk)
     }
 }
 
-// Over Wi-Fi, reads failing for more than 10 s rejoin the camera's access point, again each 10 s;
-// over USB never. The console shows the start, a line each 10 s and the end.
+// Over Wi-Fi, reads that bring no information file (no answer, or a status other than 2xx: another
+// network's host at the camera's address) rejoin the camera's access point 10 s after the first of
+// them and every 10 s after; over USB never. The console shows the start, a line each 10 s and the
+// end.
 TEST_F(exchange_test, ConfirmationRejoinsTheWifiAndShowsTheWait)
 {
+    static std::vector<int64_t> rejoins;  // each rejoin's time: its profile command, the one run for the console
+    static FILE *(*recorded_open)(const char *, const char *) = g_workstation_seams.commands.open;
+    g_workstation_seams.commands.open = [](const char *command, const char *mode) {
+        if (mode[0] == 'w')
+            rejoins.push_back(fake_now);
+        return recorded_open(command, mode);
+    };
     g_run.confirm = CONFIRM_RECORD;
     g_run.confirm_seconds = 30;
-    camera = {INT64_MAX, ""};
     download_result = camera_read;
-    reconnect_wifi();
-    const size_t per_rejoin = recording_commands::calls.size();
-    recording_commands::calls.clear();
-    ASSERT_GT(per_rejoin, 0u);
+    const struct {
+        const char *address;
+        int status;  // of the camera's answers; none before INT64_MAX
+        int64_t back_ms;
+        std::vector<int64_t> rejoins;
+    } cases[] = {
+        {"192.168.88.1", 200, INT64_MAX, {}},
+        {"10.0.0.1", 200, INT64_MAX, {10000, 20000}},
+        {"10.0.0.1", 404, 0, {10000, 20000}},
+        {"10.0.0.1", 200, 0, {}},  // answers, with a file that shows no version
+    };
+    for (const auto &c : cases) {
+        std::strcpy(run.device_address, c.address);
+        camera = {c.back_ms, ""};
+        download_status = c.status;
+        fake_now = 0;
+        rejoins.clear();
+        answer_with({"ok"});
+        ::testing::internal::CaptureStdout();
+        confirm_new_version(&run);
+        std::string console = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(rejoins, c.rejoins) << c.address << " " << c.status;
+        if (&c == &cases[0]) {  // USB, no answer
+            EXPECT_EQ(console,
+                      "Confirming the new firmware: waiting up to 30 s for the camera to come back with 2.0.16...\n"
+                      "Confirming: 10 s waited, the camera does not answer\n"
+                      "Confirming: 20 s waited, the camera does not answer\n"
+                      "New firmware not confirmed: the camera showed no version within 30 s.\n");
+        }
+    }
+}
 
+// The confirmation writes what it reads back under the record's lock: an interrupt composing the
+// record on another thread never reads a member half written.
+TEST_F(exchange_test, ConfirmationWritesUnderTheRecordLock)
+{
+    g_run.confirm = CONFIRM_RECORD;
+    camera = {0, "2.0.16"};
+    download_result = camera_read;
     answer_with({"ok"});
-    ::testing::internal::CaptureStdout();
-    confirm_new_version(&run);
-    std::string console = ::testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(recording_commands::calls.empty());
-    EXPECT_EQ(console, "Confirming the new firmware: waiting up to 30 s for the camera to come back with 2.0.16...\n"
-                       "Confirming: 10 s waited, the camera does not answer\n"
-                       "Confirming: 20 s waited, the camera does not answer\n"
-                       "New firmware not confirmed: the camera showed no version within 30 s.\n");
-
-    std::strcpy(run.device_address, "10.0.0.1");
-    fake_now = 0;
-    answer_with({"ok"});
-    confirm_new_version(&run);
-    EXPECT_EQ(recording_commands::calls.size(), 2 * per_rejoin);  // at 12 s and 24 s
+    std::unique_lock<std::mutex> composing(run_record_lock());
+    std::thread confirmation([this] { confirm_new_version(&run); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_STREQ(run.version_after, "") << "written while the record was being composed";
+    composing.unlock();
+    confirmation.join();
+    EXPECT_STREQ(run.version_after, "2.0.16");
+    EXPECT_TRUE(g_run.record.confirm.confirmed);
 }

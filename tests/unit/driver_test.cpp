@@ -356,3 +356,23 @@ TEST_F(driver_test, EndingsAfterTheReply)
     EXPECT_FALSE(test_files::exists(staged));
     EXPECT_EQ(fake.steps_run.size(), 2u * 17u + 1u);  // each run's 17 stages, and the full ending's second purge
 }
+
+// A confirmation after the clean-up still reads the camera: the run keeps the single-instance guard
+// until its end, so that no copy started meanwhile upgrades a camera at the same address.
+TEST_F(driver_test, TheGuardIsKeptThroughTheConfirmation)
+{
+    static bool guard_held_while_reading;
+    guard_held_while_reading = false;
+    g_stages.acquire_instance_guard = acquire_instance_guard;
+    fake.ending = ENDING_FULL_THEN_CONFIRM;
+    g_run.confirm = CONFIRM_RECORD;
+    g_driver_seams.download_device_info = [](const char *, int, int *status) {
+        guard_held_while_reading = g_instance_mutex != nullptr;
+        *status = 200;
+        return test_files::write_file(".deviceRelateInfo.txt", "QUORVANE_CAM418S*ver:2.0.16") ? 0 : 1;
+    };
+    EXPECT_EQ(run_upgrade(), 0);
+    EXPECT_TRUE(guard_held_while_reading);
+    EXPECT_TRUE(g_run.record.confirm.confirmed);
+    EXPECT_EQ(g_instance_mutex, nullptr) << "given back at the run's end";
+}

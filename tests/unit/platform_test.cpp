@@ -20,6 +20,12 @@
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+#define NULL_DEVICE "NUL"
+#else
+#define NULL_DEVICE "/dev/null"
+#endif
+
 namespace {
 
 std::string unique_name(const char *what)
@@ -120,6 +126,44 @@ TEST(SpawnPiped, DrainsOutputAndKeepsTheCurrentDirectory)
     std::string missing = "\"" + dir.file("no program here") + "\" 1 x";
     EXPECT_EQ(platform_spawn_piped(dir.path().c_str(), &missing[0], nullptr, nullptr, nullptr), -2);
     EXPECT_EQ(fs::current_path(), before);
+}
+
+// A command through the interpreter: its lines read from its stream, its exit status, one whose
+// output is never read whole that must still end, and one given its input that ends once the input
+// closes. Each runs outside the tool's process group, so that a terminal's Ctrl+C misses it.
+TEST(Commands, ThroughTheInterpreter)
+{
+    FILE *command = platform_popen("echo first&& echo second", "r");
+    ASSERT_NE(command, nullptr);
+    char line[64] = "", second[64] = "";
+    EXPECT_NE(std::fgets(line, sizeof line, command), nullptr);
+    EXPECT_NE(std::fgets(second, sizeof second, command), nullptr);
+    EXPECT_STREQ(line, "first\n");
+    EXPECT_EQ(platform_pclose(command), 0);
+
+    test_files::scratch_dir dir;
+    std::string spew = std::string(SPEW_PROGRAM) + " 300000 \"" + dir.file("marker.txt") + "\" 1 2>" + NULL_DEVICE;
+    command = platform_popen(spew.c_str(), "r");
+    ASSERT_NE(command, nullptr);
+    EXPECT_NE(std::fgets(line, 2, command), nullptr);
+    EXPECT_STREQ(line, "o");
+    EXPECT_NE(platform_pclose(command), -1);
+
+    EXPECT_NE(platform_system("exit 3"), 0);
+    EXPECT_EQ(platform_system("exit 0"), 0);
+    FILE *input = platform_popen("exit 0", "w");
+    ASSERT_NE(input, nullptr);
+    EXPECT_EQ(platform_pclose(input), 0);
+    EXPECT_EQ(platform_pclose(input), -1) << "closed once only";
+#ifndef _WIN32
+    command = platform_popen("cut -d' ' -f5 /proc/$$/stat; cut -d' ' -f5 /proc/$PPID/stat", "r");
+    ASSERT_NE(command, nullptr);
+    char own[32] = "", tools[32] = "";
+    EXPECT_NE(std::fgets(own, sizeof own, command), nullptr);
+    EXPECT_NE(std::fgets(tools, sizeof tools, command), nullptr);
+    EXPECT_STRNE(own, tools) << "the command's process group is the tool's";
+    platform_pclose(command);
+#endif
 }
 
 // Either line end, one split across reads, a carriage return inside a line, an empty line, a line
