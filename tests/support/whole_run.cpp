@@ -1,0 +1,122 @@
+#include "whole_run.h"
+
+#include "commands.h"
+#include "recording_commands.h"
+#include "run_record.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace whole_run {
+
+std::string root_dir()
+{
+    char root[COMMAND_LINE_SIZE];
+    format_text(root, sizeof root, PATH_WORKING_ROOT_FMT, g_brand_word);
+    return root;
+}
+
+std::string logs_file(const std::string &name) { return root_dir() + "/logs/" + name; }
+
+std::vector<std::string> run_logs()
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(root_dir() + "/logs"))
+        if (entry.path().filename().string().rfind("run-", 0) == 0)
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int guard_result = 0;
+
+namespace {
+
+std::string staged_file;  // the image the staging stage "stages"
+
+void log_from_a_thread()
+{
+    for (int i = 0; i < 500; i++)
+        DEBUG_LOG("thread line %d\n", i);
+}
+
+} // namespace
+
+const upgrade_stages FULL_RUN = {
+    [] {
+        if (guard_result == 1)
+            raise_outcome(OUTCOME_ANOTHER_INSTANCE);
+        return guard_result;
+    },
+    [](char *host, char *device) {
+        std::strcpy(host, "192.168.88.2");
+        std::strcpy(device, USB_CAMERA_ADDRESS);
+        DEBUG_LOG("early\x01line\n");
+        return 0;
+    },
+    [] { run_record_add_warning("settings: \"x\""); },
+    [](const char *) { return 1; },
+    [](unsigned char *found, char *version, char *previous) {
+        *found = 1;
+        std::strcpy(version, "2.0.15");
+        std::strcpy(previous, "2.0.15");
+        // Controls escaped, UTF-8 kept, a byte that begins no character (a lone lead byte, a stray
+        // continuation byte, an overlong "/", a surrogate) replaced.
+        std::strcpy(g_device_model, "CAM\x01\"\\\xe7\x9b\xb8\xe6\x9c\xba\xc3 \x80\xc0\xaf\xed\xa0\x80\xf0\x9f\x93\xb7");
+        g_device_model_found = 1;
+        return 0;
+    },
+    [] { return 0; },
+    [](const char *) { return 0; },
+    [](const char *) { return 0; },
+    [] { return platform_mkdir(root_dir().c_str()) == 0 || platform_exists(root_dir().c_str()) ? 0 : -1; },
+    [] {},
+    [](char *name, char *path) {
+        std::strcpy(name, "image.img");
+        std::strcpy(path, staged_file.c_str());
+        return 0;
+    },
+    [] {},
+    [] { return 0; },
+    [](upgrade_run *) {
+        std::thread a(log_from_a_thread), b(log_from_a_thread);
+        a.join();
+        b.join();
+        return STAGE_GO_ON;
+    },
+    [](upgrade_run *run) {
+        std::strcpy(run->firmware_md5, "0123456789abcdef0123456789abcdef");
+        return STAGE_GO_ON;
+    },
+    [] { return 0; },
+    [](upgrade_run *) {
+        raise_outcome(OUTCOME_UPGRADE_OK);
+        return ENDING_FULL;
+    },
+};
+
+} // namespace whole_run
+
+void whole_run_test::SetUp()
+{
+    fs::current_path(dir.path());
+    reset_run_state();
+    recording_commands::install();
+    fs::remove_all(whole_run::root_dir());
+    g_stages = whole_run::FULL_RUN;
+    whole_run::guard_result = 0;
+    whole_run::staged_file = dir.file("staged.img");
+    test_files::write_file(whole_run::staged_file, "12345");
+    set_flag(g_silent_mode, 1);
+}
+
+void whole_run_test::TearDown()
+{
+    recording_commands::restore();
+    reset_run_state();
+    fs::current_path(saved_cwd);
+    fs::remove_all(whole_run::root_dir());
+}
