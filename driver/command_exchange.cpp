@@ -1,14 +1,27 @@
 // The exchange with the camera: the command channel opened and waited for, the "pc_firmware_up"
 // command with the image's URL and MD5, the wait for the camera's answer, its outcome, and the
 // Wi-Fi recovery that asks the camera itself when the answer does not say success.
-#include "reply_mailbox.h"
+#include "command_exchange.h"
 
+#include "debug_log.h"
 #include "device_channel.h"
+#include "device_link.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "eligibility.h"
 #include "embedded_assets.h"
+#include "outcome_ids.h"
+#include "outcomes.h"
+#include "reply_mailbox.h"
 #include "run_record.h"
+#include "rws.h"
+#include "settings.h"
+#include "text_util.h"
+#include "workstation.h"
 
-#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -16,11 +29,6 @@ const int CAMERA_COMMAND_PORT = 9999;
 const int CONNECT_WAIT_SECONDS = 4;
 const int RECOVERY_FETCH_LIMIT_MS = 5000;
 const int RECOVERY_ATTEMPTS = 17;
-const int REPLY_LIMIT_SECONDS = 600;
-void real_wait(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms)
-{
-    changed.wait_for(lock, std::chrono::milliseconds(ms));
-}
 
 // Opens the channel to the camera's command port, its callbacks watched from the start.
 int open_channel(const upgrade_run *run)
@@ -146,16 +154,6 @@ upgrade_ending accept_success()
 }
 
 } // namespace
-
-constexpr driver_seams REAL_DRIVER_SEAMS = {
-    .message_box = platform_message_box,
-    .wait = real_wait,
-    .download_device_info = download_device_info,
-    .current_channel = device_channel_client,
-    .reply_limit_seconds = REPLY_LIMIT_SECONDS,
-    .end_interrupted = platform_end_interrupted,
-};
-driver_seams g_driver_seams = REAL_DRIVER_SEAMS;
 
 exit_code open_command_channel(upgrade_run *run)
 {

@@ -2,13 +2,30 @@
 // file is read back every 2 s through its restart, until it shows the target version or the time
 // facup.ini allows has passed. A camera that says "ok" may still fail to boot the new image, roll
 // back or never come back; only the version it shows afterwards proves the upgrade.
-#include "driver.h"
+#include "confirm.h"
 
+#include "debug_log.h"
+#include "device_link.h"
+#include "driver.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "eligibility.h"
+#include "outcome_ids.h"
+#include "outcomes.h"
+#include "platform.h"
 #include "run_record.h"
+#include "spinner.h"
+#include "text_util.h"
+#include "ui_texts.h"
+#include "workstation.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace {
 

@@ -2,12 +2,18 @@
 // start in fixed-width hex, so that name order is age order.
 #include "delivery.h"
 
+#include "debug_log.h"
 #include "diagnostics_log.h"
-#include "driver.h"
+#include "driver_state.h"
 #include "http.h"
 #include "metrics_file.h"
+#include "outcomes.h"
+#include "platform.h"
+#include "run_id.h"
 #include "run_record.h"
+#include "text_util.h"
 #include "utc_time.h"
+#include "workstation.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,18 +1,28 @@
-// The run: the entry point's work (settings, language, command line), the stage table, the run
-// from its record's start to its end, and the one reset of the driver's state.
+// The run: the entry point's work (settings, language, command line), the stage table, and the run
+// from its record's start to its end.
 #include "driver.h"
 
+#include "command_exchange.h"
+#include "debug_log.h"
 #include "delivery.h"
+#include "device_link.h"
+#include "driver_state.h"
+#include "eligibility.h"
+#include "interrupt.h"
+#include "outcomes.h"
+#include "pc_lock.h"
+#include "platform.h"
+#include "program_folder.h"
 #include "run_record.h"
+#include "server_launch.h"
+#include "settings.h"
+#include "spinner.h"
+#include "text_util.h"
+#include "workstation.h"
 
-#include <cstdio>
 #include <cstring>
-
-shared_flag g_upgrade_ok{0};
-shared_flag g_ws_connected{0};
-shared_flag g_ws_reply_ready{0};
-
-run_state &g_run = *new run_state;
+#include <string>
+#include <vector>
 
 // Filled by name: each stage function stands beside the member it fills.
 constexpr upgrade_stages REAL_STAGES = {
@@ -36,32 +46,12 @@ constexpr upgrade_stages REAL_STAGES = {
 };
 upgrade_stages g_stages = REAL_STAGES;
 
-void reset_run_state()
-{
-    set_flag(g_silent_mode, 0);
-    set_flag(g_chinese_ui, 0);
-    set_flag(g_upgrade_ok, 0);
-    set_flag(g_upgrade_quit, 0);
-    set_flag(g_ws_connected, 0);
-    set_flag(g_ws_reply_ready, 0);
-    std::memset(g_ws_reply, 0, sizeof g_ws_reply);
-    g_ws_reply_len = 0;
-    std::memset(g_device_model, 0, sizeof g_device_model);
-    g_device_model_found = 0;
-    std::memset(g_staged_image_path, 0, sizeof g_staged_image_path);
-    {
-        std::lock_guard<std::mutex> hold(reply_mailbox_lock());
-        g_run = run_state{};
-    }
-    reset_workstation_state();
-    g_stages = REAL_STAGES;
-    g_driver_seams = REAL_DRIVER_SEAMS;
-    g_workstation_seams = REAL_WORKSTATION_SEAMS;
-    platform_set_text_route(TEXT_ANSI);
-}
+namespace {
 
-// A forced Chinese takes the wide calls, which read right whatever the system's code page; the
-// system's own language and forced English keep the calls of the system's code page.
+// Sets g_chinese_ui, the route of the texts to the system (platform_set_text_route) and the console
+// title from the settings' language: the user's UI language for auto. A forced Chinese takes the
+// wide calls, which read right whatever the system's code page; the system's own language and
+// forced English keep the calls of the system's code page.
 void init_ui_language()
 {
     language_choice language = g_run.language;
@@ -70,6 +60,8 @@ void init_ui_language()
     platform_set_text_route(language == LANGUAGE_CHINESE ? TEXT_WIDE_FROM_936 : TEXT_ANSI);
     platform_set_console_title(ui_caption());
 }
+
+} // namespace
 
 int facup_main(int argc, char **argv)
 {

@@ -2,10 +2,19 @@
 // the clean-up, the record that names the event and the stage, and the end the system gives such a
 // process, all within a bound. The clock, the pause, the time limit's thread and the process's end
 // go through the seams, so that tests reach every road.
-#include "driver.h"
+#include "interrupt.h"
 
+#include "debug_log.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "pc_lock.h"
 #include "run_record.h"
+#include "spinner.h"
+#include "text_util.h"
+#include "ui_texts.h"
+#include "workstation.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {

@@ -2,10 +2,11 @@
 // and written to a temporary file that replaces the old one, so that a reader never sees half.
 #include "metrics_file.h"
 
-#include "driver.h"
+#include "platform.h"
+#include "text_util.h"
+#include "tool_version.h"
+#include "workstation.h"
 
-#include <cstdio>
-#include <cstring>
 #include <map>
 
 namespace {

@@ -4,13 +4,23 @@
 // comes: a camera may take the connection and drop it again before the command is sent.
 #include "reply_mailbox.h"
 
+#include "debug_log.h"
+#include "driver_seams.h"
+#include "driver_state.h"
 #include "rws.h"
+#include "workstation.h"
 
-#include <climits>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
+#include <deque>
+#include <string>
+#include <utility>
 
 char g_ws_reply[8192];
 int32_t g_ws_reply_len;
+shared_flag g_ws_connected{0};
+shared_flag g_ws_reply_ready{0};
 
 namespace {
 

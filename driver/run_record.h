@@ -3,10 +3,13 @@
 // nothing else of the run.
 #pragma once
 
-#include "driver.h"
+#include "outcome_ids.h"
 
+#include <cstdint>
 #include <mutex>
 #include <string>
+
+struct upgrade_run;
 
 // Past this size the record file becomes "runs.1.jsonl" (one older generation is kept).
 const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1000u * 1000u;
@@ -14,16 +17,6 @@ const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1000u * 1000u;
 // Starts the record of the run whose buffers run holds (they must outlive run_record_end), and the
 // run's diagnostics log.
 void run_record_begin(const upgrade_run *run);
-
-// Length of a run id: 32 lower-case hex digits, the first RUN_ID_TIME_DIGITS the run's start (UTC
-// milliseconds since 1970) so that ids sort by start, the rest random.
-const size_t RUN_ID_LENGTH = 32;
-const size_t RUN_ID_TIME_DIGITS = 12;
-
-// A new run id for a run that started at started_utc_ms: the time digits, then bytes of the system's
-// random source; should it give none, a hash of the station's name, the time, the process id and
-// the steady clock.
-std::string new_run_id(int64_t started_utc_ms);
 
 // The id of the run under way (empty outside a run).
 const std::string &run_record_id();
@@ -67,8 +60,3 @@ void run_record_close();
 // the event ("SIGTERM", "CTRL_C_EVENT") and the stage it stopped ("reply") in "interrupted" and
 // "interrupted_stage".
 void run_record_end_interrupted(const char *event, const char *stage);
-
-// Appends text (at most max_length bytes, up to its terminator) as a JSON string: quotes and
-// backslashes escaped, control characters as \u00XX, well-formed UTF-8 as it is, and U+FFFD for
-// each byte that begins no UTF-8 character, so that the record is UTF-8 for every reader.
-void append_json_text(std::string &out, const char *text, size_t max_length);

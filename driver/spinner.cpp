@@ -1,9 +1,17 @@
 // The banner and the progress spinner: one step a second until the run stops, and between the
 // steps the camera's download as lines of their own.
-#include "driver.h"
+#include "spinner.h"
 
+#include "driver_state.h"
+#include "outcomes.h"
+#include "platform.h"
+#include "text_util.h"
+#include "tool_version.h"
+#include "ui_texts.h"
 #include "waits.h"
+#include "workstation.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 

@@ -3,8 +3,16 @@
 // the wait for the reply and the run's ending.
 #include "driver.h"
 
+#include "confirm.h"
+#include "debug_log.h"
 #include "diagnostics_log.h"
+#include "driver_state.h"
+#include "interrupt.h"
+#include "outcome_ids.h"
+#include "outcomes.h"
+#include "platform.h"
 #include "run_record.h"
+#include "workstation.h"
 
 #include <cstdio>
 

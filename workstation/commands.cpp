@@ -2,8 +2,8 @@
 #include "workstation.h"
 
 #include "commands.h"
-
-#include <cstring>
+#include "pc_lock.h"
+#include "server_launch.h"
 
 shared_flag g_upgrade_quit{0};
 const char *const g_brand_word = FACUP_BRAND_WORD;

@@ -4,6 +4,7 @@
 #include "workstation.h"
 
 #include "download_report.h"
+#include "server_launch.h"
 
 #include <cstring>
 #include <mutex>

@@ -1,10 +1,11 @@
 // The local HTTP file server: started on a detached launcher thread over the firmware directory,
 // stopped by the clean-up, which also makes sure that no launch still pending can start a server
 // after it, while a launch begun after the clean-up proceeds.
-#include "workstation.h"
+#include "server_launch.h"
 
 #include "commands.h"
 #include "waits.h"
+#include "workstation.h"
 
 #include <atomic>
 #include <cstdint>

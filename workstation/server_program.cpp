@@ -3,6 +3,7 @@
 // replaced, so that the program the run starts, with the run's rights, is always the carried one.
 #include "workstation.h"
 
+#include "server_launch.h"
 #include "utility_asset.h"
 #include "waits.h"
 

@@ -1,6 +1,11 @@
 #include "exchange_fakes.h"
 
+#include "command_exchange.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "outcomes.h"
 #include "recording_commands.h"
+#include "reply_mailbox.h"
 
 #include <cstring>
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+struct rws_client;
+
 namespace exchange_fakes {
 
 extern std::vector<int> raised;  // the outcomes raised, in order

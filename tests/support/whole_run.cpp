@@ -1,8 +1,14 @@
 #include "whole_run.h"
 
 #include "commands.h"
+#include "debug_log.h"
+#include "device_link.h"
+#include "driver_state.h"
+#include "eligibility.h"
+#include "outcomes.h"
 #include "recording_commands.h"
 #include "run_record.h"
+#include "workstation.h"
 
 #include <algorithm>
 #include <cstring>

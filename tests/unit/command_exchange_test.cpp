@@ -1,11 +1,14 @@
 // The command and the camera's answers: the exact command text, the classification of replies, the
 // hand-over of texts from the channel's worker, the time limits and the outcome of each ending, on
 // the test clock of exchange_fakes.h.
+#include "command_exchange.h"
 #include "device_channel.h"
-#include "driver.h"
+#include "driver_seams.h"
 #include "embedded_assets.h"
 #include "exchange_fakes.h"
+#include "outcomes.h"
 #include "recording_commands.h"
+#include "reply_mailbox.h"
 #include "rws.h"
 #include "test_files.h"
 

@@ -1,8 +1,9 @@
 // The confirmation of the new version after the camera's "ok": the reads through its restart, the
 // record's members, the Wi-Fi rejoins and the console's lines, on the test clock of exchange_fakes.h.
-#include "driver.h"
+#include "confirm.h"
+#include "driver_state.h"
 #include "exchange_fakes.h"
-#include "recording_commands.h"
+#include "outcomes.h"
 #include "run_record.h"
 #include "test_files.h"
 

@@ -2,7 +2,9 @@
 // and through whole runs of replaced stages.
 #include "delivery.h"
 #include "diagnostics_log.h"
+#include "driver_state.h"
 #include "http_peer.h"
+#include "run_id.h"
 #include "run_record.h"
 #include "test_files.h"
 #include "utc_time.h"

@@ -1,6 +1,7 @@
 // Link discovery from the address commands' first lines, and the Wi-Fi rejoin's commands.
 #include "commands.h"
-#include "driver.h"
+#include "device_link.h"
+#include "outcomes.h"
 #include "recording_commands.h"
 #include "test_files.h"
 

@@ -1,7 +1,14 @@
 // The run sequence, the outcome catalogue and the spinner, with every stage replaceable.
 #include "driver.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "outcomes.h"
 #include "recording_commands.h"
+#include "server_launch.h"
+#include "spinner.h"
 #include "test_files.h"
+#include "ui_texts.h"
+#include "workstation.h"
 
 #include <gtest/gtest.h>
 

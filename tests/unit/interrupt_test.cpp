@@ -2,7 +2,11 @@
 // when it wants, and a process's end that only records: a stage that keeps the PC past the lock's
 // wait, a clean-up that outlives the limit, a console's close after a first event (Wine delivers no
 // close, so this is the only test of that road) and a box shown while an interrupt comes.
-#include "driver.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "interrupt.h"
+#include "outcomes.h"
+#include "pc_lock.h"
 #include "recording_commands.h"
 
 #include <gtest/gtest.h>

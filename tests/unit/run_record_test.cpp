@@ -1,8 +1,13 @@
 // The run record and the diagnostics log, through whole runs of replaced stages.
 #include "diagnostics_log.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "outcomes.h"
+#include "run_id.h"
 #include "run_record.h"
 #include "test_files.h"
 #include "whole_run.h"
+#include "workstation.h"
 
 #include <gtest/gtest.h>
 
