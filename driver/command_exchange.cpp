@@ -3,6 +3,7 @@
 // Wi-Fi recovery that asks the camera itself when the answer does not say success.
 #include "command_exchange.h"
 
+#include "commands.h"
 #include "debug_log.h"
 #include "device_channel.h"
 #include "device_link.h"
@@ -16,6 +17,7 @@
 #include "run_record.h"
 #include "rws.h"
 #include "settings.h"
+#include "shared_values.h"
 #include "text_util.h"
 #include "workstation.h"
 
@@ -138,15 +140,15 @@ void report_success()
 // camera is back; with a confirm mode set, the confirmation follows the clean-up.
 upgrade_ending accept_success()
 {
-    if (g_run.confirm == CONFIRM_OFF) {
+    if (g_driver.settings.confirm == CONFIRM_OFF) {
         report_success();
         return ENDING_FULL;
     }
     {
         std::lock_guard<std::mutex> hold(run_record_lock());
-        g_run.record.confirm.reply_ms = g_workstation_seams.now_ms();
+        g_driver.record.confirm.reply_ms = g_workstation_seams.now_ms();
     }
-    if (g_run.confirm == CONFIRM_RECORD)
+    if (g_driver.settings.confirm == CONFIRM_RECORD)
         report_success();
     else
         DEBUG_LOG("the camera said ok: the result waits for its new version to be confirmed\n");

@@ -1,7 +1,7 @@
 // The confirmation of the new version: after a deciding "ok" with a confirm mode set, once the
 // clean-up is done, the camera's information file is read every 2 s until it shows the target
 // version or confirm_seconds have passed, through the camera's restart and absence; the console
-// shows the wait, and the run record keeps what was seen (g_run.record.confirm).
+// shows the wait, and the run record keeps what was seen (g_driver.record.confirm).
 #pragma once
 
 #include "settings.h"

@@ -2,6 +2,7 @@
 // start in fixed-width hex, so that name order is age order.
 #include "delivery.h"
 
+#include "clock.h"
 #include "debug_log.h"
 #include "diagnostics_log.h"
 #include "driver_state.h"
@@ -11,7 +12,6 @@
 #include "platform.h"
 #include "run_id.h"
 #include "run_record.h"
-#include "text_util.h"
 #include "utc_time.h"
 #include "workstation.h"
 
@@ -194,11 +194,11 @@ http_result send_record(const report_settings &report, const std::string &name, 
 }
 
 // Counts the run in the station's metrics file; a file that cannot be written is logged only.
-void write_station_metrics(const char *path, int exit_code)
+void write_station_metrics(const char *path, exit_code code)
 {
-    const outcome *entry = outcome_entry(g_run.record.outcome);
-    run_metrics run = {entry != nullptr ? entry->code : nullptr, exit_code, utc_now_ms(),
-                       static_cast<double>(steady_now_ms() - g_run.record.started_ms) / 1000.0,
+    const outcome *entry = outcome_entry(g_driver.record.outcome);
+    run_metrics run = {entry != nullptr ? entry->code : nullptr, code, utc_now_ms(),
+                       static_cast<double>(steady_now_ms() - g_driver.record.started_ms) / 1000.0,
                        outbox_record_count(), outbox_refused_count()};
     if (metrics_file_update(path, run) != 0)
         DEBUG_LOG("metrics: %s cannot be written\n", path);
@@ -258,13 +258,13 @@ int outbox_send(const report_settings &report, int64_t deadline_ms)
 
 void keep_run_record(const std::string &line)
 {
-    if (!g_run.report.url.empty() && !line.empty() && outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) == 0)
+    if (!g_driver.settings.report.url.empty() && !line.empty() && outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) == 0)
         DEBUG_LOG("delivery: the run's record is kept in the outbox until a collector takes it\n");
 }
 
-void deliver_run_record(const std::string &line, int exit_code, bool may_send)
+void deliver_run_record(const std::string &line, exit_code code, bool may_send)
 {
-    const report_settings &report = g_run.report;
+    const report_settings &report = g_driver.settings.report;
     if ((report.url.empty() && report.metrics_file.empty()) || line.empty() || !may_send)
         return;
     int64_t deadline = steady_now_ms() + static_cast<int64_t>(report.seconds) * 1000;
@@ -278,6 +278,6 @@ void deliver_run_record(const std::string &line, int exit_code, bool may_send)
         DEBUG_LOG("delivery: %d records delivered to the collector\n", delivered);
     }
     if (!report.metrics_file.empty())
-        write_station_metrics(report.metrics_file.c_str(), exit_code);
+        write_station_metrics(report.metrics_file.c_str(), code);
     release_instance_guard();
 }

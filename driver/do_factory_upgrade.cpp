@@ -16,8 +16,8 @@
 #include "run_record.h"
 #include "server_launch.h"
 #include "settings.h"
+#include "shared_values.h"
 #include "spinner.h"
-#include "text_util.h"
 #include "workstation.h"
 
 #include <cstring>
@@ -25,7 +25,7 @@
 #include <vector>
 
 // Filled by name: each stage function stands beside the member it fills.
-constexpr upgrade_stages REAL_STAGES = {
+constexpr stage_functions REAL_STAGE_FUNCTIONS = {
     .acquire_instance_guard = acquire_instance_guard,
     .discover_device_link = discover_device_link,
     .show_startup_warning = show_startup_warning,
@@ -44,7 +44,7 @@ constexpr upgrade_stages REAL_STAGES = {
     .start_spinner = start_spinner,
     .await_reply = await_reply,
 };
-upgrade_stages g_stages = REAL_STAGES;
+stage_functions g_stage_functions = REAL_STAGE_FUNCTIONS;
 
 namespace {
 
@@ -54,7 +54,7 @@ namespace {
 // forced English keep the calls of the system's code page.
 void init_ui_language()
 {
-    language_choice language = g_run.language;
+    language_choice language = g_driver.settings.language;
     bool chinese = language == LANGUAGE_AUTO ? platform_ui_is_chinese() : language == LANGUAGE_CHINESE;
     set_flag(g_chinese_ui, chinese ? 1 : 0);
     platform_set_text_route(language == LANGUAGE_CHINESE ? TEXT_WIDE_FROM_936 : TEXT_ANSI);
@@ -69,7 +69,7 @@ int facup_main(int argc, char **argv)
     // Recorded with facup.ini's warnings, but not shown: the console stays as it always was.
     std::string folder_warning = program_folder_warning();
     if (!folder_warning.empty())
-        g_run.settings_warnings.push_back(folder_warning);
+        g_driver.settings.warnings.push_back(folder_warning);
     init_ui_language();
     if (argc == 2 && std::strcmp(argv[1], "-s") == 0)
         set_flag(g_silent_mode, 1);
@@ -86,7 +86,7 @@ exit_code run_upgrade()
     g_workstation_seams.report_outcome = report_outcome;
     g_workstation_seams.log_line = debug_log_line;
     run_record_begin(&run);
-    for (const std::string &warning : g_run.settings_warnings)
+    for (const std::string &warning : g_driver.settings.warnings)
         run_record_add_warning(warning.c_str());
     pc_lock_take();  // the run's thread holds the PC lock except in its long waits; nothing is pending yet
     exit_code code = run_stages(run);
@@ -95,7 +95,7 @@ exit_code run_upgrade()
     keep_run_record(line);
     note_run_ended();  // an interrupt from here on only ends the process: the record waits in the outbox
     // After the record: its delivery and the station's counters.
-    deliver_run_record(line, code, g_run.guard_taken);
+    deliver_run_record(line, code, g_driver.guard_taken);
     release_instance_guard();  // kept through a confirmation, until here
     run_record_close();
     pc_lock_give();

@@ -54,7 +54,7 @@ enum upgrade_ending { ENDING_CLEANUP_ONLY = 0, ENDING_FULL = 1, ENDING_FULL_THEN
 // The stage functions the run calls, in order, each with its own result convention (noted beside
 // it); run_upgrade turns each result into "go on" or the run's exit code. Each stage function that
 // stops the run has raised its outcome and, where its rules say so, cleaned up. Tests replace them.
-struct upgrade_stages {
+struct stage_functions {
     int (*acquire_instance_guard)();                              // 1: another instance
     int (*discover_device_link)(char host[32], char device[32]);  // 0 found
     void (*show_startup_warning)();
@@ -73,8 +73,8 @@ struct upgrade_stages {
     int (*start_spinner)();                                       // 0 banner shown, spinner running
     upgrade_ending (*await_reply)(upgrade_run *run);
 };
-extern upgrade_stages g_stages;
-extern const upgrade_stages REAL_STAGES;
+extern stage_functions g_stage_functions;
+extern const stage_functions REAL_STAGE_FUNCTIONS;
 
 // ---- Entry points ----
 
@@ -85,7 +85,7 @@ int facup_main(int argc, char **argv);
 // run by the upgrade_ending. Returns the run's exit code.
 exit_code run_upgrade();
 
-// Runs the stages of g_stages in order until one stops the run, then, once the reply has been
+// Runs the stages of g_stage_functions in order until one stops the run, then, once the reply has been
 // awaited, ends the run by the upgrade_ending; each stage's seconds go to the run record. Returns
 // the run's exit code.
 exit_code run_stages(upgrade_run &run);

@@ -7,14 +7,14 @@
 #include "outcomes.h"
 #include "platform.h"
 #include "reply_mailbox.h"
-#include "text_util.h"
+#include "workstation.h"
 
 #include <cstring>
 #include <mutex>
 
-run_state &g_run = *new run_state;
+driver_state &g_driver = *new driver_state;
 
-void reset_run_state()
+void reset_driver_state()
 {
     set_flag(g_silent_mode, 0);
     set_flag(g_chinese_ui, 0);
@@ -29,10 +29,10 @@ void reset_run_state()
     std::memset(g_staged_image_path, 0, sizeof g_staged_image_path);
     {
         std::lock_guard<std::mutex> hold(reply_mailbox_lock());
-        g_run = run_state{};
+        g_driver = driver_state{};
     }
     reset_workstation_state();
-    g_stages = REAL_STAGES;
+    g_stage_functions = REAL_STAGE_FUNCTIONS;
     g_driver_seams = REAL_DRIVER_SEAMS;
     g_workstation_seams = REAL_WORKSTATION_SEAMS;
     platform_set_text_route(TEXT_ANSI);

@@ -4,7 +4,7 @@
 
 #include "outcome_ids.h"
 #include "settings.h"
-#include "workstation.h"
+#include "shared_values.h"
 
 #include <cstdint>
 #include <deque>
@@ -66,25 +66,23 @@ struct interrupt_state {
 };
 
 // The state the driver keeps beyond the names its texts fix (the flags of outcomes.h and
-// reply_mailbox.h, g_ws_reply, g_device_model, ...): one record, set back whole by reset_run_state.
+// reply_mailbox.h, g_ws_reply, g_device_model, ...): one record, set back whole by reset_driver_state.
 // Made once and never destroyed, so that a thread still at work while the process exits (a
 // channel's worker, an interrupt) finds it. Locks live beside it, not in it.
-struct run_state {
-    language_choice language = LANGUAGE_AUTO;    // facup.ini's (its firewall mode is g_workstation's)
-    confirm_mode confirm = CONFIRM_OFF;          // facup.ini's confirmation after the camera's "ok"
-    int confirm_seconds = CONFIRM_SECONDS_DEFAULT;
-    std::vector<std::string> settings_warnings;  // facup.ini's warnings (and its folder's), for the run record
-    report_settings report;                      // facup.ini's delivery to a collector
-    bool guard_taken = false;                    // this run took the single-instance guard: it may deliver
-    copyable_atomic<uint8_t> spinner_running;    // the spinner runs: the process waits for its last line
+struct driver_state {
+    // facup.ini's, as load_station_settings read it; its warnings and, after them, its folder's go to
+    // the run record. Its firewall mode is also g_workstation's, whose steps open the port.
+    station_settings settings;
+    bool guard_taken = false;                  // this run took the single-instance guard: it may deliver
+    copyable_atomic<uint8_t> spinner_running;  // the spinner runs: the process waits for its last line
     reply_mailbox_state mailbox;
     run_record_state record;
     interrupt_state interrupt;
 };
-extern run_state &g_run;
+extern driver_state &g_driver;
 
 // Test programs run the driver many times in one process. Puts back the state a fresh process
 // starts a run with: every flag clear (the workstation's stop flag too), no reply, no model text,
-// no staged image path, g_run and g_workstation as made, the real stage functions and seams, and the
+// no staged image path, g_driver and g_workstation as made, the real stage functions and seams, and the
 // texts through the calls of the system's code page.
-void reset_run_state();
+void reset_driver_state();

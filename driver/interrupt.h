@@ -23,10 +23,11 @@ void handle_interrupt(int code, const char *name);
 // The run's thread: names the stage it begins (for the record of an interrupted run).
 void note_running_stage(const char *name);
 
-// The run's thread: gives the PC lock up for a stage that waits long, and takes it back after;
-// once an interrupt is pending, the run goes no further (the interrupt ends the process).
-void pc_wait_begin();
-void pc_wait_end();
+// The run's thread around a stage that waits long (on the user, the camera): gives the PC lock up,
+// so that an interrupt need not wait for the stage, and takes it back after; once an interrupt has
+// taken the run over meanwhile, the run goes no further (the interrupt ends the process).
+void give_pc_up();
+void take_pc_back();
 
 // The run's thread once an interrupt has taken the run over: waits for it to end the process, and
 // ends it itself should the interrupt not within its limit.

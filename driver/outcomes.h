@@ -5,6 +5,7 @@
 #include "driver.h"
 #include "outcome_ids.h"
 #include "platform.h"
+#include "shared_values.h"
 #include "text_util.h"
 
 // ---- Process-wide flags (one byte each; zero at start) ----

@@ -2,7 +2,7 @@
 // driver, the channel's callbacks that fill it, and the driver's wait on it for a deciding answer.
 #pragma once
 
-#include "text_util.h"
+#include "shared_values.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +27,7 @@ const int REPLY_MAILBOX_SIZE = 64;
 void reply_mailbox_open();
 void reply_mailbox_close();
 
-// The lock of the mailbox's contents (g_run.mailbox).
+// The lock of the mailbox's contents (g_driver.mailbox).
 std::mutex &reply_mailbox_lock();
 
 // The channel's callbacks, run on its worker thread; none of them waits. The connection and the end

@@ -2,6 +2,7 @@
 // differ within one millisecond.
 #include "run_id.h"
 
+#include "clock.h"
 #include "platform.h"
 #include "text_util.h"
 

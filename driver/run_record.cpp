@@ -2,6 +2,7 @@
 // appended as one JSON line when the run ends.
 #include "run_record.h"
 
+#include "clock.h"
 #include "confirm.h"
 #include "debug_log.h"
 #include "delivery.h"
@@ -15,6 +16,7 @@
 #include "platform.h"
 #include "run_id.h"
 #include "settings.h"
+#include "shared_values.h"
 #include "text_util.h"
 #include "tool_version.h"
 #include "utc_time.h"
@@ -29,8 +31,8 @@ namespace {
 const char RECORD_FILE[] = "runs.jsonl";
 const char RECORD_PREVIOUS[] = "runs.1.jsonl";
 
-// The record of the run under way (g_run.record).
-run_record_state &record() { return g_run.record; }
+// The record of the run under way (g_driver.record).
+run_record_state &record() { return g_driver.record; }
 
 double seconds_between(int64_t from_ms, int64_t to_ms) { return static_cast<double>(to_ms - from_ms) / 1000.0; }
 
@@ -47,7 +49,7 @@ void add_confirm(std::string &out)
     const confirm_state &c = record().confirm;
     json_key(out, "confirm");
     out += '{';
-    json_text_member(out, "mode", confirm_mode_name(g_run.confirm), 8);
+    json_text_member(out, "mode", confirm_mode_name(g_driver.settings.confirm), 8);
     json_key(out, "confirmed");
     out += !c.ended ? "null" : c.confirmed ? "true" : "false";
     if (c.ended)
@@ -115,7 +117,7 @@ void run_record_begin(const upgrade_run *run)
     record().started_utc_ms = utc_now_ms();
     record().started_ms = record().stage_started_ms = steady_now_ms();
     record().run_id = new_run_id(record().started_utc_ms);
-    if (!g_run.report.url.empty())
+    if (!g_driver.settings.report.url.empty())
         record().outbox_waiting = static_cast<long long>(outbox_record_count());
     diagnostics_begin(record().started_utc_ms);
     char station[256];
@@ -164,7 +166,7 @@ void run_record_rotate()
                   previous);
 }
 
-std::string run_record_line(int exit_code)
+std::string run_record_line(exit_code code)
 {
     std::lock_guard<std::mutex> hold(run_record_lock());
     static const upgrade_run none = {};
@@ -198,7 +200,7 @@ std::string run_record_line(int exit_code)
     json_integer_member(out, "served_bytes", served, served >= 0);
     json_integer_member(out, "outcome", static_cast<long long>(record().outcome), entry != nullptr);
     json_text_member(out, "result", entry != nullptr ? entry->code : nullptr, 16);
-    json_integer_member(out, "exit_code", exit_code, record().interrupted.empty());
+    json_integer_member(out, "exit_code", code, record().interrupted.empty());
     if (!record().interrupted.empty()) {
         json_text_member(out, "interrupted", record().interrupted.c_str(), record().interrupted.size());
         json_text_member(out, "interrupted_stage", record().interrupted_stage.c_str(), record().interrupted_stage.size());
@@ -220,21 +222,21 @@ std::string run_record_line(int exit_code)
     return out;
 }
 
-void run_record_end(int exit_code)
+void run_record_end(exit_code code)
 {
-    keep_run_record(run_record_write(exit_code));
+    keep_run_record(run_record_write(code));
     run_record_close();
 }
 
-std::string run_record_write(int exit_code)
+std::string run_record_write(exit_code code)
 {
     if (record().run == nullptr)
         return "";
-    std::string line = run_record_line(exit_code);
+    std::string line = run_record_line(code);
     const outcome *entry = outcome_entry(record().outcome);
     char ending[128];
     if (record().interrupted.empty())
-        format_text(ending, sizeof ending, "exit code %d", exit_code);
+        format_text(ending, sizeof ending, "exit code %d", code);
     else
         format_text(ending, sizeof ending, "interrupted by %s during the stage \"%s\"", record().interrupted.c_str(),
                     record().interrupted_stage.c_str());
@@ -263,5 +265,5 @@ void run_record_end_interrupted(const char *event, const char *stage)
         record().interrupted = event;
         record().interrupted_stage = stage;
     }
-    run_record_end(0);
+    run_record_end(EXIT_COMPLETED);  // written as null: an interrupted run has no exit code
 }

@@ -3,13 +3,13 @@
 // nothing else of the run.
 #pragma once
 
+#include "driver.h"
 #include "outcome_ids.h"
 
 #include <cstdint>
 #include <mutex>
 #include <string>
 
-struct upgrade_run;
 
 // Past this size the record file becomes "runs.1.jsonl" (one older generation is kept).
 const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1000u * 1000u;
@@ -21,7 +21,7 @@ void run_record_begin(const upgrade_run *run);
 // The id of the run under way (empty outside a run).
 const std::string &run_record_id();
 
-// The lock of the record's members (g_run.record) and of the run's buffers that a thread other than
+// The lock of the record's members (g_driver.record) and of the run's buffers that a thread other than
 // the run's may read: an interrupt composes the record on its own thread while the confirmation (or
 // the Wi-Fi recovery) writes what it reads back. Taken by run_record_line and by those writes, for
 // no longer than the write or the composing.
@@ -42,18 +42,18 @@ void run_record_add_warning(const char *text);
 void run_record_rotate();
 
 // The run's record as one line of JSON (no line end), as it stands now.
-std::string run_record_line(int exit_code);
+std::string run_record_line(exit_code code);
 
 // Ends the run: appends its record with one write when the working root exists, and ends the
 // diagnostics log; with a report URL the record is also kept in the outbox (never sent from here:
 // the Cancel and an interrupted run end this way). Nothing happens when no run has begun or the run
 // has already ended.
-void run_record_end(int exit_code);
+void run_record_end(exit_code code);
 
 // run_record_end in two steps, for the run's own end, whose delivery comes between: appends the
 // record and returns its line (empty when no run was under way; a later run_record_end then writes
 // nothing), and ends the diagnostics log.
-std::string run_record_write(int exit_code);
+std::string run_record_write(exit_code code);
 void run_record_close();
 
 // Ends an interrupted run as run_record_end does, its record without an exit code (null) and with

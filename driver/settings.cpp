@@ -25,52 +25,49 @@ struct choice {
     const char *text;
     int value;
 };
-
-const choice FIREWALL_CHOICES[] = {{"off", FIREWALL_SWITCH_OFF}, {"rule", FIREWALL_SCOPED_RULE}};
-const choice LANGUAGE_CHOICES[] = {{"auto", LANGUAGE_AUTO}, {"en", LANGUAGE_ENGLISH}, {"zh", LANGUAGE_CHINESE}};
-const choice CONFIRM_CHOICES[] = {{"off", CONFIRM_OFF}, {"record", CONFIRM_RECORD}, {"strict", CONFIRM_STRICT}};
-
-void set_firewall(station_settings &settings, int value)
-{
-    settings.firewall = static_cast<firewall_mode>(value);
-}
-void set_language(station_settings &settings, int value)
-{
-    settings.language = static_cast<language_choice>(value);
-}
-void set_confirm(station_settings &settings, int value) { settings.confirm = static_cast<confirm_mode>(value); }
-void set_confirm_seconds(station_settings &settings, int value) { settings.confirm_seconds = value; }
-void set_report_seconds(station_settings &settings, int value) { settings.report.seconds = value; }
+const size_t CHOICES_MAX = 4;
 
 // The range and default of a key whose value is a whole number.
 struct number_range {
     int low, high, fallback;
 };
-const number_range NOT_A_NUMBER = {0, 0, 0};
-const number_range CONFIRM_SECONDS_RANGE = {CONFIRM_SECONDS_MIN, CONFIRM_SECONDS_MAX, CONFIRM_SECONDS_DEFAULT};
-const number_range REPORT_SECONDS_RANGE = {1, REPORT_SECONDS_MAX, REPORT_SECONDS_DEFAULT};
 
-// A key the tool knows: its values (the first is the default), or for a number (no choices) its
-// range; as a warning lists them; and where the value goes.
+// A key the tool knows: its values (the first is the default; a number has none), or for a number
+// its range; as a warning lists them; and where the value goes.
 struct known_key {
     const char *name;
-    const choice *choices;
-    size_t count;
-    number_range range;
+    choice choices[CHOICES_MAX] = {};
+    number_range range = {0, 0, 0};
     const char *listed;
     void (*set)(station_settings &settings, int value);
 };
 
+// One row per key: a new key needs its member in station_settings and its row here.
 const known_key KNOWN_KEYS[] = {
-    {"firewall", FIREWALL_CHOICES, sizeof FIREWALL_CHOICES / sizeof FIREWALL_CHOICES[0], NOT_A_NUMBER, "off or rule",
-     set_firewall},
-    {"language", LANGUAGE_CHOICES, sizeof LANGUAGE_CHOICES / sizeof LANGUAGE_CHOICES[0], NOT_A_NUMBER,
-     "auto, en or zh", set_language},
-    {"confirm", CONFIRM_CHOICES, sizeof CONFIRM_CHOICES / sizeof CONFIRM_CHOICES[0], NOT_A_NUMBER,
-     "off, record or strict", set_confirm},
-    {"confirm_seconds", nullptr, 0, CONFIRM_SECONDS_RANGE, "a whole number from 10 to 900", set_confirm_seconds},
-    {"report_seconds", nullptr, 0, REPORT_SECONDS_RANGE, "a whole number from 1 to 30", set_report_seconds},
+    {.name = "firewall",
+     .choices = {{"off", FIREWALL_SWITCH_OFF}, {"rule", FIREWALL_SCOPED_RULE}},
+     .listed = "off or rule",
+     .set = [](station_settings &settings, int value) { settings.firewall = firewall_mode(value); }},
+    {.name = "language",
+     .choices = {{"auto", LANGUAGE_AUTO}, {"en", LANGUAGE_ENGLISH}, {"zh", LANGUAGE_CHINESE}},
+     .listed = "auto, en or zh",
+     .set = [](station_settings &settings, int value) { settings.language = language_choice(value); }},
+    {.name = "confirm",
+     .choices = {{"off", CONFIRM_OFF}, {"record", CONFIRM_RECORD}, {"strict", CONFIRM_STRICT}},
+     .listed = "off, record or strict",
+     .set = [](station_settings &settings, int value) { settings.confirm = confirm_mode(value); }},
+    {.name = "confirm_seconds",
+     .range = {CONFIRM_SECONDS_MIN, CONFIRM_SECONDS_MAX, CONFIRM_SECONDS_DEFAULT},
+     .listed = "a whole number from 10 to 900",
+     .set = [](station_settings &settings, int value) { settings.confirm_seconds = value; }},
+    {.name = "report_seconds",
+     .range = {1, REPORT_SECONDS_MAX, REPORT_SECONDS_DEFAULT},
+     .listed = "a whole number from 1 to 30",
+     .set = [](station_settings &settings, int value) { settings.report.seconds = value; }},
 };
+
+// True for a key whose values are choices (not a number).
+bool has_choices(const known_key &known) { return known.choices[0].text != nullptr; }
 
 // An http:// or https:// URL with something after the scheme and no blank or control character.
 bool set_report_url(station_settings &settings, const char *value)
@@ -141,13 +138,13 @@ const text_key *text_key_of(const char *line)
 // range. False when the key does not take it.
 bool value_of(const known_key &known, const char *text, int &value)
 {
-    for (size_t i = 0; i < known.count; i++) {
-        if (text_equal_nocase(known.choices[i].text, text)) {
-            value = known.choices[i].value;
+    for (const choice &c : known.choices) {
+        if (c.text != nullptr && text_equal_nocase(c.text, text)) {
+            value = c.value;
             return true;
         }
     }
-    if (known.choices != nullptr)
+    if (has_choices(known))
         return false;
     size_t digits = std::strspn(text, "0123456789");
     if (digits == 0 || digits > 6 || text[digits] != '\0')
@@ -159,8 +156,8 @@ bool value_of(const known_key &known, const char *text, int &value)
 // The default a warning names and the key takes.
 void apply_default(station_settings &settings, const known_key &known, char *text, size_t size)
 {
-    int value = known.choices != nullptr ? known.choices[0].value : known.range.fallback;
-    if (known.choices != nullptr)
+    int value = has_choices(known) ? known.choices[0].value : known.range.fallback;
+    if (has_choices(known))
         format_text(text, size, "%s", known.choices[0].text);
     else
         format_text(text, size, "%d", value);
@@ -299,9 +296,5 @@ void load_station_settings()
     for (const std::string &warning : settings.warnings)
         std::puts(warning.c_str());
     g_workstation.firewall = settings.firewall;
-    g_run.language = settings.language;
-    g_run.report = settings.report;
-    g_run.confirm = settings.confirm;
-    g_run.confirm_seconds = settings.confirm_seconds;
-    g_run.settings_warnings = settings.warnings;
+    g_driver.settings = settings;
 }

@@ -2,9 +2,11 @@
 // steps the camera's download as lines of their own.
 #include "spinner.h"
 
+#include "clock.h"
 #include "driver_state.h"
 #include "outcomes.h"
 #include "platform.h"
+#include "shared_values.h"
 #include "text_util.h"
 #include "tool_version.h"
 #include "ui_texts.h"
@@ -35,7 +37,7 @@ void pause_showing_download(download_shown &shown)
     }
 }
 
-bool spinner_ended(const void *) { return !flag_is_set(g_run.spinner_running); }
+bool spinner_ended(const void *) { return !flag_is_set(g_driver.spinner_running); }
 
 } // namespace
 
@@ -44,10 +46,10 @@ void wait_for_spinner_end(int limit_ms) { wait_until(spinner_ended, nullptr, lim
 int start_spinner()
 {
     std::puts(BANNER);
-    set_flag(g_run.spinner_running, 1);
+    set_flag(g_driver.spinner_running, 1);
     if (platform_thread_start(spinner_body, nullptr) != 0)
         return 0;
-    set_flag(g_run.spinner_running, 0);
+    set_flag(g_driver.spinner_running, 0);
     return -1;
 }
 
@@ -67,7 +69,7 @@ int spinner_thread()
     }
     std::printf("\n");
     std::fflush(stdout);
-    set_flag(g_run.spinner_running, 0);
+    set_flag(g_driver.spinner_running, 0);
     return 0;
 }
 

@@ -1,4 +1,4 @@
-// The run's stages: each stage function of g_stages behind one contract (go on, or the run's exit
+// The run's stages: each stage function of g_stage_functions behind one contract (go on, or the run's exit
 // code), in order, with its name for the run record and whether it holds the PC while it runs; then
 // the wait for the reply and the run's ending.
 #include "driver.h"
@@ -18,7 +18,7 @@
 
 namespace {
 
-// One stage of the run over its stage function in g_stages: STAGE_GO_ON when the run goes on,
+// One stage of the run over its stage function in g_stage_functions: STAGE_GO_ON when the run goes on,
 // otherwise the run's exit code. A stage that stops the run has raised its outcome and, where its
 // rules say so, cleaned up. The adapters turn each stage function's own result into that contract.
 using run_stage = exit_code (*)(upgrade_run &run);
@@ -39,10 +39,10 @@ exit_code go_on_after(void (*stage_function)())
 // them as the system ends any program.
 exit_code guard_stage(upgrade_run &)
 {
-    int result = g_stages.acquire_instance_guard();
+    int result = g_stage_functions.acquire_instance_guard();
     if (result != 1)
         diagnostics_keep(result == 0);
-    g_run.guard_taken = result == 0;
+    g_driver.guard_taken = result == 0;
     if (result == 0)
         run_record_rotate();
     if (result == 1)
@@ -53,52 +53,52 @@ exit_code guard_stage(upgrade_run &)
 
 exit_code link_stage(upgrade_run &run)
 {
-    int result = g_stages.discover_device_link(run.host_address, run.device_address);
+    int result = g_stage_functions.discover_device_link(run.host_address, run.device_address);
     return go_on_at_zero(result, EXIT_NO_LINK_ADDRESS);
 }
 
 // Cancel on the warning ends the process inside the stage; every other answer goes on.
-exit_code warning_stage(upgrade_run &) { return go_on_after(g_stages.show_startup_warning); }
+exit_code warning_stage(upgrade_run &) { return go_on_after(g_stage_functions.show_startup_warning); }
 
 // The information-file fetch answers 1 when the camera answered, 0 when it did not.
 exit_code presence_stage(upgrade_run &run)
 {
-    return g_stages.fetch_device_info(run.device_address) == 0 ? EXIT_CAMERA_SILENT : STAGE_GO_ON;
+    return g_stage_functions.fetch_device_info(run.device_address) == 0 ? EXIT_CAMERA_SILENT : STAGE_GO_ON;
 }
 
 // An unusable information file ends the run without an outcome and without a clean-up.
 exit_code parse_stage(upgrade_run &run)
 {
-    int result = g_stages.parse_device_info(&run.device_version_found, run.device_version, run.previous_version);
+    int result = g_stage_functions.parse_device_info(&run.device_version_found, run.device_version, run.previous_version);
     return go_on_at_zero(result, EXIT_INFO_FILE_UNUSABLE);
 }
 
-exit_code model_stage(upgrade_run &) { return go_on_at_zero(g_stages.check_device_model(), EXIT_MODEL_REFUSED); }
+exit_code model_stage(upgrade_run &) { return go_on_at_zero(g_stage_functions.check_device_model(), EXIT_MODEL_REFUSED); }
 
 exit_code same_version_stage(upgrade_run &run)
 {
-    return go_on_at_zero(g_stages.check_same_version(run.device_version), EXIT_SAME_VERSION);
+    return go_on_at_zero(g_stage_functions.check_same_version(run.device_version), EXIT_SAME_VERSION);
 }
 
 exit_code fits_database_stage(upgrade_run &run)
 {
-    return go_on_at_zero(g_stages.check_fits_database(run.device_version), EXIT_NO_FITS_DATABASE);
+    return go_on_at_zero(g_stage_functions.check_fits_database(run.device_version), EXIT_NO_FITS_DATABASE);
 }
 
 // The stage has raised the outcome of what failed; the driver adds the one that ends the run, which
 // in silent mode replaces the stage's result code.
 exit_code workstation_stage(upgrade_run &)
 {
-    if (g_stages.prepare_workstation() != 0)
+    if (g_stage_functions.prepare_workstation() != 0)
         return stop_run(OUTCOME_UTILITIES_MISSING, EXIT_WORKSTATION_NOT_READY);
     return STAGE_GO_ON;
 }
 
-exit_code purge_stage(upgrade_run &) { return go_on_after(g_stages.purge_staged_images); }
+exit_code purge_stage(upgrade_run &) { return go_on_after(g_stage_functions.purge_staged_images); }
 
 exit_code staging_stage(upgrade_run &run)
 {
-    int result = g_stages.stage_firmware(run.firmware_file_name, run.firmware_path);
+    int result = g_stage_functions.stage_firmware(run.firmware_file_name, run.firmware_path);
     if (result == 0) {
         run.firmware_bytes = file_size_of(run.firmware_path);
         DEBUG_LOG("firmware image staged: %s, %u bytes\n", run.firmware_path, run.firmware_bytes);
@@ -106,21 +106,21 @@ exit_code staging_stage(upgrade_run &run)
     return go_on_at_zero(result, EXIT_FIRMWARE_NOT_STAGED);
 }
 
-exit_code firewall_stage(upgrade_run &) { return go_on_after(g_stages.firewall_off); }
+exit_code firewall_stage(upgrade_run &) { return go_on_after(g_stage_functions.firewall_off); }
 
 exit_code file_server_stage(upgrade_run &)
 {
-    return go_on_at_zero(g_stages.start_file_server(), EXIT_FILE_SERVER_NOT_STARTED);
+    return go_on_at_zero(g_stage_functions.start_file_server(), EXIT_FILE_SERVER_NOT_STARTED);
 }
 
-exit_code channel_stage(upgrade_run &run) { return g_stages.open_command_channel(&run); }
+exit_code channel_stage(upgrade_run &run) { return g_stage_functions.open_command_channel(&run); }
 
-exit_code command_stage(upgrade_run &run) { return g_stages.send_upgrade_command(&run); }
+exit_code command_stage(upgrade_run &run) { return g_stage_functions.send_upgrade_command(&run); }
 
 // A spinner that cannot start raises no outcome; the driver only cleans up.
 exit_code spinner_stage(upgrade_run &)
 {
-    if (g_stages.start_spinner() == 0)
+    if (g_stage_functions.start_spinner() == 0)
         return STAGE_GO_ON;
     cleanup_workstation();
     return EXIT_SPINNER_NOT_STARTED;
@@ -160,9 +160,9 @@ void confirm_stage(upgrade_run &run)
 {
     yield_if_interrupted();
     note_running_stage("confirm");
-    pc_wait_begin();
+    give_pc_up();
     confirm_new_version(&run);
-    pc_wait_end();
+    take_pc_back();
     yield_if_interrupted();
     run_record_stage_done("confirm");
 }
@@ -173,15 +173,15 @@ void confirm_stage(upgrade_run &run)
 exit_code finish_run(upgrade_run &run)
 {
     note_running_stage("reply");
-    pc_wait_begin();
-    upgrade_ending ending = g_stages.await_reply(&run);
-    pc_wait_end();
+    give_pc_up();
+    upgrade_ending ending = g_stage_functions.await_reply(&run);
+    take_pc_back();
     run_record_stage_done("reply");
     yield_if_interrupted();
     note_running_stage("cleanup");
     cleanup_workstation(ending == ENDING_FULL_THEN_CONFIRM ? GUARD_KEPT : GUARD_RELEASED);
     if (ending != ENDING_CLEANUP_ONLY) {
-        g_stages.purge_staged_images();
+        g_stage_functions.purge_staged_images();
         std::remove(g_staged_image_path);
     }
     yield_if_interrupted();
@@ -198,10 +198,10 @@ exit_code run_named_stage(const named_stage &stage, upgrade_run &run)
     yield_if_interrupted();
     note_running_stage(stage.name);
     if (stage.hold == WAITS_WITHOUT_PC)
-        pc_wait_begin();
+        give_pc_up();
     exit_code code = stage.run(run);
     if (stage.hold == WAITS_WITHOUT_PC)
-        pc_wait_end();
+        take_pc_back();
     yield_if_interrupted();
     run_record_stage_done(stage.name);
     return code;

@@ -1,10 +1,10 @@
 // The worker's socket work: resolving and connecting within the time limits, whole sends bounded
 // in time, reads into the receive buffer, and closing. Called from the worker's steps, under
 // state_lock.
+#include "clock.h"
 #include "platform.h"
 #include "rws_private.h"
 #include "socket_wait.h"
-#include "text_util.h"
 
 #include <cstdio>
 #include <cstring>

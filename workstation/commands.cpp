@@ -1,4 +1,6 @@
 // Command runners, the firewall switch (or rule) and the clean-up routine.
+#include "shared_values.h"
+#include "text_util.h"
 #include "workstation.h"
 
 #include "commands.h"

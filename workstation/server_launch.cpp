@@ -3,7 +3,10 @@
 // after it, while a launch begun after the clean-up proceeds.
 #include "server_launch.h"
 
+#include "clock.h"
 #include "commands.h"
+#include "shared_values.h"
+#include "text_util.h"
 #include "waits.h"
 #include "workstation.h"
 

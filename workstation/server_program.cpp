@@ -1,6 +1,7 @@
 // The file-server program in the units directory: before each launch it must be the program the
 // tool carries, byte for byte. A file that differs (an older version, another program) is
 // replaced, so that the program the run starts, with the run's rights, is always the carried one.
+#include "clock.h"
 #include "workstation.h"
 
 #include "server_launch.h"

@@ -1,5 +1,6 @@
 // The workstation's seams and state: where it reaches the system (replaceable by tests) and the one
 // record of what it keeps between calls.
+#include "clock.h"
 #include "waits.h"
 #include "workstation.h"
 

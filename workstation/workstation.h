@@ -4,9 +4,8 @@
 
 #include "outcome_ids.h"
 #include "platform.h"
-#include "text_util.h"
+#include "shared_values.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -184,18 +183,6 @@ int write_utility_file(const char *path);
 int write_firmware_buffer_file(const char *path);
 
 // ---- The workstation's own state ----
-
-// An atomic value that a record can be assigned with (copying loads, assigning stores), so that a
-// record holding one is set back whole by one assignment. Starts at T{}.
-template <typename T> struct copyable_atomic : std::atomic<T> {
-    copyable_atomic() : std::atomic<T>(T{}) {}
-    copyable_atomic(const copyable_atomic &other) : std::atomic<T>(other.load()) {}
-    copyable_atomic &operator=(const copyable_atomic &other)
-    {
-        this->store(other.load());
-        return *this;
-    }
-};
 
 // What the file server reported of the camera's latest download of the staged image: bytes sent
 // so far, the image's size, and the milliseconds from that download's first report to its latest;

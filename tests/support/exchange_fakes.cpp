@@ -6,6 +6,7 @@
 #include "outcomes.h"
 #include "recording_commands.h"
 #include "reply_mailbox.h"
+#include "shared_values.h"
 
 #include <cstring>
 
@@ -63,7 +64,7 @@ void exchange_test::SetUp()
 {
     std::memset(&run, 0, sizeof run);
     std::strcpy(run.device_address, "192.168.88.1");
-    reset_run_state();
+    reset_driver_state();
     recording_commands::install();
     raised.clear();
     g_workstation_seams.report_outcome = record_outcome;
@@ -85,7 +86,7 @@ void exchange_test::TearDown()
 {
     recording_commands::restore();
     g_workstation_seams.report_outcome = nullptr;
-    reset_run_state();
+    reset_driver_state();
 }
 
 int exchange_test::answer_with(const std::vector<std::string> &texts)

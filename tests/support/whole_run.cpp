@@ -8,6 +8,7 @@
 #include "outcomes.h"
 #include "recording_commands.h"
 #include "run_record.h"
+#include "shared_values.h"
 #include "workstation.h"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ void log_from_a_thread()
 
 } // namespace
 
-const upgrade_stages FULL_RUN = {
+const stage_functions FULL_RUN = {
     [] {
         if (guard_result == 1)
             raise_outcome(OUTCOME_ANOTHER_INSTANCE);
@@ -109,10 +110,10 @@ const upgrade_stages FULL_RUN = {
 void whole_run_test::SetUp()
 {
     fs::current_path(dir.path());
-    reset_run_state();
+    reset_driver_state();
     recording_commands::install();
     fs::remove_all(whole_run::root_dir());
-    g_stages = whole_run::FULL_RUN;
+    g_stage_functions = whole_run::FULL_RUN;
     whole_run::guard_result = 0;
     whole_run::staged_file = dir.file("staged.img");
     test_files::write_file(whole_run::staged_file, "12345");
@@ -122,7 +123,7 @@ void whole_run_test::SetUp()
 void whole_run_test::TearDown()
 {
     recording_commands::restore();
-    reset_run_state();
+    reset_driver_state();
     fs::current_path(saved_cwd);
     fs::remove_all(whole_run::root_dir());
 }

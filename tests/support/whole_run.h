@@ -25,7 +25,7 @@ extern int guard_result;
 // A run that gets everywhere: the guard as guard_result says, the USB link, a warning from the
 // warning stage, a model and version to escape, a 5-byte staged image, log lines from two threads
 // in the channel stage, and an "ok".
-extern const upgrade_stages FULL_RUN;
+extern const stage_functions FULL_RUN;
 
 } // namespace whole_run
 

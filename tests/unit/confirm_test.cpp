@@ -5,6 +5,7 @@
 #include "exchange_fakes.h"
 #include "outcomes.h"
 #include "run_record.h"
+#include "shared_values.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -70,8 +71,8 @@ TEST_F(confirm_test, ConfirmationAfterTheOk)
     };
     for (const auto &c : cases) {
         SetUp();  // a fresh run state for each case
-        g_run.confirm = c.mode;
-        g_run.confirm_seconds = 20;
+        g_driver.settings.confirm = c.mode;
+        g_driver.settings.confirm_seconds = 20;
         camera = c.camera;
         download_status = c.status;
         download_result = camera_read;
@@ -81,7 +82,7 @@ TEST_F(confirm_test, ConfirmationAfterTheOk)
         EXPECT_EQ(confirm_new_version(&run), c.confirmed) << c.name;
         EXPECT_EQ(raised, c.at_end) << c.name;
         EXPECT_EQ(flag_is_set(g_upgrade_ok), c.mode == CONFIRM_RECORD || c.confirmed) << c.name;
-        const confirm_state &record = g_run.record.confirm;
+        const confirm_state &record = g_driver.record.confirm;
         EXPECT_EQ(record.ended_ms, c.ended_ms) << c.name;
         EXPECT_EQ(record.unreachable_ms, c.unreachable_ms) << c.name;
         std::vector<std::string> versions;
@@ -108,8 +109,8 @@ TEST_F(confirm_test, ConfirmationRejoinsTheWifiAndShowsTheWait)
             rejoins.push_back(fake_now);
         return recorded_open(command, mode);
     };
-    g_run.confirm = CONFIRM_RECORD;
-    g_run.confirm_seconds = 30;
+    g_driver.settings.confirm = CONFIRM_RECORD;
+    g_driver.settings.confirm_seconds = 30;
     download_result = camera_read;
     const struct {
         const char *address;
@@ -147,7 +148,7 @@ TEST_F(confirm_test, ConfirmationRejoinsTheWifiAndShowsTheWait)
 // record on another thread never reads a member half written.
 TEST_F(confirm_test, ConfirmationWritesUnderTheRecordLock)
 {
-    g_run.confirm = CONFIRM_RECORD;
+    g_driver.settings.confirm = CONFIRM_RECORD;
     camera = {0, "2.0.16"};
     download_result = camera_read;
     answer_with({"ok"});
@@ -158,5 +159,5 @@ TEST_F(confirm_test, ConfirmationWritesUnderTheRecordLock)
     composing.unlock();
     confirmation.join();
     EXPECT_STREQ(run.version_after, "2.0.16");
-    EXPECT_TRUE(g_run.record.confirm.confirmed);
+    EXPECT_TRUE(g_driver.record.confirm.confirmed);
 }

@@ -1,5 +1,6 @@
 // The outbox and the delivery of the run records to a collector (a scripted loopback peer), alone
 // and through whole runs of replaced stages.
+#include "clock.h"
 #include "delivery.h"
 #include "diagnostics_log.h"
 #include "driver_state.h"
@@ -106,7 +107,7 @@ TEST_F(delivery_test, OutboxKeptUntilDelivered)
     ASSERT_EQ(outbox_keep(id_of(1), "{}", OUTBOX_MAX_RECORDS), 0);
     script_peer moved({status("301 Moved Permanently\r\nLocation: /new?q=2")});
     outbox_send(report_to(moved.url("/in")), steady_now_ms() + 500);
-    run_record_end(0);
+    run_record_end(EXIT_COMPLETED);
     std::string log = test_files::read_file(logs_file(run_logs().at(0)));
     EXPECT_NE(log.find("moved to \"" + moved.url("/new?q=2") + "\""), std::string::npos) << log;
 }
@@ -153,7 +154,7 @@ TEST_F(delivery_test, DeliveryOfTheRunsRecord)
     EXPECT_EQ(test_files::read_file(logs_file("runs.jsonl")).find("\"outbox\""), std::string::npos);
 
     script_peer peer({{read_request(), send_bytes(OK), close_conn()}, {read_request(), send_bytes(OK), close_conn()}});
-    g_run.report = report_to(peer.url("/"));
+    g_driver.settings.report = report_to(peer.url("/"));
     guard_result = 1;
     EXPECT_EQ(run_upgrade(), EXIT_ANOTHER_INSTANCE);
     ASSERT_EQ(outbox_record_count(), 1u);
@@ -196,7 +197,7 @@ TEST_F(delivery_test, DeliveryEndsByItsDeadline)
 {
     peer_script slow = {read_request(), pause_ms(600), send_bytes(OK), close_conn()};
     script_peer peer({slow, slow, slow});
-    g_run.report = report_to(peer.url("/"));
+    g_driver.settings.report = report_to(peer.url("/"));
     ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
     for (int n : {1, 2})
         ASSERT_EQ(outbox_keep(id_of(n), "{}", OUTBOX_MAX_RECORDS), 0);

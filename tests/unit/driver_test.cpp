@@ -5,6 +5,7 @@
 #include "outcomes.h"
 #include "recording_commands.h"
 #include "server_launch.h"
+#include "shared_values.h"
 #include "spinner.h"
 #include "test_files.h"
 #include "ui_texts.h"
@@ -63,7 +64,7 @@ int step(int n, int pass, int fail)
     return n == fake.failing_step ? fail : pass;
 }
 
-const upgrade_stages FAKE_STAGES = {
+const stage_functions FAKE_STAGE_FUNCTIONS = {
     [] { return step(1, 0, fake.guard_failure); },
     [](char *, char *) { return step(2, 0, -4); },
     [] { step(3, 0, 0); },
@@ -97,16 +98,16 @@ struct driver_test : ::testing::Test {
     void SetUp() override
     {
         std::filesystem::current_path(dir.path());
-        reset_run_state();
+        reset_driver_state();
         fake = fake_run{};
         g_driver_seams.message_box = record_box;
-        g_stages = FAKE_STAGES;
+        g_stage_functions = FAKE_STAGE_FUNCTIONS;
         recording_commands::install();
     }
     void TearDown() override
     {
         recording_commands::restore();
-        reset_run_state();
+        reset_driver_state();
         std::filesystem::current_path(saved_cwd);
     }
 };
@@ -370,9 +371,9 @@ TEST_F(driver_test, TheGuardIsKeptThroughTheConfirmation)
 {
     static bool guard_held_while_reading;
     guard_held_while_reading = false;
-    g_stages.acquire_instance_guard = acquire_instance_guard;
+    g_stage_functions.acquire_instance_guard = acquire_instance_guard;
     fake.ending = ENDING_FULL_THEN_CONFIRM;
-    g_run.confirm = CONFIRM_RECORD;
+    g_driver.settings.confirm = CONFIRM_RECORD;
     g_driver_seams.download_device_info = [](const char *, int, int *status) {
         guard_held_while_reading = g_instance_mutex != nullptr;
         *status = 200;
@@ -380,6 +381,6 @@ TEST_F(driver_test, TheGuardIsKeptThroughTheConfirmation)
     };
     EXPECT_EQ(run_upgrade(), 0);
     EXPECT_TRUE(guard_held_while_reading);
-    EXPECT_TRUE(g_run.record.confirm.confirmed);
+    EXPECT_TRUE(g_driver.record.confirm.confirmed);
     EXPECT_EQ(g_instance_mutex, nullptr) << "given back at the run's end";
 }

@@ -2,6 +2,8 @@
 // with a private one (a mount namespace on Linux, a prefix of their own under Wine).
 #include "access_control.h"
 #include "commands.h"
+#include "shared_values.h"
+#include "text_util.h"
 #include "utility_asset.h"
 #include "pc_lock.h"
 #include "recording_commands.h"
