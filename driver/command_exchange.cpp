@@ -58,7 +58,7 @@ void log_no_connection(const upgrade_run *run, int attempt)
               run->device_address, CAMERA_COMMAND_PORT, CONNECT_WAIT_SECONDS, attempt, device_channel_progress());
 }
 
-exit_code channel_failure(const char *log_text, exit_code code)
+int channel_failure(const char *log_text, exit_code code)
 {
     DEBUG_LOG("%s", log_text);
     return stop_run(OUTCOME_CANNOT_CONNECT, code);
@@ -157,13 +157,13 @@ upgrade_ending accept_success()
 
 } // namespace
 
-exit_code open_command_channel(upgrade_run *run)
+int open_command_channel(upgrade_run *run)
 {
     rws_set_log(log_channel_line);
     if (open_channel(run) != 0)
         return channel_failure("connect ws to device fail!\n", EXIT_CHANNEL_NOT_OPENED);
     if (wait_for_connection())
-        return STAGE_GO_ON;
+        return 0;
 
     log_no_connection(run, 1);
     DEBUG_LOG("connect ws to device fail! try common port 9999...\n");
@@ -173,12 +173,12 @@ exit_code open_command_channel(upgrade_run *run)
     if (open_channel(run) != 0)
         return channel_failure("connect ws to device:9999 fail!\n", EXIT_SECOND_CHANNEL_NOT_OPENED);
     if (wait_for_connection())
-        return STAGE_GO_ON;
+        return 0;
     log_no_connection(run, 2);
     return channel_failure("connect ws to device:9999 fail!\n", EXIT_NOT_CONNECTED);
 }
 
-exit_code send_upgrade_command(upgrade_run *run)
+int send_upgrade_command(upgrade_run *run)
 {
     // The digest of the image the tool carries, which staging found the staged file to have: a file
     // changed after staging is then refused by the camera rather than flashed.
@@ -194,7 +194,7 @@ exit_code send_upgrade_command(upgrade_run *run)
     reply_mailbox_open();
     if (device_channel_send(run->upgrade_command) == 0) {
         DEBUG_LOG("upgrade command queued for the camera: %s\n", run->upgrade_command);
-        return STAGE_GO_ON;
+        return 0;
     }
     DEBUG_LOG("send upgrade ws cli to device fail!\n");
     reply_mailbox_close();

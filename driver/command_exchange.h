@@ -6,15 +6,15 @@
 #include "driver.h"
 
 // Opens the command channel to the camera's port 9999 and waits for it: four one-second waits, then
-// a second attempt (the first closed) with four more. Returns STAGE_GO_ON connected, or
+// a second attempt (the first closed) with four more. Returns 0 connected, or the run's exit code
 // EXIT_CHANNEL_NOT_OPENED, EXIT_SECOND_CHANNEL_NOT_OPENED or EXIT_NOT_CONNECTED (outcome raised,
 // clean-up done).
-exit_code open_command_channel(upgrade_run *run);
+int open_command_channel(upgrade_run *run);
 
 // Takes the carried image's MD5 (the staged image's, as staging checked), builds the image URL and
-// the "pc_firmware_up" command and queues it. Returns STAGE_GO_ON, or EXIT_COMMAND_NOT_SENT when it
-// cannot be queued (channel closed, outcome raised, clean-up done).
-exit_code send_upgrade_command(upgrade_run *run);
+// the "pc_firmware_up" command and queues it. Returns 0, or the run's exit code
+// EXIT_COMMAND_NOT_SENT when it cannot be queued (channel closed, outcome raised, clean-up done).
+int send_upgrade_command(upgrade_run *run);
 
 // Waits for the camera's answer (at most the reply limit from the send; over the USB link at most
 // as long as the command channel lasts, and on either link not at all when the channel ended before

@@ -2,19 +2,15 @@
 // from its record's start to its end.
 #include "driver.h"
 
-#include "command_exchange.h"
-#include "debug_log.h"
 #include "delivery.h"
-#include "device_link.h"
+#include "driver_seams.h"
 #include "driver_state.h"
-#include "eligibility.h"
 #include "interrupt.h"
 #include "outcomes.h"
 #include "pc_lock.h"
 #include "platform.h"
 #include "program_folder.h"
 #include "run_record.h"
-#include "server_launch.h"
 #include "settings.h"
 #include "shared_values.h"
 #include "spinner.h"
@@ -23,28 +19,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-// Filled by name: each stage function stands beside the member it fills.
-constexpr stage_functions REAL_STAGE_FUNCTIONS = {
-    .acquire_instance_guard = acquire_instance_guard,
-    .discover_device_link = discover_device_link,
-    .show_startup_warning = show_startup_warning,
-    .fetch_device_info = fetch_device_info,
-    .parse_device_info = parse_device_info,
-    .check_device_model = check_device_model,
-    .check_same_version = check_same_version,
-    .check_fits_database = check_fits_database,
-    .prepare_workstation = prepare_workstation,
-    .purge_staged_images = purge_staged_images,
-    .stage_firmware = stage_firmware,
-    .firewall_off = firewall_off,
-    .start_file_server = start_file_server,
-    .open_command_channel = open_command_channel,
-    .send_upgrade_command = send_upgrade_command,
-    .start_spinner = start_spinner,
-    .await_reply = await_reply,
-};
-stage_functions g_stage_functions = REAL_STAGE_FUNCTIONS;
 
 namespace {
 
@@ -65,6 +39,7 @@ void init_ui_language()
 
 int facup_main(int argc, char **argv)
 {
+    g_workstation_seams = TOOL_WORKSTATION_SEAMS;
     load_station_settings();
     // Recorded with facup.ini's warnings, but not shown: the console stays as it always was.
     std::string folder_warning = program_folder_warning();
@@ -83,8 +58,6 @@ exit_code run_upgrade()
 {
     upgrade_run run;
     std::memset(&run, 0, sizeof run);
-    g_workstation_seams.report_outcome = report_outcome;
-    g_workstation_seams.log_line = debug_log_line;
     run_record_begin(&run);
     for (const std::string &warning : g_driver.settings.warnings)
         run_record_add_warning(warning.c_str());

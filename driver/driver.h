@@ -10,7 +10,6 @@
 // tells a calling station how far the run got, the name tells the reader why it stopped there.
 enum exit_code {
     EXIT_COMPLETED = 0,                   // the final report was raised, or the start-up warning cancelled
-    STAGE_GO_ON = 0,                      // what a stage of the run returns when the run goes on
     EXIT_ANOTHER_INSTANCE = -1,           // another instance holds the single-instance guard
     EXIT_NO_LINK_ADDRESS = -2,            // this PC has no address on the camera's USB or Wi-Fi link
     EXIT_CAMERA_SILENT = -3,              // the camera's information file cannot be downloaded
@@ -51,27 +50,29 @@ struct upgrade_run {
 // a confirm mode set, those and then the confirmation of the new version.
 enum upgrade_ending { ENDING_CLEANUP_ONLY = 0, ENDING_FULL = 1, ENDING_FULL_THEN_CONFIRM = 2 };
 
-// The stage functions the run calls, in order, each with its own result convention (noted beside
-// it); run_upgrade turns each result into "go on" or the run's exit code. Each stage function that
-// stops the run has raised its outcome and, where its rules say so, cleaned up. Tests replace them.
+// The functions the run's stages call, one per stage, each on the run's buffers: the tool's own in
+// REAL_STAGE_FUNCTIONS (stages.cpp, beside the stages that call them), replaced by tests. Each
+// returns 0 when the run goes on; a function that stops the run has raised its outcome and, where
+// its rules say so, cleaned up. How its stage reads any other result is in the stage's row
+// (RUN_STAGES, stages.cpp).
 struct stage_functions {
-    int (*acquire_instance_guard)();                              // 1: another instance
-    int (*discover_device_link)(char host[32], char device[32]);  // 0 found
-    void (*show_startup_warning)();
-    int (*fetch_device_info)(const char *device);                 // 1 the camera answered
-    int (*parse_device_info)(unsigned char *found, char version[64], char previous[64]);  // 0 parsed
-    int (*check_device_model)();                                  // 0 accepted
-    int (*check_same_version)(const char *version);               // 0 differs from the target
-    int (*check_fits_database)(const char *version);              // 0 passes
-    int (*prepare_workstation)();                                 // 0 ready
-    void (*purge_staged_images)();
-    int (*stage_firmware)(char name[255], char path[255]);        // 0 staged
-    void (*firewall_off)();
-    int (*start_file_server)();                                   // 0 started
-    exit_code (*open_command_channel)(upgrade_run *run);          // 0 connected, else the exit code
-    exit_code (*send_upgrade_command)(upgrade_run *run);          // 0 sent, else the exit code
-    int (*start_spinner)();                                       // 0 banner shown, spinner running
-    upgrade_ending (*await_reply)(upgrade_run *run);
+    int (*acquire_instance_guard)(upgrade_run &run);  // 1 another instance, -1 no guard made (goes on)
+    int (*discover_device_link)(upgrade_run &run);
+    int (*show_startup_warning)(upgrade_run &run);
+    int (*fetch_device_info)(upgrade_run &run);
+    int (*parse_device_info)(upgrade_run &run);
+    int (*check_device_model)(upgrade_run &run);
+    int (*check_same_version)(upgrade_run &run);
+    int (*check_fits_database)(upgrade_run &run);
+    int (*prepare_workstation)(upgrade_run &run);
+    int (*purge_staged_images)(upgrade_run &run);
+    int (*stage_firmware)(upgrade_run &run);
+    int (*firewall_off)(upgrade_run &run);
+    int (*start_file_server)(upgrade_run &run);
+    int (*open_command_channel)(upgrade_run &run);  // else the run's exit code
+    int (*send_upgrade_command)(upgrade_run &run);  // else the run's exit code
+    int (*start_spinner)(upgrade_run &run);
+    upgrade_ending (*await_reply)(upgrade_run &run);  // how the run ends
 };
 extern stage_functions g_stage_functions;
 extern const stage_functions REAL_STAGE_FUNCTIONS;

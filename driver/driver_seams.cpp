@@ -1,8 +1,10 @@
 // The driver's seams as the tool fills them.
 #include "driver_seams.h"
 
+#include "debug_log.h"
 #include "device_channel.h"
 #include "device_link.h"
+#include "outcomes.h"
 
 #include <chrono>
 
@@ -26,3 +28,10 @@ constexpr driver_seams REAL_DRIVER_SEAMS = {
     .end_interrupted = platform_end_interrupted,
 };
 driver_seams g_driver_seams = REAL_DRIVER_SEAMS;
+
+const workstation_seams TOOL_WORKSTATION_SEAMS = [] {
+    workstation_seams seams = REAL_WORKSTATION_SEAMS;
+    seams.report_outcome = report_outcome;
+    seams.log_line = debug_log_line;
+    return seams;
+}();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform.h"
+#include "workstation.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -29,3 +30,8 @@ struct driver_seams {
 };
 extern driver_seams g_driver_seams;
 extern const driver_seams REAL_DRIVER_SEAMS;
+
+// The workstation's seams as the tool fills them: the platform's (REAL_WORKSTATION_SEAMS), the
+// catalogue's routine for the outcomes its steps raise (report_outcome) and the run's diagnostics
+// log for its lines (debug_log_line). facup_main and reset_driver_state install it.
+extern const workstation_seams TOOL_WORKSTATION_SEAMS;

@@ -34,6 +34,6 @@ void reset_driver_state()
     reset_workstation_state();
     g_stage_functions = REAL_STAGE_FUNCTIONS;
     g_driver_seams = REAL_DRIVER_SEAMS;
-    g_workstation_seams = REAL_WORKSTATION_SEAMS;
+    g_workstation_seams = TOOL_WORKSTATION_SEAMS;
     platform_set_text_route(TEXT_ANSI);
 }

@@ -4,6 +4,7 @@
 #include "outcomes.h"
 
 #include "debug_log.h"
+#include "driver.h"
 #include "interrupt.h"
 #include "pc_lock.h"
 #include "run_record.h"
@@ -177,11 +178,6 @@ int stop_run(outcome_id outcome, int code)
     raise_outcome(outcome);
     cleanup_workstation();
     return code;
-}
-
-exit_code stop_run(outcome_id outcome, exit_code code)
-{
-    return static_cast<exit_code>(stop_run(outcome, static_cast<int>(code)));
 }
 
 void show_startup_warning()

@@ -2,11 +2,9 @@
 // as a message box or, in silent mode, a result code in "flashret.txt"; and the start-up warning.
 #pragma once
 
-#include "driver.h"
 #include "outcome_ids.h"
 #include "platform.h"
 #include "shared_values.h"
-#include "text_util.h"
 
 // ---- Process-wide flags (one byte each; zero at start) ----
 
@@ -34,9 +32,8 @@ const outcome *outcome_entry(outcome_id id);
 void report_outcome(outcome_id id);
 
 // Ends a run that cannot go on: raises the outcome, cleans the workstation up, and returns code
-// (the stage's own return code, or the run's exit code).
+// (the stage function's own result, or the run's exit code).
 int stop_run(outcome_id outcome, int code);
-exit_code stop_run(outcome_id outcome, exit_code code);
 
 // Replaces the content of "flashret.txt" in the current directory with code (no line end).
 // A file that cannot be opened is skipped.

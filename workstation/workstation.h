@@ -32,9 +32,10 @@ struct command_runners {
 // Where the workstation, and the driver above it, reach the system in ways that tests replace: the
 // command runners, the one steady clock (milliseconds), the pause, the probe of a TCP port on this
 // PC (bounded in time), the routine that raises an outcome of the catalogue and the one that writes
-// a line of the run's diagnostics log (the driver installs its own; none at first), and a hook
-// between the staging's write and its read-back (none in the tool; tests change the staged file
-// there). REAL_WORKSTATION_SEAMS holds the tool's own.
+// a line of the run's diagnostics log, and a hook between the staging's write and its read-back
+// (none in the tool; tests change the staged file there). REAL_WORKSTATION_SEAMS holds the
+// platform's; the workstation alone raises and logs nothing, so the two routines are the program's
+// (the driver's TOOL_WORKSTATION_SEAMS, which it installs).
 struct workstation_seams {
     command_runners commands;
     int64_t (*now_ms)();

@@ -9,6 +9,7 @@
 #include "recording_commands.h"
 #include "run_record.h"
 #include "shared_values.h"
+#include "text_util.h"
 #include "workstation.h"
 
 #include <algorithm>
@@ -53,53 +54,58 @@ void log_from_a_thread()
 } // namespace
 
 const stage_functions FULL_RUN = {
-    [] {
+    .acquire_instance_guard = [](upgrade_run &) {
         if (guard_result == 1)
             raise_outcome(OUTCOME_ANOTHER_INSTANCE);
         return guard_result;
     },
-    [](char *host, char *device) {
-        std::strcpy(host, "192.168.88.2");
-        std::strcpy(device, USB_CAMERA_ADDRESS);
+    .discover_device_link = [](upgrade_run &run) {
+        std::strcpy(run.host_address, "192.168.88.2");
+        std::strcpy(run.device_address, USB_CAMERA_ADDRESS);
         DEBUG_LOG("early\x01line\n");
         return 0;
     },
-    [] { run_record_add_warning("settings: \"x\""); },
-    [](const char *) { return 1; },
-    [](unsigned char *found, char *version, char *previous) {
-        *found = 1;
-        std::strcpy(version, "2.0.15");
-        std::strcpy(previous, "2.0.15");
+    .show_startup_warning = [](upgrade_run &) {
+        run_record_add_warning("settings: \"x\"");
+        return 0;
+    },
+    .fetch_device_info = [](upgrade_run &) { return 0; },
+    .parse_device_info = [](upgrade_run &run) {
+        run.device_version_found = 1;
+        std::strcpy(run.device_version, "2.0.15");
+        std::strcpy(run.previous_version, "2.0.15");
         // Controls escaped, UTF-8 kept, a byte that begins no character (a lone lead byte, a stray
         // continuation byte, an overlong "/", a surrogate) replaced.
         std::strcpy(g_device_model, "CAM\x01\"\\\xe7\x9b\xb8\xe6\x9c\xba\xc3 \x80\xc0\xaf\xed\xa0\x80\xf0\x9f\x93\xb7");
         g_device_model_found = 1;
         return 0;
     },
-    [] { return 0; },
-    [](const char *) { return 0; },
-    [](const char *) { return 0; },
-    [] { return platform_mkdir(root_dir().c_str()) == 0 || platform_exists(root_dir().c_str()) ? 0 : -1; },
-    [] {},
-    [](char *name, char *path) {
-        std::strcpy(name, "image.img");
-        std::strcpy(path, staged_file.c_str());
+    .check_device_model = [](upgrade_run &) { return 0; },
+    .check_same_version = [](upgrade_run &) { return 0; },
+    .check_fits_database = [](upgrade_run &) { return 0; },
+    .prepare_workstation = [](upgrade_run &) {
+        return platform_mkdir(root_dir().c_str()) == 0 || platform_exists(root_dir().c_str()) ? 0 : -1;
+    },
+    .purge_staged_images = [](upgrade_run &) { return 0; },
+    .stage_firmware = [](upgrade_run &run) {
+        std::strcpy(run.firmware_file_name, "image.img");
+        std::strcpy(run.firmware_path, staged_file.c_str());
         return 0;
     },
-    [] {},
-    [] { return 0; },
-    [](upgrade_run *) {
+    .firewall_off = [](upgrade_run &) { return 0; },
+    .start_file_server = [](upgrade_run &) { return 0; },
+    .open_command_channel = [](upgrade_run &) {
         std::thread a(log_from_a_thread), b(log_from_a_thread);
         a.join();
         b.join();
-        return STAGE_GO_ON;
+        return 0;
     },
-    [](upgrade_run *run) {
-        std::strcpy(run->firmware_md5, "0123456789abcdef0123456789abcdef");
-        return STAGE_GO_ON;
+    .send_upgrade_command = [](upgrade_run &run) {
+        std::strcpy(run.firmware_md5, "0123456789abcdef0123456789abcdef");
+        return 0;
     },
-    [] { return 0; },
-    [](upgrade_run *) {
+    .start_spinner = [](upgrade_run &) { return 0; },
+    .await_reply = [](upgrade_run &) {
         raise_outcome(OUTCOME_UPGRADE_OK);
         return ENDING_FULL;
     },

@@ -65,26 +65,27 @@ int step(int n, int pass, int fail)
 }
 
 const stage_functions FAKE_STAGE_FUNCTIONS = {
-    [] { return step(1, 0, fake.guard_failure); },
-    [](char *, char *) { return step(2, 0, -4); },
-    [] { step(3, 0, 0); },
-    [](const char *) { return step(4, 1, 0); },
-    [](unsigned char *, char *, char *) { return step(5, 0, -1); },
-    [] { return step(6, 0, -2); },
-    [](const char *) { return step(7, 0, -2); },
-    [](const char *) { return step(8, 0, -3); },
-    [] { return step(9, 0, -1); },
-    [] {
+    .acquire_instance_guard = [](upgrade_run &) { return step(1, 0, fake.guard_failure); },
+    .discover_device_link = [](upgrade_run &) { return step(2, 0, -4); },
+    .show_startup_warning = [](upgrade_run &) { return step(3, 0, 0); },
+    .fetch_device_info = [](upgrade_run &) { return step(4, 0, 1); },
+    .parse_device_info = [](upgrade_run &) { return step(5, 0, -1); },
+    .check_device_model = [](upgrade_run &) { return step(6, 0, -2); },
+    .check_same_version = [](upgrade_run &) { return step(7, 0, -2); },
+    .check_fits_database = [](upgrade_run &) { return step(8, 0, -3); },
+    .prepare_workstation = [](upgrade_run &) { return step(9, 0, -1); },
+    .purge_staged_images = [](upgrade_run &) {
         step(10, 0, 0);
         fake.purges++;
+        return 0;
     },
-    [](char *, char *) { return step(11, 0, -3); },
-    [] { step(12, 0, 0); },
-    [] { return step(13, 0, -3); },
-    [](upgrade_run *) { return exit_code(step(14, 0, -7)); },
-    [](upgrade_run *) { return exit_code(step(15, 0, EXIT_COMMAND_NOT_SENT)); },
-    [] { return step(16, 0, -1); },
-    [](upgrade_run *) {
+    .stage_firmware = [](upgrade_run &) { return step(11, 0, -3); },
+    .firewall_off = [](upgrade_run &) { return step(12, 0, 0); },
+    .start_file_server = [](upgrade_run &) { return step(13, 0, -3); },
+    .open_command_channel = [](upgrade_run &) { return step(14, 0, EXIT_NOT_CONNECTED); },
+    .send_upgrade_command = [](upgrade_run &) { return step(15, 0, EXIT_COMMAND_NOT_SENT); },
+    .start_spinner = [](upgrade_run &) { return step(16, 0, -1); },
+    .await_reply = [](upgrade_run &) {
         step(17, 0, 0);
         return fake.ending;
     },
@@ -371,7 +372,7 @@ TEST_F(driver_test, TheGuardIsKeptThroughTheConfirmation)
 {
     static bool guard_held_while_reading;
     guard_held_while_reading = false;
-    g_stage_functions.acquire_instance_guard = acquire_instance_guard;
+    g_stage_functions.acquire_instance_guard = REAL_STAGE_FUNCTIONS.acquire_instance_guard;
     fake.ending = ENDING_FULL_THEN_CONFIRM;
     g_driver.settings.confirm = CONFIRM_RECORD;
     g_driver_seams.download_device_info = [](const char *, int, int *status) {

@@ -5,6 +5,7 @@
 #include "outcomes.h"
 #include "recording_commands.h"
 #include "test_files.h"
+#include "text_util.h"
 
 #include <gtest/gtest.h>
 

@@ -55,7 +55,7 @@ TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
 TEST_F(run_record_test, RecordOfAConfirmedRun)
 {
     g_driver.settings.confirm = CONFIRM_STRICT;
-    g_stage_functions.await_reply = [](upgrade_run *) { return ENDING_FULL_THEN_CONFIRM; };
+    g_stage_functions.await_reply = [](upgrade_run &) { return ENDING_FULL_THEN_CONFIRM; };
     g_driver_seams.download_device_info = [](const char *, int, int *status) {
         *status = 200;
         return test_files::write_file(".deviceRelateInfo.txt", "QUORVANE_CAM418S*ver:2.0.16") ? 0 : 4;
@@ -75,7 +75,7 @@ TEST_F(run_record_test, RecordOfAConfirmedRun)
 TEST_F(run_record_test, RoadsThatEndEarly)
 {
     // No working root: no record, and the root is not made for one.
-    g_stage_functions.parse_device_info = [](unsigned char *, char *, char *) { return -1; };
+    g_stage_functions.parse_device_info = [](upgrade_run &) { return -1; };
     EXPECT_EQ(run_upgrade(), EXIT_INFO_FILE_UNUSABLE);
     EXPECT_FALSE(test_files::exists(root_dir()));
 
