@@ -82,11 +82,12 @@ extern const stage_functions REAL_STAGE_FUNCTIONS;
 // The entry point's work: settings, language, command line, run. Returns the process exit code.
 int facup_main(int argc, char **argv);
 
-// Runs the stages in order until one stops the run, then, once the reply has been awaited, ends the
-// run by the upgrade_ending. Returns the run's exit code.
+// One run: begins its record and diagnostics log with facup.ini's warnings, runs the stages
+// (run_stages), then writes the record, keeps it in the outbox, delivers it and releases the
+// single-instance guard. Returns the run's exit code.
 exit_code run_upgrade();
 
-// Runs the stages of g_stage_functions in order until one stops the run, then, once the reply has been
-// awaited, ends the run by the upgrade_ending; each stage's seconds go to the run record. Returns
-// the run's exit code.
+// The stages of RUN_STAGES in order, each through g_stage_functions, until one stops the run; when
+// none does, the wait for the reply and the ending it asks for (the clean-up, the second purge, the
+// confirmation). Each stage's seconds go to the run record. Returns the run's exit code.
 exit_code run_stages(upgrade_run &run);
