@@ -11,7 +11,6 @@
 #include "outcomes.h"
 #include "platform.h"
 #include "run_id.h"
-#include "run_record.h"
 #include "utc_time.h"
 #include "workstation.h"
 
@@ -256,9 +255,9 @@ int outbox_send(const report_settings &report, int64_t deadline_ms)
     return delivered;
 }
 
-void keep_run_record(const std::string &line)
+void keep_run_record(const std::string &run_id, const std::string &line)
 {
-    if (!g_driver.settings.report.url.empty() && !line.empty() && outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) == 0)
+    if (!g_driver.settings.report.url.empty() && !line.empty() && outbox_keep(run_id, line, OUTBOX_MAX_RECORDS) == 0)
         DEBUG_LOG("delivery: the run's record is kept in the outbox until a collector takes it\n");
 }
 

@@ -3,6 +3,7 @@
 #include "driver.h"
 
 #include "delivery.h"
+#include "diagnostics_log.h"
 #include "driver_seams.h"
 #include "driver_state.h"
 #include "interrupt.h"
@@ -10,6 +11,7 @@
 #include "pc_lock.h"
 #include "platform.h"
 #include "program_folder.h"
+#include "run_end.h"
 #include "run_record.h"
 #include "settings.h"
 #include "shared_values.h"
@@ -58,19 +60,18 @@ exit_code run_upgrade()
 {
     upgrade_run run;
     std::memset(&run, 0, sizeof run);
-    run_record_begin(&run);
+    open_run(&run);
     for (const std::string &warning : g_driver.settings.warnings)
         run_record_add_warning(warning.c_str());
     pc_lock_take();  // the run's thread holds the PC lock except in its long waits; nothing is pending yet
     exit_code code = run_stages(run);
     yield_if_interrupted();
-    std::string line = run_record_write(code);
-    keep_run_record(line);
+    std::string line = keep_run_line(code);
     note_run_ended();  // an interrupt from here on only ends the process: the record waits in the outbox
     // After the record: its delivery and the station's counters.
     deliver_run_record(line, code, g_driver.guard_taken);
     release_instance_guard();  // kept through a confirmation, until here
-    run_record_close();
+    diagnostics_end();
     pc_lock_give();
     return code;
 }

@@ -8,6 +8,7 @@
 #include "driver_seams.h"
 #include "driver_state.h"
 #include "pc_lock.h"
+#include "run_end.h"
 #include "run_record.h"
 #include "shared_values.h"
 #include "spinner.h"
@@ -61,7 +62,7 @@ void end_interrupted_run()
     interrupt_state &s = state();
     if (s.ending.exchange(true))
         return;
-    run_record_end_interrupted(s.event.load(), s.stage.load());
+    close_interrupted_run(s.event.load(), s.stage.load());
     wait_for_spinner_end(SPINNER_LAST_LINE_MS);
     g_driver_seams.end_interrupted(s.code.load());
 }

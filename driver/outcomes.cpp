@@ -7,6 +7,7 @@
 #include "driver.h"
 #include "interrupt.h"
 #include "pc_lock.h"
+#include "run_end.h"
 #include "run_record.h"
 #include "workstation.h"
 
@@ -188,7 +189,7 @@ void show_startup_warning()
     // Cancel ends the process here, so the run's record is written first; an interrupt that has
     // taken the run over meanwhile ends it instead.
     if (show_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL && pc_lock_take()) {
-        run_record_end(EXIT_COMPLETED);
+        close_run(EXIT_COMPLETED);
         note_run_ended();
         std::exit(0);
     }

@@ -5,7 +5,6 @@
 #include "clock.h"
 #include "confirm.h"
 #include "debug_log.h"
-#include "delivery.h"
 #include "device_link.h"
 #include "diagnostics_log.h"
 #include "driver.h"
@@ -110,16 +109,14 @@ std::mutex &run_record_lock()
     return *lock;
 }
 
-void run_record_begin(const upgrade_run *run)
+void run_record_begin(const upgrade_run *run, int64_t started_utc_ms, long long outbox_waiting)
 {
     record() = run_record_state{};
     record().run = run;
-    record().started_utc_ms = utc_now_ms();
+    record().started_utc_ms = started_utc_ms;
     record().started_ms = record().stage_started_ms = steady_now_ms();
     record().run_id = new_run_id(record().started_utc_ms);
-    if (!g_driver.settings.report.url.empty())
-        record().outbox_waiting = static_cast<long long>(outbox_record_count());
-    diagnostics_begin(record().started_utc_ms);
+    record().outbox_waiting = outbox_waiting;
     char station[256];
     platform_computer_name(station, sizeof station);
     DEBUG_LOG("facup %s run %s started on station \"%s\" (process %lu), %s mode\n", FACUP_TOOL_VERSION,
@@ -222,12 +219,6 @@ std::string run_record_line(exit_code code)
     return out;
 }
 
-void run_record_end(exit_code code)
-{
-    keep_run_record(run_record_write(code));
-    run_record_close();
-}
-
 std::string run_record_write(exit_code code)
 {
     if (record().run == nullptr)
@@ -256,14 +247,9 @@ std::string run_record_write(exit_code code)
     return line;
 }
 
-void run_record_close() { diagnostics_end(); }
-
-void run_record_end_interrupted(const char *event, const char *stage)
+void run_record_note_interrupted(const char *event, const char *stage)
 {
-    {
-        std::lock_guard<std::mutex> hold(run_record_lock());
-        record().interrupted = event;
-        record().interrupted_stage = stage;
-    }
-    run_record_end(EXIT_COMPLETED);  // written as null: an interrupted run has no exit code
+    std::lock_guard<std::mutex> hold(run_record_lock());
+    record().interrupted = event;
+    record().interrupted_stage = stage;
 }

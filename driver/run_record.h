@@ -14,9 +14,9 @@
 // Past this size the record file becomes "runs.1.jsonl" (one older generation is kept).
 const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1000u * 1000u;
 
-// Starts the record of the run whose buffers run holds (they must outlive run_record_end), and the
-// run's diagnostics log.
-void run_record_begin(const upgrade_run *run);
+// Starts the record of the run whose buffers run holds (they must outlive run_record_write), begun
+// at started_utc_ms, with the records that waited in the outbox then (-1: no report URL, no count).
+void run_record_begin(const upgrade_run *run, int64_t started_utc_ms, long long outbox_waiting);
 
 // The id of the run under way (empty outside a run).
 const std::string &run_record_id();
@@ -44,19 +44,12 @@ void run_record_rotate();
 // The run's record as one line of JSON (no line end), as it stands now.
 std::string run_record_line(exit_code code);
 
-// Ends the run: appends its record with one write when the working root exists, and ends the
-// diagnostics log; with a report URL the record is also kept in the outbox (never sent from here:
-// the Cancel and an interrupted run end this way). Nothing happens when no run has begun or the run
-// has already ended.
-void run_record_end(exit_code code);
-
-// run_record_end in two steps, for the run's own end, whose delivery comes between: appends the
-// record and returns its line (empty when no run was under way; a later run_record_end then writes
-// nothing), and ends the diagnostics log.
+// Ends the record: appends it with one write when the working root exists and returns its line;
+// empty when no run was under way (a later call then writes nothing). It calls no one else: the
+// run's end (run_end.h) hands the line on.
 std::string run_record_write(exit_code code);
-void run_record_close();
 
-// Ends an interrupted run as run_record_end does, its record without an exit code (null) and with
-// the event ("SIGTERM", "CTRL_C_EVENT") and the stage it stopped ("reply") in "interrupted" and
+// Notes that the run was interrupted: its record then has no exit code (null) and carries the event
+// ("SIGTERM", "CTRL_C_EVENT") and the stage it stopped ("reply") in "interrupted" and
 // "interrupted_stage".
-void run_record_end_interrupted(const char *event, const char *stage);
+void run_record_note_interrupted(const char *event, const char *stage);

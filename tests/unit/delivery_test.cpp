@@ -6,7 +6,7 @@
 #include "driver_state.h"
 #include "http_peer.h"
 #include "run_id.h"
-#include "run_record.h"
+#include "run_end.h"
 #include "test_files.h"
 #include "utc_time.h"
 #include "whole_run.h"
@@ -102,12 +102,12 @@ TEST_F(delivery_test, OutboxKeptUntilDelivered)
     }
     // Where a 301 points is in the run's diagnostics log, as a whole URL for report_url.
     upgrade_run run = {};
-    run_record_begin(&run);
+    open_run(&run);
     diagnostics_keep(true);
     ASSERT_EQ(outbox_keep(id_of(1), "{}", OUTBOX_MAX_RECORDS), 0);
     script_peer moved({status("301 Moved Permanently\r\nLocation: /new?q=2")});
     outbox_send(report_to(moved.url("/in")), steady_now_ms() + 500);
-    run_record_end(EXIT_COMPLETED);
+    close_run(EXIT_COMPLETED);
     std::string log = test_files::read_file(logs_file(run_logs().at(0)));
     EXPECT_NE(log.find("moved to \"" + moved.url("/new?q=2") + "\""), std::string::npos) << log;
 }
@@ -185,8 +185,8 @@ TEST_F(delivery_test, DeliveryOfTheRunsRecord)
     EXPECT_NE(last.find("\"outbox\":1,"), std::string::npos) << last;
 
     upgrade_run run = {};
-    run_record_begin(&run);
-    run_record_end_interrupted("SIGTERM", "reply");
+    open_run(&run);
+    close_interrupted_run("SIGTERM", "reply");
     EXPECT_EQ(outbox_record_count(), 1u);
 }
 

@@ -4,6 +4,7 @@
 #include "driver_state.h"
 #include "outcomes.h"
 #include "run_id.h"
+#include "run_end.h"
 #include "run_record.h"
 #include "test_files.h"
 #include "whole_run.h"
@@ -97,10 +98,10 @@ TEST_F(run_record_test, RecordOfAnInterruptedRun)
 {
     ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
     upgrade_run run = {};
-    run_record_begin(&run);
+    open_run(&run);
     diagnostics_keep(true);  // as the guard's holder does
     report_outcome(OUTCOME_UPGRADE_OK);
-    run_record_end_interrupted("SIGTERM", "cleanup");
+    close_interrupted_run("SIGTERM", "cleanup");
     std::regex interrupted(R"(\{.*"outcome":19,"result":"ok0","exit_code":null,"interrupted":"SIGTERM",)"
                            R"("interrupted_stage":"cleanup","seconds":.*\n)");
     EXPECT_TRUE(std::regex_match(test_files::read_file(logs_file("runs.jsonl")), interrupted));
