@@ -6,13 +6,10 @@
 #include "debug_log.h"
 #include "driver.h"
 #include "interrupt.h"
-#include "pc_lock.h"
-#include "run_end.h"
 #include "run_record.h"
 #include "workstation.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 shared_flag g_silent_mode{0};
@@ -181,16 +178,10 @@ int stop_run(outcome_id outcome, int code)
     return code;
 }
 
-void show_startup_warning()
+bool show_startup_warning()
 {
     if (flag_is_set(g_silent_mode))
-        return;
+        return false;
     const char *text = flag_is_set(g_chinese_ui) ? WARNING_CHINESE : WARNING_ENGLISH;
-    // Cancel ends the process here, so the run's record is written first; an interrupt that has
-    // taken the run over meanwhile ends it instead.
-    if (show_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL && pc_lock_take()) {
-        close_run(EXIT_COMPLETED);
-        note_run_ended();
-        std::exit(0);
-    }
+    return show_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL;
 }

@@ -39,9 +39,9 @@ int stop_run(outcome_id outcome, int code);
 // A file that cannot be opened is skipped.
 void write_result_code(const char *code);
 
-// The start-up warning (not in silent mode). Returns when the run may go on; Cancel ends the
-// process at once with exit code 0.
-void show_startup_warning();
+// The start-up warning (not in silent mode). True when it was answered with Cancel, which ends the
+// run at once (its stage's rule).
+bool show_startup_warning();
 
 // The caption of every box and the console title, in the UI language.
 const char *ui_caption();

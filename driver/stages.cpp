@@ -14,6 +14,7 @@
 #include "outcome_ids.h"
 #include "outcomes.h"
 #include "platform.h"
+#include "run_end.h"
 #include "run_record.h"
 #include "server_launch.h"
 #include "spinner.h"
@@ -27,7 +28,7 @@
 constexpr stage_functions REAL_STAGE_FUNCTIONS = {
     .acquire_instance_guard = [](upgrade_run &) { return acquire_instance_guard(); },
     .discover_device_link = [](upgrade_run &run) { return discover_device_link(run.host_address, run.device_address); },
-    .show_startup_warning = [](upgrade_run &) { show_startup_warning(); return 0; },
+    .show_startup_warning = [](upgrade_run &) { return show_startup_warning() ? 1 : 0; },
     .fetch_device_info = [](upgrade_run &run) { return fetch_device_info(run.device_address) != 0 ? 0 : 1; },
     .parse_device_info = [](upgrade_run &run) {
         return parse_device_info(&run.device_version_found, run.device_version, run.previous_version);
@@ -67,6 +68,18 @@ int after_guard(upgrade_run &, int result)
         return result;
     watch_interrupts();
     return 0;
+}
+
+// Cancel on the start-up warning ends the run here with exit code 0: its record is written and kept,
+// and nothing follows, no clean-up and no delivery (the person stopped the tool before it changed
+// anything). An interrupt that took the run over during the box has ended it before this.
+int after_warning(upgrade_run &, int cancelled)
+{
+    if (cancelled == 0)
+        return 0;
+    close_run(EXIT_COMPLETED);
+    note_run_ended();
+    return cancelled;
 }
 
 // The function has raised the outcome of what failed; the driver adds the one that ends the run,
@@ -118,7 +131,7 @@ const named_stage RUN_STAGES[] = {
     // the guard, the link and the camera's presence
     {"guard", &stage_functions::acquire_instance_guard, EXIT_ANOTHER_INSTANCE, HOLDS_PC, after_guard},
     {"link", &stage_functions::discover_device_link, EXIT_NO_LINK_ADDRESS, HOLDS_PC},
-    {"warning", &stage_functions::show_startup_warning, NEVER_STOPS, WAITS_WITHOUT_PC},
+    {"warning", &stage_functions::show_startup_warning, EXIT_COMPLETED, WAITS_WITHOUT_PC, after_warning},
     {"presence", &stage_functions::fetch_device_info, EXIT_CAMERA_SILENT, WAITS_WITHOUT_PC},
     // eligibility: an unusable information file ends the run without an outcome or a clean-up
     {"parse", &stage_functions::parse_device_info, EXIT_INFO_FILE_UNUSABLE, HOLDS_PC},

@@ -175,17 +175,22 @@ TEST_F(driver_test, TextEncoding)
 TEST_F(driver_test, StartupWarning)
 {
     set_flag(g_silent_mode, 1);
-    show_startup_warning();
+    EXPECT_FALSE(show_startup_warning());
     EXPECT_TRUE(fake.boxes.empty());
 
     set_flag(g_silent_mode, 0);
-    show_startup_warning();
+    EXPECT_FALSE(show_startup_warning());
     ASSERT_EQ(fake.boxes.size(), 1u);
     EXPECT_EQ(fake.boxes[0].style, BOX_STYLE_WARNING);
     EXPECT_EQ(fake.boxes[0].text.substr(0, 40), "This tool only provided for tester, may ");
 
+    // Cancel ends the run there with 0: no later stage, nothing cleaned up.
     fake.answer = BOX_ANSWER_CANCEL;
-    EXPECT_EXIT(show_startup_warning(), ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(show_startup_warning());
+    g_stage_functions.show_startup_warning = REAL_STAGE_FUNCTIONS.show_startup_warning;
+    EXPECT_EQ(run_upgrade(), EXIT_COMPLETED);
+    EXPECT_EQ(fake.steps_run, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(recording_commands::calls.empty());
 }
 
 TEST_F(driver_test, SpinnerSteps)
