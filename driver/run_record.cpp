@@ -2,7 +2,6 @@
 // appended as one JSON line when the run ends.
 #include "run_record.h"
 
-#include "clock.h"
 #include "confirm.h"
 #include "debug_log.h"
 #include "device_link.h"
@@ -114,7 +113,7 @@ void run_record_begin(const upgrade_run *run, int64_t started_utc_ms, long long 
     record() = run_record_state{};
     record().run = run;
     record().started_utc_ms = started_utc_ms;
-    record().started_ms = record().stage_started_ms = steady_now_ms();
+    record().started_ms = record().stage_started_ms = g_workstation_seams.now_ms();
     record().run_id = new_run_id(record().started_utc_ms);
     record().outbox_waiting = outbox_waiting;
     char station[256];
@@ -136,7 +135,7 @@ void run_record_note_outcome(outcome_id id)
 
 void run_record_stage_done(const char *name)
 {
-    int64_t now = steady_now_ms();
+    int64_t now = g_workstation_seams.now_ms();
     std::lock_guard<std::mutex> hold(run_record_lock());
     record().stages.emplace_back(name, seconds_between(record().stage_started_ms, now));
     record().stage_started_ms = now;
@@ -204,7 +203,7 @@ std::string run_record_line(exit_code code)
     }
     if (record().outbox_waiting >= 0)
         json_integer_member(out, "outbox", record().outbox_waiting, true);
-    json_seconds_member(out, "seconds", seconds_between(record().started_ms, steady_now_ms()));
+    json_seconds_member(out, "seconds", seconds_between(record().started_ms, g_workstation_seams.now_ms()));
     json_key(out, "stages");
     out += '{';
     for (const auto &stage : record().stages)
@@ -233,7 +232,7 @@ std::string run_record_write(exit_code code)
                     record().interrupted_stage.c_str());
     DEBUG_LOG("run ended: %s, %s%s, after %.1f s; the last stage finished: %s\n", ending,
               entry != nullptr ? "result code " : "no outcome", entry != nullptr ? entry->code : "",
-              seconds_between(record().started_ms, steady_now_ms()),
+              seconds_between(record().started_ms, g_workstation_seams.now_ms()),
               record().stages.empty() ? "none" : record().stages.back().first.c_str());
     // The record needs the working root: a run that never made it keeps no record.
     logs_directory logs = prepare_logs_directory();

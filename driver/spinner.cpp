@@ -2,7 +2,6 @@
 // steps the camera's download as lines of their own.
 #include "spinner.h"
 
-#include "clock.h"
 #include "driver_state.h"
 #include "outcomes.h"
 #include "platform.h"
@@ -32,7 +31,7 @@ bool run_stopping() { return flag_is_set(g_upgrade_quit) || flag_is_set(g_upgrad
 void pause_showing_download(download_shown &shown)
 {
     for (int waited = 0; waited < 1000 && !run_stopping(); waited += DOWNLOAD_CHECK_MS) {
-        sleep_ms(DOWNLOAD_CHECK_MS);
+        g_workstation_seams.sleep_ms(DOWNLOAD_CHECK_MS);
         show_download(shown);
     }
 }
@@ -47,7 +46,7 @@ int start_spinner()
 {
     std::puts(BANNER);
     set_flag(g_driver.spinner_running, 1);
-    if (platform_thread_start(spinner_body, nullptr) != 0)
+    if (g_workstation_seams.commands.start_thread(spinner_body, nullptr) != 0)
         return 0;
     set_flag(g_driver.spinner_running, 0);
     return -1;

@@ -16,6 +16,7 @@
 #include <windows.h>
 #endif
 
+#include <atomic>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -49,6 +50,25 @@ TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
                            R"(,"cleanup)" + stage + R"(\},"warnings":\["settings: \\"x\\""\]\}\n)";
     EXPECT_TRUE(std::regex_match(test_files::read_file(logs_file("runs.jsonl")), std::regex(expected)))
         << test_files::read_file(logs_file("runs.jsonl"));
+}
+
+// The record's seconds come from the run's clock (the seam tests replace): with one that moves
+// 250 ms at each look, every stage and the whole run last whole quarters of a second.
+TEST_F(run_record_test, SecondsFromTheRunsClock)
+{
+    static std::atomic<int64_t> looks;
+    looks = 0;
+    g_workstation_seams.now_ms = [] { return 250 * ++looks; };
+    ASSERT_EQ(run_upgrade(), EXIT_COMPLETED);
+    std::string record = test_files::read_file(logs_file("runs.jsonl"));
+    auto count = [&record](const char *pattern) {
+        std::regex re(pattern);
+        return std::distance(std::sregex_iterator(record.begin(), record.end(), re), std::sregex_iterator());
+    };
+    auto seconds = count(R"(":\d+\.\d{3}[,}])");
+    auto quarters = count(R"(":\d+\.(000|250|500|750)[,}])");
+    EXPECT_GT(seconds, 10) << record;
+    EXPECT_EQ(quarters, seconds) << record;
 }
 
 // A strict confirmation after the "ok": its stage after the clean-up, the outcome it raised, the
