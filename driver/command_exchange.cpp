@@ -1,14 +1,29 @@
 // The exchange with the camera: the command channel opened and waited for, the "pc_firmware_up"
 // command with the image's URL and MD5, the wait for the camera's answer, its outcome, and the
 // Wi-Fi recovery that asks the camera itself when the answer does not say success.
-#include "reply_mailbox.h"
+#include "command_exchange.h"
 
+#include "commands.h"
+#include "debug_log.h"
 #include "device_channel.h"
+#include "device_link.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "eligibility.h"
 #include "embedded_assets.h"
+#include "outcome_ids.h"
+#include "outcomes.h"
+#include "reply_mailbox.h"
 #include "run_record.h"
+#include "rws.h"
+#include "settings.h"
+#include "shared_values.h"
+#include "text_util.h"
+#include "workstation.h"
 
-#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -16,11 +31,6 @@ const int CAMERA_COMMAND_PORT = 9999;
 const int CONNECT_WAIT_SECONDS = 4;
 const int RECOVERY_FETCH_LIMIT_MS = 5000;
 const int RECOVERY_ATTEMPTS = 17;
-const int REPLY_LIMIT_SECONDS = 600;
-void real_wait(std::condition_variable &changed, std::unique_lock<std::mutex> &lock, int ms)
-{
-    changed.wait_for(lock, std::chrono::milliseconds(ms));
-}
 
 // Opens the channel to the camera's command port, its callbacks watched from the start.
 int open_channel(const upgrade_run *run)
@@ -48,7 +58,7 @@ void log_no_connection(const upgrade_run *run, int attempt)
               run->device_address, CAMERA_COMMAND_PORT, CONNECT_WAIT_SECONDS, attempt, device_channel_progress());
 }
 
-exit_code channel_failure(const char *log_text, exit_code code)
+int channel_failure(const char *log_text, exit_code code)
 {
     DEBUG_LOG("%s", log_text);
     return stop_run(OUTCOME_CANNOT_CONNECT, code);
@@ -130,15 +140,15 @@ void report_success()
 // camera is back; with a confirm mode set, the confirmation follows the clean-up.
 upgrade_ending accept_success()
 {
-    if (g_run.confirm == CONFIRM_OFF) {
+    if (g_driver.settings.confirm == CONFIRM_OFF) {
         report_success();
         return ENDING_FULL;
     }
     {
         std::lock_guard<std::mutex> hold(run_record_lock());
-        g_run.record.confirm.reply_ms = g_workstation_seams.now_ms();
+        g_driver.record.confirm.reply_ms = g_workstation_seams.now_ms();
     }
-    if (g_run.confirm == CONFIRM_RECORD)
+    if (g_driver.settings.confirm == CONFIRM_RECORD)
         report_success();
     else
         DEBUG_LOG("the camera said ok: the result waits for its new version to be confirmed\n");
@@ -147,23 +157,13 @@ upgrade_ending accept_success()
 
 } // namespace
 
-constexpr driver_seams REAL_DRIVER_SEAMS = {
-    .message_box = platform_message_box,
-    .wait = real_wait,
-    .download_device_info = download_device_info,
-    .current_channel = device_channel_client,
-    .reply_limit_seconds = REPLY_LIMIT_SECONDS,
-    .end_interrupted = platform_end_interrupted,
-};
-driver_seams g_driver_seams = REAL_DRIVER_SEAMS;
-
-exit_code open_command_channel(upgrade_run *run)
+int open_command_channel(upgrade_run *run)
 {
     rws_set_log(log_channel_line);
     if (open_channel(run) != 0)
         return channel_failure("connect ws to device fail!\n", EXIT_CHANNEL_NOT_OPENED);
     if (wait_for_connection())
-        return STAGE_GO_ON;
+        return 0;
 
     log_no_connection(run, 1);
     DEBUG_LOG("connect ws to device fail! try common port 9999...\n");
@@ -173,12 +173,12 @@ exit_code open_command_channel(upgrade_run *run)
     if (open_channel(run) != 0)
         return channel_failure("connect ws to device:9999 fail!\n", EXIT_SECOND_CHANNEL_NOT_OPENED);
     if (wait_for_connection())
-        return STAGE_GO_ON;
+        return 0;
     log_no_connection(run, 2);
     return channel_failure("connect ws to device:9999 fail!\n", EXIT_NOT_CONNECTED);
 }
 
-exit_code send_upgrade_command(upgrade_run *run)
+int send_upgrade_command(upgrade_run *run)
 {
     // The digest of the image the tool carries, which staging found the staged file to have: a file
     // changed after staging is then refused by the camera rather than flashed.
@@ -194,7 +194,7 @@ exit_code send_upgrade_command(upgrade_run *run)
     reply_mailbox_open();
     if (device_channel_send(run->upgrade_command) == 0) {
         DEBUG_LOG("upgrade command queued for the camera: %s\n", run->upgrade_command);
-        return STAGE_GO_ON;
+        return 0;
     }
     DEBUG_LOG("send upgrade ws cli to device fail!\n");
     reply_mailbox_close();

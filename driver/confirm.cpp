@@ -2,13 +2,30 @@
 // file is read back every 2 s through its restart, until it shows the target version or the time
 // facup.ini allows has passed. A camera that says "ok" may still fail to boot the new image, roll
 // back or never come back; only the version it shows afterwards proves the upgrade.
-#include "driver.h"
+#include "confirm.h"
 
+#include "debug_log.h"
+#include "device_link.h"
+#include "driver.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "eligibility.h"
+#include "outcome_ids.h"
+#include "outcomes.h"
+#include "platform.h"
 #include "run_record.h"
+#include "shared_values.h"
+#include "spinner.h"
+#include "ui_texts.h"
+#include "workstation.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -41,7 +58,7 @@ struct confirm_wait {
 
 int64_t now() { return g_workstation_seams.now_ms(); }
 
-confirm_state &record() { return g_run.record.confirm; }
+confirm_state &record() { return g_driver.record.confirm; }
 
 // One read, judged only for a 2xx response: the copy is deleted first, so that only a file this
 // read brought may show a version (a completed exchange may be a 404 that wrote nothing).
@@ -163,7 +180,7 @@ void end_confirmation(confirm_wait &wait, bool confirmed)
                      wait.last_seen);
     platform_console_line(line);
     DEBUG_LOG("confirmation: %s\n", line);
-    if (g_run.confirm != CONFIRM_STRICT)
+    if (g_driver.settings.confirm != CONFIRM_STRICT)
         return;
     if (confirmed) {
         set_flag(g_upgrade_ok, 1);
@@ -193,12 +210,12 @@ bool confirm_new_version(upgrade_run *run)
     wait_for_spinner_end(SPINNER_END_WAIT_MS);  // the spinner's last line comes before the wait's
     confirm_wait wait;
     wait.began_ms = now();
-    wait.deadline_ms = wait.began_ms + static_cast<int64_t>(g_run.confirm_seconds) * 1000;
+    wait.deadline_ms = wait.began_ms + static_cast<int64_t>(g_driver.settings.confirm_seconds) * 1000;
     char line[256];
-    confirm_begin_text(line, sizeof line, g_run.confirm_seconds);
+    confirm_begin_text(line, sizeof line, g_driver.settings.confirm_seconds);
     platform_console_line(line);
     DEBUG_LOG("confirmation (%s): reading the camera's version at %s every %d ms, for at most %d s\n",
-              confirm_mode_name(g_run.confirm), run->device_address, READ_EVERY_MS, g_run.confirm_seconds);
+              confirm_mode_name(g_driver.settings.confirm), run->device_address, READ_EVERY_MS, g_driver.settings.confirm_seconds);
     bool confirmed = await_new_version(wait, run);
     std::remove(INFO_FILE_COPY);
     if (flag_is_set(g_workstation.interrupt_pending))

@@ -1,6 +1,6 @@
 // The logging hook: every line goes to the run's diagnostics log; a build with FACUP_DEBUG_LOG also
 // shows it on standard error.
-#include "driver.h"
+#include "debug_log.h"
 
 #include "diagnostics_log.h"
 

@@ -2,12 +2,16 @@
 // start in fixed-width hex, so that name order is age order.
 #include "delivery.h"
 
+#include "debug_log.h"
 #include "diagnostics_log.h"
-#include "driver.h"
+#include "driver_state.h"
 #include "http.h"
 #include "metrics_file.h"
-#include "run_record.h"
+#include "outcomes.h"
+#include "platform.h"
+#include "run_id.h"
 #include "utc_time.h"
+#include "workstation.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -168,14 +172,14 @@ http_result send_record(const report_settings &report, const std::string &name, 
     std::string header = report.header.empty() ? "" : report.header + "\r\n";
     http_client *client = http_client_new();
     http_client_set_timeout(client, report.seconds * 1000);
-    int64_t started = steady_now_ms();
+    int64_t started = g_workstation_seams.now_ms();
     http_result code = http_client_post(client, report.url.c_str(), "application/json", body.data(),
                                         static_cast<int32_t>(body.size()), header.data(),
                                         static_cast<int32_t>(header.size()), deadline_ms);
     *status = http_client_status(client);
     bool delivered = code == HTTP_OK && *status >= 200 && *status < 300;
     DEBUG_LOG("delivery of %s: HTTP client result %d, %s; status %d; %lld ms%s%s\n", name.c_str(), code,
-              http_result_text(code), *status, static_cast<long long>(steady_now_ms() - started),
+              http_result_text(code), *status, static_cast<long long>(g_workstation_seams.now_ms() - started),
               delivered ? "; delivered" : "; it waits in the outbox",
               code == HTTP_OK && !delivered ? answer_excerpt(client).c_str() : "");
     // A record is never posted again to where a 301, 302 or 303 points: a person changes report_url.
@@ -188,11 +192,11 @@ http_result send_record(const report_settings &report, const std::string &name, 
 }
 
 // Counts the run in the station's metrics file; a file that cannot be written is logged only.
-void write_station_metrics(const char *path, int exit_code)
+void write_station_metrics(const char *path, exit_code code)
 {
-    const outcome *entry = outcome_entry(g_run.record.outcome);
-    run_metrics run = {entry != nullptr ? entry->code : nullptr, exit_code, utc_now_ms(),
-                       static_cast<double>(steady_now_ms() - g_run.record.started_ms) / 1000.0,
+    const outcome *entry = outcome_entry(g_driver.record.outcome);
+    run_metrics run = {entry != nullptr ? entry->code : nullptr, code, utc_now_ms(),
+                       static_cast<double>(g_workstation_seams.now_ms() - g_driver.record.started_ms) / 1000.0,
                        outbox_record_count(), outbox_refused_count()};
     if (metrics_file_update(path, run) != 0)
         DEBUG_LOG("metrics: %s cannot be written\n", path);
@@ -227,7 +231,7 @@ int outbox_send(const report_settings &report, int64_t deadline_ms)
     DEBUG_LOG("delivery: %u records to send within %d s\n", static_cast<unsigned>(names.size()), report.seconds);
     int delivered = 0;
     for (size_t i = 0; i < names.size(); i++) {
-        if (steady_now_ms() >= deadline_ms) {
+        if (g_workstation_seams.now_ms() >= deadline_ms) {
             DEBUG_LOG("delivery: %d s are up; %u records wait in the outbox\n", report.seconds,
                       static_cast<unsigned>(names.size() - i));
             break;
@@ -250,18 +254,18 @@ int outbox_send(const report_settings &report, int64_t deadline_ms)
     return delivered;
 }
 
-void keep_run_record(const std::string &line)
+void keep_run_record(const std::string &run_id, const std::string &line)
 {
-    if (!g_run.report.url.empty() && !line.empty() && outbox_keep(run_record_id(), line, OUTBOX_MAX_RECORDS) == 0)
+    if (!g_driver.settings.report.url.empty() && !line.empty() && outbox_keep(run_id, line, OUTBOX_MAX_RECORDS) == 0)
         DEBUG_LOG("delivery: the run's record is kept in the outbox until a collector takes it\n");
 }
 
-void deliver_run_record(const std::string &line, int exit_code, bool may_send)
+void deliver_run_record(const std::string &line, exit_code code, bool may_send)
 {
-    const report_settings &report = g_run.report;
+    const report_settings &report = g_driver.settings.report;
     if ((report.url.empty() && report.metrics_file.empty()) || line.empty() || !may_send)
         return;
-    int64_t deadline = steady_now_ms() + static_cast<int64_t>(report.seconds) * 1000;
+    int64_t deadline = g_workstation_seams.now_ms() + static_cast<int64_t>(report.seconds) * 1000;
     if (!retake_instance_guard()) {
         DEBUG_LOG("delivery: another copy of the tool runs now; it sends the outbox and counts when it ends\n");
         return;
@@ -272,6 +276,6 @@ void deliver_run_record(const std::string &line, int exit_code, bool may_send)
         DEBUG_LOG("delivery: %d records delivered to the collector\n", delivered);
     }
     if (!report.metrics_file.empty())
-        write_station_metrics(report.metrics_file.c_str(), exit_code);
+        write_station_metrics(report.metrics_file.c_str(), code);
     release_instance_guard();
 }

@@ -5,6 +5,7 @@
 // texts: its attempts are told in the diagnostics log only.
 #pragma once
 
+#include "driver.h"
 #include "settings.h"
 
 #include <cstddef>
@@ -34,14 +35,13 @@ int outbox_keep(const std::string &run_id, const std::string &line, size_t max_r
 // delivered.
 int outbox_send(const report_settings &report, int64_t deadline_ms);
 
-// The run's end, its record (line) written: with a report URL, keeps the record in the outbox. Every
-// road calls it before the run counts as ended, since an interrupt after that ends the process at
-// once.
-void keep_run_record(const std::string &line);
+// The run's end, its record (line, of the run run_id) written: with a report URL, keeps the record in
+// the outbox. Nothing without line (no run under way).
+void keep_run_record(const std::string &run_id, const std::string &line);
 
 // Then, when may_send (the run took the single-instance guard) and the guard can be taken again (no
 // other copy has begun meanwhile, which will do this at its own end): with a report URL, removes
 // the outbox's temporary files left for more than a day and sends the outbox within
-// report_seconds; counts the run (its exit_code) in the metrics file when one is set, and gives the
+// report_seconds; counts the run (its exit code) in the metrics file when one is set, and gives the
 // guard back. Without a report URL or a metrics file, or without line (no run under way): nothing.
-void deliver_run_record(const std::string &line, int exit_code, bool may_send);
+void deliver_run_record(const std::string &line, exit_code code, bool may_send);

@@ -1,10 +1,16 @@
 // The camera's link: this PC's address on the USB link (192.168.88.x) or the camera's Wi-Fi
 // (10.0.0.x), the camera's information file as proof that it answers, and the Wi-Fi rejoin.
-#include "driver.h"
+#include "device_link.h"
 
 #include "commands.h"
+#include "debug_log.h"
 #include "http.h"
+#include "outcome_ids.h"
+#include "outcomes.h"
+#include "text_util.h"
+#include "workstation.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {

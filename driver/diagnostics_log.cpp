@@ -1,9 +1,11 @@
 // The run's diagnostics log and the logs directory it shares with the run records; the stamps of
 // its lines and its name come from utc_time.h.
 #include "diagnostics_log.h"
-#include "utc_time.h"
 
 #include "commands.h"
+#include "platform.h"
+#include "text_util.h"
+#include "utc_time.h"
 #include "workstation.h"
 
 #include <algorithm>

@@ -1,83 +1,52 @@
-// The run: the entry point's work (settings, language, command line), the stage table, the run
-// from its record's start to its end, and the one reset of the driver's state.
+// The run: the entry point's work (settings, language, command line), the stage table, and the run
+// from its record's start to its end.
 #include "driver.h"
 
 #include "delivery.h"
+#include "diagnostics_log.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "interrupt.h"
+#include "outcomes.h"
+#include "pc_lock.h"
+#include "platform.h"
+#include "program_folder.h"
+#include "run_end.h"
 #include "run_record.h"
+#include "settings.h"
+#include "shared_values.h"
+#include "spinner.h"
+#include "workstation.h"
 
-#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
-shared_flag g_upgrade_ok{0};
-shared_flag g_ws_connected{0};
-shared_flag g_ws_reply_ready{0};
+namespace {
 
-run_state &g_run = *new run_state;
-
-// Filled by name: each stage function stands beside the member it fills.
-constexpr upgrade_stages REAL_STAGES = {
-    .acquire_instance_guard = acquire_instance_guard,
-    .discover_device_link = discover_device_link,
-    .show_startup_warning = show_startup_warning,
-    .fetch_device_info = fetch_device_info,
-    .parse_device_info = parse_device_info,
-    .check_device_model = check_device_model,
-    .check_same_version = check_same_version,
-    .check_fits_database = check_fits_database,
-    .prepare_workstation = prepare_workstation,
-    .purge_staged_images = purge_staged_images,
-    .stage_firmware = stage_firmware,
-    .firewall_off = firewall_off,
-    .start_file_server = start_file_server,
-    .open_command_channel = open_command_channel,
-    .send_upgrade_command = send_upgrade_command,
-    .start_spinner = start_spinner,
-    .await_reply = await_reply,
-};
-upgrade_stages g_stages = REAL_STAGES;
-
-void reset_run_state()
-{
-    set_flag(g_silent_mode, 0);
-    set_flag(g_chinese_ui, 0);
-    set_flag(g_upgrade_ok, 0);
-    set_flag(g_upgrade_quit, 0);
-    set_flag(g_ws_connected, 0);
-    set_flag(g_ws_reply_ready, 0);
-    std::memset(g_ws_reply, 0, sizeof g_ws_reply);
-    g_ws_reply_len = 0;
-    std::memset(g_device_model, 0, sizeof g_device_model);
-    g_device_model_found = 0;
-    std::memset(g_staged_image_path, 0, sizeof g_staged_image_path);
-    {
-        std::lock_guard<std::mutex> hold(reply_mailbox_lock());
-        g_run = run_state{};
-    }
-    reset_workstation_state();
-    g_stages = REAL_STAGES;
-    g_driver_seams = REAL_DRIVER_SEAMS;
-    g_workstation_seams = REAL_WORKSTATION_SEAMS;
-    platform_set_text_route(TEXT_ANSI);
-}
-
-// A forced Chinese takes the wide calls, which read right whatever the system's code page; the
-// system's own language and forced English keep the calls of the system's code page.
+// Sets g_chinese_ui, the route of the texts to the system (platform_set_text_route) and the console
+// title from the settings' language: the user's UI language for auto. A forced Chinese takes the
+// wide calls, which read right whatever the system's code page; the system's own language and
+// forced English keep the calls of the system's code page.
 void init_ui_language()
 {
-    language_choice language = g_run.language;
+    language_choice language = g_driver.settings.language;
     bool chinese = language == LANGUAGE_AUTO ? platform_ui_is_chinese() : language == LANGUAGE_CHINESE;
     set_flag(g_chinese_ui, chinese ? 1 : 0);
     platform_set_text_route(language == LANGUAGE_CHINESE ? TEXT_WIDE_FROM_936 : TEXT_ANSI);
     platform_set_console_title(ui_caption());
 }
 
+} // namespace
+
 int facup_main(int argc, char **argv)
 {
+    g_workstation_seams = TOOL_WORKSTATION_SEAMS;
     load_station_settings();
     // Recorded with facup.ini's warnings, but not shown: the console stays as it always was.
     std::string folder_warning = program_folder_warning();
     if (!folder_warning.empty())
-        g_run.settings_warnings.push_back(folder_warning);
+        g_driver.settings.warnings.push_back(folder_warning);
     init_ui_language();
     if (argc == 2 && std::strcmp(argv[1], "-s") == 0)
         set_flag(g_silent_mode, 1);
@@ -91,21 +60,18 @@ exit_code run_upgrade()
 {
     upgrade_run run;
     std::memset(&run, 0, sizeof run);
-    g_workstation_seams.report_outcome = report_outcome;
-    g_workstation_seams.log_line = debug_log_line;
-    run_record_begin(&run);
-    for (const std::string &warning : g_run.settings_warnings)
+    open_run(&run);
+    for (const std::string &warning : g_driver.settings.warnings)
         run_record_add_warning(warning.c_str());
     pc_lock_take();  // the run's thread holds the PC lock except in its long waits; nothing is pending yet
     exit_code code = run_stages(run);
     yield_if_interrupted();
-    std::string line = run_record_write(code);
-    keep_run_record(line);
+    std::string line = keep_run_line(code);
     note_run_ended();  // an interrupt from here on only ends the process: the record waits in the outbox
     // After the record: its delivery and the station's counters.
-    deliver_run_record(line, code, g_run.guard_taken);
+    deliver_run_record(line, code, g_driver.guard_taken);
     release_instance_guard();  // kept through a confirmation, until here
-    run_record_close();
+    diagnostics_end();
     pc_lock_give();
     return code;
 }

@@ -1,10 +1,18 @@
 // Whether this camera may receive the firmware the tool carries: the information file parsed, the
 // model tested, a camera already on the target version refused, and old firmware made to require
 // the local fits database.
-#include "driver.h"
+#include "eligibility.h"
 
 #include "commands.h"
+#include "debug_log.h"
+#include "outcome_ids.h"
+#include "outcomes.h"
+#include "platform.h"
+#include "text_util.h"
+#include "workstation.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 

@@ -2,10 +2,20 @@
 // the clean-up, the record that names the event and the stage, and the end the system gives such a
 // process, all within a bound. The clock, the pause, the time limit's thread and the process's end
 // go through the seams, so that tests reach every road.
-#include "driver.h"
+#include "interrupt.h"
 
+#include "debug_log.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "pc_lock.h"
+#include "run_end.h"
 #include "run_record.h"
+#include "shared_values.h"
+#include "spinner.h"
+#include "ui_texts.h"
+#include "workstation.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -22,9 +32,9 @@ const int SPINNER_LAST_LINE_MS = 300;
 // close may bring forward.
 const int LOOK_EVERY_MS = 20;
 
-// What the process knows of interrupts: in g_run, made once and never destroyed, since an event may
+// What the process knows of interrupts: in g_driver, made once and never destroyed, since an event may
 // come while the process exits.
-interrupt_state &state() { return g_run.interrupt; }
+interrupt_state &state() { return g_driver.interrupt; }
 
 int64_t now() { return g_workstation_seams.now_ms(); }
 
@@ -52,7 +62,7 @@ void end_interrupted_run()
     interrupt_state &s = state();
     if (s.ending.exchange(true))
         return;
-    run_record_end_interrupted(s.event.load(), s.stage.load());
+    close_interrupted_run(s.event.load(), s.stage.load());
     wait_for_spinner_end(SPINNER_LAST_LINE_MS);
     g_driver_seams.end_interrupted(s.code.load());
 }
@@ -161,9 +171,9 @@ void handle_interrupt(int code, const char *name)
 
 void note_running_stage(const char *name) { state().running_stage.store(name); }
 
-void pc_wait_begin() { pc_lock_give(); }
+void give_pc_up() { pc_lock_give(); }
 
-void pc_wait_end()
+void take_pc_back()
 {
     if (!pc_lock_take())
         await_interrupt_end();
@@ -179,8 +189,8 @@ void yield_if_interrupted()
 {
     if (!flag_is_set(g_workstation.interrupt_pending))
         return;
-    pc_wait_begin();
-    pc_wait_end();
+    give_pc_up();
+    take_pc_back();
 }
 
 box_answer show_box(box_style style, const char *caption, const char *text)

@@ -2,10 +2,11 @@
 // and written to a temporary file that replaces the old one, so that a reader never sees half.
 #include "metrics_file.h"
 
-#include "driver.h"
+#include "platform.h"
+#include "text_util.h"
+#include "tool_version.h"
+#include "workstation.h"
 
-#include <cstdio>
-#include <cstring>
 #include <map>
 
 namespace {
@@ -102,7 +103,7 @@ std::string metrics_text(const std::string &previous, const run_metrics &run)
     format_text(line, sizeof line, "facup_last_run_duration_seconds %.3f\n", run.seconds);
     out += line;
     add_metric(out, "facup_last_run_exit_code", "gauge", "The process exit code of the last run.");
-    format_text(line, sizeof line, "facup_last_run_exit_code %d\n", run.exit_code);
+    format_text(line, sizeof line, "facup_last_run_exit_code %d\n", run.exit_status);
     out += line;
     add_metric(out, "facup_outbox_records", "gauge", "Run records waiting on this station for delivery.");
     format_text(line, sizeof line, "facup_outbox_records %llu\n", static_cast<unsigned long long>(run.outbox_records));

@@ -10,7 +10,7 @@
 // What the file says of the run that just ended.
 struct run_metrics {
     const char *result;     // its result code ("ok0"), or null when it raised no outcome
-    int exit_code;
+    int exit_status;        // its exit code
     int64_t ended_utc_ms;   // by the system clock
     double seconds;         // its duration
     size_t outbox_records;  // records waiting for delivery after it

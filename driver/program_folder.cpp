@@ -1,9 +1,13 @@
 // The tool's own folder: facup.exe and facup.ini are trusted as much as each other (whoever may
 // change facup.ini may point metrics_file anywhere; whoever may change facup.exe owns the station),
 // so a run warns when users who are not administrators may change either, or the folder they are in.
-#include "driver.h"
+#include "program_folder.h"
 
 #include "access_control.h"
+#include "platform.h"
+#include "settings.h"
+#include "text_util.h"
+#include "workstation.h"
 
 #include <string>
 

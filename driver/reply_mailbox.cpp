@@ -4,13 +4,23 @@
 // comes: a camera may take the connection and drop it again before the command is sent.
 #include "reply_mailbox.h"
 
+#include "debug_log.h"
+#include "driver_seams.h"
+#include "driver_state.h"
 #include "rws.h"
+#include "workstation.h"
 
-#include <climits>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
+#include <deque>
+#include <string>
+#include <utility>
 
 char g_ws_reply[8192];
 int32_t g_ws_reply_len;
+shared_flag g_ws_connected{0};
+shared_flag g_ws_reply_ready{0};
 
 namespace {
 
@@ -25,7 +35,7 @@ std::condition_variable &mailbox_changed()
 }
 
 // g_ws_reply_ready tells whether the mailbox holds a text: set here only (its lock held).
-void note_reply_ready() { set_flag(g_ws_reply_ready, g_run.mailbox.texts.empty() ? 0 : 1); }
+void note_reply_ready() { set_flag(g_ws_reply_ready, g_driver.mailbox.texts.empty() ? 0 : 1); }
 
 // Bounded substring search in bytes that carry no terminator.
 bool contains(const char *data, size_t length, const char *needle)
@@ -40,7 +50,7 @@ bool contains(const char *data, size_t length, const char *needle)
 // Takes the oldest text of the mailbox (its lock held) into g_ws_reply.
 void take_reply()
 {
-    reply_mailbox_state &mailbox = g_run.mailbox;
+    reply_mailbox_state &mailbox = g_driver.mailbox;
     const std::string &text = mailbox.texts.front();
     std::memcpy(g_ws_reply, text.data(), text.size());
     g_ws_reply[text.size()] = '\0';
@@ -90,23 +100,23 @@ int camera_text_shown(size_t length)
 void watch_new_channel()
 {
     std::lock_guard<std::mutex> hold(reply_mailbox_lock());
-    g_run.mailbox.channel_ended = false;
-    g_run.mailbox.ended_before_command = false;
+    g_driver.mailbox.channel_ended = false;
+    g_driver.mailbox.ended_before_command = false;
     set_flag(g_ws_connected, 0);
 }
 
 void reply_mailbox_open()
 {
     std::lock_guard<std::mutex> hold(reply_mailbox_lock());
-    g_run.mailbox.open = true;
-    g_run.mailbox.texts.clear();
+    g_driver.mailbox.open = true;
+    g_driver.mailbox.texts.clear();
     note_reply_ready();
 }
 
 void reply_mailbox_close()
 {
     std::lock_guard<std::mutex> hold(reply_mailbox_lock());
-    g_run.mailbox = reply_mailbox_state{};
+    g_driver.mailbox = reply_mailbox_state{};
     note_reply_ready();
 }
 
@@ -116,16 +126,16 @@ reply_result wait_for_answer(bool stop_at_channel_end)
     const int64_t limit_ms = static_cast<int64_t>(g_driver_seams.reply_limit_seconds) * 1000;
     std::unique_lock<std::mutex> lock(reply_mailbox_lock());
     for (;;) {
-        if (!g_run.mailbox.texts.empty()) {
+        if (!g_driver.mailbox.texts.empty()) {
             take_reply();
             reply_result verdict = judge_reply();
             if (verdict != REPLY_UNDECIDED)
                 return verdict;
             continue;
         }
-        if (g_run.mailbox.ended_before_command)
+        if (g_driver.mailbox.ended_before_command)
             return REPLY_ENDED_BEFORE_COMMAND;
-        if (stop_at_channel_end && g_run.mailbox.channel_ended)
+        if (stop_at_channel_end && g_driver.mailbox.channel_ended)
             return REPLY_CHANNEL_ENDED;
         int64_t waited = g_workstation_seams.now_ms() - start;
         if (waited > limit_ms)
@@ -146,7 +156,7 @@ void on_ws_text(rws_client *, const char *text, uint32_t length)
         return;
     std::string kept(text, length < sizeof g_ws_reply - 1 ? length : sizeof g_ws_reply - 1);
     std::lock_guard<std::mutex> hold(reply_mailbox_lock());
-    reply_mailbox_state &mailbox = g_run.mailbox;
+    reply_mailbox_state &mailbox = g_driver.mailbox;
     if (!mailbox.open) {
         DEBUG_LOG("text before the command, dropped: %.*s\n", camera_text_shown(kept.size()), kept.c_str());
         return;
@@ -191,10 +201,10 @@ void on_ws_disconnected(rws_client *client)
     std::lock_guard<std::mutex> hold(reply_mailbox_lock());
     if (!is_current_channel(client))
         return;
-    if (!g_run.mailbox.open) {
+    if (!g_driver.mailbox.open) {
         DEBUG_LOG("the command channel ended before the command was sent\n");
-        g_run.mailbox.ended_before_command = true;
+        g_driver.mailbox.ended_before_command = true;
     }
-    g_run.mailbox.channel_ended = true;
+    g_driver.mailbox.channel_ended = true;
     mailbox_changed().notify_one();
 }

@@ -4,31 +4,24 @@
 #pragma once
 
 #include "driver.h"
+#include "outcome_ids.h"
 
+#include <cstdint>
 #include <mutex>
 #include <string>
+
 
 // Past this size the record file becomes "runs.1.jsonl" (one older generation is kept).
 const uint32_t RUN_RECORD_ROTATE_ABOVE = 10u * 1000u * 1000u;
 
-// Starts the record of the run whose buffers run holds (they must outlive run_record_end), and the
-// run's diagnostics log.
-void run_record_begin(const upgrade_run *run);
-
-// Length of a run id: 32 lower-case hex digits, the first RUN_ID_TIME_DIGITS the run's start (UTC
-// milliseconds since 1970) so that ids sort by start, the rest random.
-const size_t RUN_ID_LENGTH = 32;
-const size_t RUN_ID_TIME_DIGITS = 12;
-
-// A new run id for a run that started at started_utc_ms: the time digits, then bytes of the system's
-// random source; should it give none, a hash of the station's name, the time, the process id and
-// the steady clock.
-std::string new_run_id(int64_t started_utc_ms);
+// Starts the record of the run whose buffers run holds (they must outlive run_record_write), begun
+// at started_utc_ms, with the records that waited in the outbox then (-1: no report URL, no count).
+void run_record_begin(const upgrade_run *run, int64_t started_utc_ms, long long outbox_waiting);
 
 // The id of the run under way (empty outside a run).
 const std::string &run_record_id();
 
-// The lock of the record's members (g_run.record) and of the run's buffers that a thread other than
+// The lock of the record's members (g_driver.record) and of the run's buffers that a thread other than
 // the run's may read: an interrupt composes the record on its own thread while the confirmation (or
 // the Wi-Fi recovery) writes what it reads back. Taken by run_record_line and by those writes, for
 // no longer than the write or the composing.
@@ -49,26 +42,14 @@ void run_record_add_warning(const char *text);
 void run_record_rotate();
 
 // The run's record as one line of JSON (no line end), as it stands now.
-std::string run_record_line(int exit_code);
+std::string run_record_line(exit_code code);
 
-// Ends the run: appends its record with one write when the working root exists, and ends the
-// diagnostics log; with a report URL the record is also kept in the outbox (never sent from here:
-// the Cancel and an interrupted run end this way). Nothing happens when no run has begun or the run
-// has already ended.
-void run_record_end(int exit_code);
+// Ends the record: appends it with one write when the working root exists and returns its line;
+// empty when no run was under way (a later call then writes nothing). It calls no one else: the
+// run's end (run_end.h) hands the line on.
+std::string run_record_write(exit_code code);
 
-// run_record_end in two steps, for the run's own end, whose delivery comes between: appends the
-// record and returns its line (empty when no run was under way; a later run_record_end then writes
-// nothing), and ends the diagnostics log.
-std::string run_record_write(int exit_code);
-void run_record_close();
-
-// Ends an interrupted run as run_record_end does, its record without an exit code (null) and with
-// the event ("SIGTERM", "CTRL_C_EVENT") and the stage it stopped ("reply") in "interrupted" and
+// Notes that the run was interrupted: its record then has no exit code (null) and carries the event
+// ("SIGTERM", "CTRL_C_EVENT") and the stage it stopped ("reply") in "interrupted" and
 // "interrupted_stage".
-void run_record_end_interrupted(const char *event, const char *stage);
-
-// Appends text (at most max_length bytes, up to its terminator) as a JSON string: quotes and
-// backslashes escaped, control characters as \u00XX, well-formed UTF-8 as it is, and U+FFFD for
-// each byte that begins no UTF-8 character, so that the record is UTF-8 for every reader.
-void append_json_text(std::string &out, const char *text, size_t max_length);
+void run_record_note_interrupted(const char *event, const char *stage);

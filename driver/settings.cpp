@@ -2,7 +2,10 @@
 // "key = value" line checked against the keys the tool knows.
 #include "settings.h"
 
-#include "driver.h"
+#include "driver_state.h"
+#include "platform.h"
+#include "settings_text.h"
+#include "text_util.h"
 
 #include <cctype>
 #include <cstdio>
@@ -13,6 +16,8 @@
 
 namespace {
 
+using namespace settings_text;
+
 const size_t WARNING_SIZE = SETTINGS_LINE_MAX + 96;  // a warning line quotes at most one line
 
 // One value a key accepts, and what it sets.
@@ -20,81 +25,49 @@ struct choice {
     const char *text;
     int value;
 };
-
-const choice FIREWALL_CHOICES[] = {{"off", FIREWALL_SWITCH_OFF}, {"rule", FIREWALL_SCOPED_RULE}};
-const choice LANGUAGE_CHOICES[] = {{"auto", LANGUAGE_AUTO}, {"en", LANGUAGE_ENGLISH}, {"zh", LANGUAGE_CHINESE}};
-const choice CONFIRM_CHOICES[] = {{"off", CONFIRM_OFF}, {"record", CONFIRM_RECORD}, {"strict", CONFIRM_STRICT}};
-
-void set_firewall(station_settings &settings, int value)
-{
-    settings.firewall = static_cast<firewall_mode>(value);
-}
-void set_language(station_settings &settings, int value)
-{
-    settings.language = static_cast<language_choice>(value);
-}
-void set_confirm(station_settings &settings, int value) { settings.confirm = static_cast<confirm_mode>(value); }
-void set_confirm_seconds(station_settings &settings, int value) { settings.confirm_seconds = value; }
-void set_report_seconds(station_settings &settings, int value) { settings.report.seconds = value; }
+const size_t CHOICES_MAX = 4;
 
 // The range and default of a key whose value is a whole number.
 struct number_range {
     int low, high, fallback;
 };
-const number_range NOT_A_NUMBER = {0, 0, 0};
-const number_range CONFIRM_SECONDS_RANGE = {CONFIRM_SECONDS_MIN, CONFIRM_SECONDS_MAX, CONFIRM_SECONDS_DEFAULT};
-const number_range REPORT_SECONDS_RANGE = {1, REPORT_SECONDS_MAX, REPORT_SECONDS_DEFAULT};
 
-// A key the tool knows: its values (the first is the default), or for a number (no choices) its
-// range; as a warning lists them; and where the value goes.
+// A key the tool knows: its values (the first is the default; a number has none), or for a number
+// its range; as a warning lists them; and where the value goes.
 struct known_key {
     const char *name;
-    const choice *choices;
-    size_t count;
-    number_range range;
+    choice choices[CHOICES_MAX] = {};
+    number_range range = {0, 0, 0};
     const char *listed;
     void (*set)(station_settings &settings, int value);
 };
 
+// One row per key: a new key needs its member in station_settings and its row here.
 const known_key KNOWN_KEYS[] = {
-    {"firewall", FIREWALL_CHOICES, sizeof FIREWALL_CHOICES / sizeof FIREWALL_CHOICES[0], NOT_A_NUMBER, "off or rule",
-     set_firewall},
-    {"language", LANGUAGE_CHOICES, sizeof LANGUAGE_CHOICES / sizeof LANGUAGE_CHOICES[0], NOT_A_NUMBER,
-     "auto, en or zh", set_language},
-    {"confirm", CONFIRM_CHOICES, sizeof CONFIRM_CHOICES / sizeof CONFIRM_CHOICES[0], NOT_A_NUMBER,
-     "off, record or strict", set_confirm},
-    {"confirm_seconds", nullptr, 0, CONFIRM_SECONDS_RANGE, "a whole number from 10 to 900", set_confirm_seconds},
-    {"report_seconds", nullptr, 0, REPORT_SECONDS_RANGE, "a whole number from 1 to 30", set_report_seconds},
+    {.name = "firewall",
+     .choices = {{"off", FIREWALL_SWITCH_OFF}, {"rule", FIREWALL_SCOPED_RULE}},
+     .listed = "off or rule",
+     .set = [](station_settings &settings, int value) { settings.firewall = firewall_mode(value); }},
+    {.name = "language",
+     .choices = {{"auto", LANGUAGE_AUTO}, {"en", LANGUAGE_ENGLISH}, {"zh", LANGUAGE_CHINESE}},
+     .listed = "auto, en or zh",
+     .set = [](station_settings &settings, int value) { settings.language = language_choice(value); }},
+    {.name = "confirm",
+     .choices = {{"off", CONFIRM_OFF}, {"record", CONFIRM_RECORD}, {"strict", CONFIRM_STRICT}},
+     .listed = "off, record or strict",
+     .set = [](station_settings &settings, int value) { settings.confirm = confirm_mode(value); }},
+    {.name = "confirm_seconds",
+     .range = {CONFIRM_SECONDS_MIN, CONFIRM_SECONDS_MAX, CONFIRM_SECONDS_DEFAULT},
+     .listed = "a whole number from 10 to 900",
+     .set = [](station_settings &settings, int value) { settings.confirm_seconds = value; }},
+    {.name = "report_seconds",
+     .range = {1, REPORT_SECONDS_MAX, REPORT_SECONDS_DEFAULT},
+     .listed = "a whole number from 1 to 30",
+     .set = [](station_settings &settings, int value) { settings.report.seconds = value; }},
 };
 
-// A carriage return counts as blank space: line ends of CR CR LF, or a CR before trailing blanks,
-// leave nothing behind.
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
-
-// The text as a warning may show it: each control character, of ASCII (a tab, an escape) or of
-// Latin-1's C1 range (U+0080 to U+009F, which some consoles obey too), as one "?".
-std::string shown_text(const char *text)
-{
-    std::string shown;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != '\0'; p++) {
-        bool c1 = p[0] == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F;
-        shown += is_control(static_cast<char>(*p)) || c1 ? '?' : static_cast<char>(*p);
-        p += c1 ? 1 : 0;
-    }
-    return shown;
-}
-
-// True when the text holds a control character (or, with blank_too, a blank); with tab_too false a
-// tab is no such character.
-bool has_control(const char *text, bool blank_too = false, bool tab_too = true)
-{
-    for (const char *p = text; *p != '\0'; p++)
-        if ((is_control(*p) && (tab_too || *p != '\t')) || (blank_too && *p == ' '))
-            return true;
-    return false;
-}
+// True for a key whose values are choices (not a number).
+bool has_choices(const known_key &known) { return known.choices[0].text != nullptr; }
 
 // An http:// or https:// URL with something after the scheme and no blank or control character.
 bool set_report_url(station_settings &settings, const char *value)
@@ -165,13 +138,13 @@ const text_key *text_key_of(const char *line)
 // range. False when the key does not take it.
 bool value_of(const known_key &known, const char *text, int &value)
 {
-    for (size_t i = 0; i < known.count; i++) {
-        if (text_equal_nocase(known.choices[i].text, text)) {
-            value = known.choices[i].value;
+    for (const choice &c : known.choices) {
+        if (c.text != nullptr && text_equal_nocase(c.text, text)) {
+            value = c.value;
             return true;
         }
     }
-    if (known.choices != nullptr)
+    if (has_choices(known))
         return false;
     size_t digits = std::strspn(text, "0123456789");
     if (digits == 0 || digits > 6 || text[digits] != '\0')
@@ -183,8 +156,8 @@ bool value_of(const known_key &known, const char *text, int &value)
 // The default a warning names and the key takes.
 void apply_default(station_settings &settings, const known_key &known, char *text, size_t size)
 {
-    int value = known.choices != nullptr ? known.choices[0].value : known.range.fallback;
-    if (known.choices != nullptr)
+    int value = has_choices(known) ? known.choices[0].value : known.range.fallback;
+    if (has_choices(known))
         format_text(text, size, "%s", known.choices[0].text);
     else
         format_text(text, size, "%d", value);
@@ -235,103 +208,6 @@ void apply_setting(station_settings &settings, const char *key, const char *valu
     }
     format_text(warning, sizeof warning, "facup.ini: unknown key '%s', ignored", shown_text(key).c_str());
     add_warning(settings, warning);
-}
-
-// Appends code point c as UTF-8.
-void append_utf8(std::string &out, unsigned c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// UTF-16 units (big or little endian) as UTF-8; a lone surrogate becomes U+FFFD, an odd last byte
-// is dropped.
-std::string utf8_from_utf16(const unsigned char *bytes, size_t size, bool big_endian)
-{
-    auto unit_at = [&](size_t i) -> unsigned {
-        return static_cast<unsigned>(big_endian ? bytes[i] << 8 | bytes[i + 1] : bytes[i + 1] << 8 | bytes[i]);
-    };
-    std::string out;
-    for (size_t i = 0; i + 1 < size; i += 2) {
-        unsigned unit = unit_at(i);
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < size) {
-            unsigned low = unit_at(i + 2);
-            if (low >= 0xDC00 && low < 0xE000) {
-                append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        append_utf8(out, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
-    }
-    return out;
-}
-
-// The file's text as UTF-8, by its byte-order mark; without one, text that is not UTF-8 is in the
-// system's code page (what Notepad saves as "ANSI").
-std::string utf8_text(const char *bytes, size_t size)
-{
-    const unsigned char *b = reinterpret_cast<const unsigned char *>(bytes);
-    if (size >= 2 && b[0] == 0xFF && b[1] == 0xFE)
-        return utf8_from_utf16(b + 2, size - 2, false);
-    if (size >= 2 && b[0] == 0xFE && b[1] == 0xFF)
-        return utf8_from_utf16(b + 2, size - 2, true);
-    if (size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF)
-        return std::string(bytes + 3, size - 3);
-    if (is_utf8(bytes, size))
-        return std::string(bytes, size);
-    std::vector<char> converted(size * 3 + 1);
-    platform_utf8_from_ansi(bytes, size, converted.data(), converted.size());
-    return converted.data();
-}
-
-// Cuts the text at an inline comment: ";" or "#" after blank space, outside double quotes.
-void cut_inline_comment(char *text)
-{
-    bool quoted = false;
-    for (char *p = text; *p != '\0'; p++) {
-        if (*p == '"')
-            quoted = !quoted;
-        else if (!quoted && (*p == ';' || *p == '#') && p > text && is_blank(p[-1])) {
-            *p = '\0';
-            return;
-        }
-    }
-}
-
-// A value written in double quotes loses them.
-char *unquote(char *value)
-{
-    size_t length = std::strlen(value);
-    if (length >= 2 && value[0] == '"' && value[length - 1] == '"') {
-        value[length - 1] = '\0';
-        return value + 1;
-    }
-    return value;
-}
-
-// text without its leading and trailing blanks, cut in place.
-char *trim(char *text)
-{
-    while (is_blank(*text))
-        text++;
-    size_t length = std::strlen(text);
-    while (length > 0 && is_blank(text[length - 1]))
-        text[--length] = '\0';
-    return text;
 }
 
 // One line, without its line end, of at most SETTINGS_LINE_MAX bytes: blank, a comment, or a
@@ -420,9 +296,5 @@ void load_station_settings()
     for (const std::string &warning : settings.warnings)
         std::puts(warning.c_str());
     g_workstation.firewall = settings.firewall;
-    g_run.language = settings.language;
-    g_run.report = settings.report;
-    g_run.confirm = settings.confirm;
-    g_run.confirm_seconds = settings.confirm_seconds;
-    g_run.settings_warnings = settings.warnings;
+    g_driver.settings = settings;
 }

@@ -36,6 +36,8 @@ const int CONFIRM_SECONDS_DEFAULT = 180;
 const int CONFIRM_SECONDS_MIN = 10;
 const int CONFIRM_SECONDS_MAX = 900;
 
+// What facup.ini sets. A new setting needs its member here, its row in settings.cpp's KNOWN_KEYS
+// (or TEXT_KEYS, for a text checked as a whole) and its line in the station guide (README.md).
 struct station_settings {
     firewall_mode firewall = FIREWALL_SWITCH_OFF;  // "firewall = off | rule"
     language_choice language = LANGUAGE_AUTO;      // "language = auto | en | zh"
@@ -61,8 +63,7 @@ station_settings parse_settings(const char *bytes, size_t size);
 // cannot be read.
 station_settings read_settings_file(const char *path);
 
-// Reads facup.ini beside the running program and prints each warning line on the console; its
-// firewall mode goes to g_workstation.firewall, its language, confirmation, report settings and warnings
-// to g_run
-// (init_ui_language applies the language, run_upgrade records the warnings).
+// Reads facup.ini beside the running program and prints each warning line on the console. The
+// settings go whole to g_driver.settings (facup_main applies the language, run_upgrade records the
+// warnings), the firewall mode also to g_workstation.firewall.
 void load_station_settings();

@@ -1,9 +1,18 @@
 // The banner and the progress spinner: one step a second until the run stops, and between the
 // steps the camera's download as lines of their own.
-#include "driver.h"
+#include "spinner.h"
 
+#include "driver_state.h"
+#include "outcomes.h"
+#include "platform.h"
+#include "shared_values.h"
+#include "text_util.h"
+#include "tool_version.h"
+#include "ui_texts.h"
 #include "waits.h"
+#include "workstation.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -22,12 +31,12 @@ bool run_stopping() { return flag_is_set(g_upgrade_quit) || flag_is_set(g_upgrad
 void pause_showing_download(download_shown &shown)
 {
     for (int waited = 0; waited < 1000 && !run_stopping(); waited += DOWNLOAD_CHECK_MS) {
-        sleep_ms(DOWNLOAD_CHECK_MS);
+        g_workstation_seams.sleep_ms(DOWNLOAD_CHECK_MS);
         show_download(shown);
     }
 }
 
-bool spinner_ended(const void *) { return !flag_is_set(g_run.spinner_running); }
+bool spinner_ended(const void *) { return !flag_is_set(g_driver.spinner_running); }
 
 } // namespace
 
@@ -36,10 +45,10 @@ void wait_for_spinner_end(int limit_ms) { wait_until(spinner_ended, nullptr, lim
 int start_spinner()
 {
     std::puts(BANNER);
-    set_flag(g_run.spinner_running, 1);
-    if (platform_thread_start(spinner_body, nullptr) != 0)
+    set_flag(g_driver.spinner_running, 1);
+    if (g_workstation_seams.commands.start_thread(spinner_body, nullptr) != 0)
         return 0;
-    set_flag(g_run.spinner_running, 0);
+    set_flag(g_driver.spinner_running, 0);
     return -1;
 }
 
@@ -59,7 +68,7 @@ int spinner_thread()
     }
     std::printf("\n");
     std::fflush(stdout);
-    set_flag(g_run.spinner_running, 0);
+    set_flag(g_driver.spinner_running, 0);
     return 0;
 }
 

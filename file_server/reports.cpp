@@ -1,9 +1,9 @@
 // The download reports: each download of a file posts report lines to one queue, and a thread of
 // its own writes them to standard output, so that no worker ever waits for the reader of that
 // output. A line that finds the queue full is dropped.
+#include "clock.h"
 #include "download_report.h"
 #include "file_server.h"
-#include "text_util.h"
 
 #include <condition_variable>
 #include <cstdio>

@@ -1,9 +1,9 @@
 // The file server proper: the listening socket, the accept loop, the pool of workers and the
 // handling of one connection with the request core.
+#include "clock.h"
 #include "file_server.h"
 #include "file_transfer.h"
 #include "platform.h"
-#include "text_util.h"
 
 #include <condition_variable>
 #include <cstdio>

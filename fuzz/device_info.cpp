@@ -3,7 +3,7 @@
 // The file is written as ".deviceRelateInfo.txt" in a scratch directory, the current one while the
 // parse runs (libFuzzer's own paths stay relative to the directory it was started in).
 #include "check.h"
-#include "driver.h"
+#include "eligibility.h"
 
 #include <cstdint>
 #include <cstdio>

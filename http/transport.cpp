@@ -1,8 +1,8 @@
 // Connection, bounded waits, the retry decision and whole-buffer transfers, plain or over TLS.
+#include "clock.h"
 #include "http_client_internal.h"
 #include "name_lookup.h"
 #include "socket_wait.h"
-#include "text_util.h"
 #include "tls.h"
 
 namespace {

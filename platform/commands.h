@@ -3,7 +3,11 @@
 // a path format is filled with the brand word unless its comment says otherwise.
 #pragma once
 
-#include "text_util.h"
+// The port of the local file server, as a number and as text (command lines, the image URL).
+#define FILE_SERVER_PORT 8234
+#define FACUP_TEXT_OF_(x) #x
+#define FACUP_TEXT_OF(x) FACUP_TEXT_OF_(x)
+#define FILE_SERVER_PORT_TEXT FACUP_TEXT_OF(FILE_SERVER_PORT)
 
 // The word that names the working root ("C:\quorvane_facup", "/var/lib/quorvane_facup").
 #define FACUP_BRAND_WORD "quorvane"

@@ -2,11 +2,9 @@
 // UTF-8 checks that the libraries share.
 #include "text_util.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 bool format_text(char *out, size_t size, const char *format, ...)
 {
@@ -31,14 +29,6 @@ bool text_equal_nocase(const char *text, size_t length, const char *other)
 }
 
 bool text_equal_nocase(const char *a, const char *b) { return text_equal_nocase(a, std::strlen(a), b); }
-
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-int64_t steady_now_ms()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 const char *path_base_name(const char *path)
 {

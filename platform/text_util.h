@@ -1,17 +1,9 @@
-// Small services the tool's libraries share: bounded formatting, ASCII case folding, a sleep, the one
-// monotonic clock, the parts of a path, UTF-8 checks, and the one-byte flags that threads hand each
-// other. No system knowledge lives here.
+// Small text services the tool's libraries share: bounded formatting, ASCII case folding, the parts
+// of a path, UTF-8 checks. No system knowledge lives here.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-
-// The port of the local file server, as a number and as text (command lines, the image URL).
-#define FILE_SERVER_PORT 8234
-#define FACUP_TEXT_OF_(x) #x
-#define FACUP_TEXT_OF(x) FACUP_TEXT_OF_(x)
-#define FILE_SERVER_PORT_TEXT FACUP_TEXT_OF(FILE_SERVER_PORT)
 
 // Formats into a buffer of size bytes like snprintf. Returns false when the text did not fit (it is
 // then cut, and still terminated).
@@ -34,12 +26,6 @@ bool text_equal_nocase(const char *text, size_t length, const char *other);
 // True when the NUL-terminated texts a and b are the same, ASCII letters compared without case.
 bool text_equal_nocase(const char *a, const char *b);
 
-// Suspends the calling thread for ms milliseconds.
-void sleep_ms(int ms);
-
-// Milliseconds of a monotonic clock: for measuring and limiting waits, never for dates.
-int64_t steady_now_ms();
-
 // The length of the well-formed UTF-8 sequence at the start of the size bytes at text (1 to 4), or
 // 0 when they do not begin one: a stray continuation byte, an overlong form, a surrogate, a code
 // point past U+10FFFF, or a sequence cut short.
@@ -55,7 +41,3 @@ const char *path_base_name(const char *path);
 // neither), where a file name beside the path's own begins.
 size_t path_directory_length(const char *path);
 
-// A flag shared between threads: one byte, set with release and read with acquire.
-using shared_flag = std::atomic<uint8_t>;
-inline void set_flag(shared_flag &flag, uint8_t value) { flag.store(value, std::memory_order_release); }
-inline bool flag_is_set(const shared_flag &flag) { return flag.load(std::memory_order_acquire) != 0; }

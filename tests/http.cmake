@@ -2,8 +2,8 @@
 # downloads from real servers (python3 -m http.server, nginx, openssl s_server) in a network
 # namespace of their own.
 facup_unit_test(http_tests
-  SOURCES unit/http_request_test.cpp unit/http_response_test.cpp unit/http_transport_test.cpp unit/http_peer.cpp
-  LIBS http platform)
+  SOURCES unit/http_request_test.cpp unit/http_response_test.cpp unit/http_transport_test.cpp
+  LIBS http platform http_peer)
 
 # Real servers, in a network namespace of their own. The Windows build runs there in a Wine prefix
 # of its own (a wineserver serves the namespace it was started in).

@@ -2,8 +2,8 @@
 # server (a Node.js peer on an ephemeral loopback port, started once per ctest run as a fixture),
 # and the unresolvable host inside a network namespace that has only loopback. Every test carries
 # the label "websocket"; scripts/sanitize runs them under ASan and TSan.
-add_library(ws_test_support STATIC integration/ws_test_support.cpp)
-target_link_libraries(ws_test_support PUBLIC websocket GTest::gtest)
+add_library(ws_test_support STATIC support/ws_test_support.cpp)
+target_link_libraries(ws_test_support PUBLIC websocket test_support)
 facup_warnings(ws_test_support)
 
 # websocket_test(<name> <source> [<test properties>...]): a GoogleTest program of this area whose

@@ -57,10 +57,15 @@ const char RWS_HANDSHAKE_KEY[] = "dGhlIHNhbXBsZSBub25jZQ==";
 const uint64_t RWS_MAX_TEXT = UINT32_MAX - 14;
 inline bool rws_text_fits(uint64_t length) { return length > 0 && length <= RWS_MAX_TEXT; }
 
-// Time limits of the socket waits (milliseconds): a TCP connect to one address, and one stall of a
-// send (no byte accepted) before the connection counts as failed. Variables so tests can shorten them.
-extern int rws_connect_wait_ms;
-extern int rws_send_wait_ms;
+// The seam of the socket waits (milliseconds), which tests shorten: a TCP connect to one address,
+// and one stall of a send (no byte accepted) before the connection counts as failed.
+// RWS_REAL_WAITS holds the client's own.
+struct rws_waits {
+    int connect_ms;
+    int send_ms;
+};
+extern const rws_waits RWS_REAL_WAITS;
+extern rws_waits g_rws_waits;
 
 // Texts of the faults.
 extern const char RWS_TEXT_NO_PORT[];

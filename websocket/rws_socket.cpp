@@ -1,16 +1,16 @@
 // The worker's socket work: resolving and connecting within the time limits, whole sends bounded
 // in time, reads into the receive buffer, and closing. Called from the worker's steps, under
 // state_lock.
+#include "clock.h"
 #include "platform.h"
 #include "rws_private.h"
 #include "socket_wait.h"
-#include "text_util.h"
 
 #include <cstdio>
 #include <cstring>
 
-int rws_connect_wait_ms = 3000;
-int rws_send_wait_ms = 3000;
+const rws_waits RWS_REAL_WAITS = {.connect_ms = 3000, .send_ms = 3000};
+rws_waits g_rws_waits = RWS_REAL_WAITS;
 
 namespace {
 
@@ -62,7 +62,7 @@ socket_t connect_one(rws_client *c, const addrinfo *a)
     if (ok && connect(s, a->ai_addr, static_cast<socklen_value>(a->ai_addrlen)) != 0) {
         int code = socket_last_error();
         ok = code == SOCK_ERR_IN_PROGRESS || code == SOCK_ERR_WOULD_BLOCK || code == SOCK_ERR_INTERRUPTED;
-        int64_t deadline = steady_now_ms() + rws_connect_wait_ms;
+        int64_t deadline = steady_now_ms() + g_rws_waits.connect_ms;
         int ready = 0;
         // Short slices, so that rws_client_disconnect is noticed while a silent address is tried.
         while (ok && ready == 0 && !c->closing && ms_until(deadline) > 0) {
@@ -156,9 +156,9 @@ bool rws_send_bytes(rws_client *c, const void *data, size_t size)
     }
     const char *bytes = static_cast<const char *>(data);
     size_t done = 0;
-    // A send the system takes only in part is completed: each stall may last rws_send_wait_ms, the
+    // A send the system takes only in part is completed: each stall may last g_rws_waits.send_ms, the
     // whole send ten times that, so the worker never loops without bound under state_lock.
-    int64_t give_up = steady_now_ms() + 10 * static_cast<int64_t>(rws_send_wait_ms);
+    int64_t give_up = steady_now_ms() + 10 * static_cast<int64_t>(g_rws_waits.send_ms);
     while (done < size) {
         int chunk = size - done > 0x40000000 ? 0x40000000 : static_cast<int>(size - done);
         size_t piece = static_cast<size_t>(chunk);
@@ -179,7 +179,7 @@ bool rws_send_bytes(rws_client *c, const void *data, size_t size)
         if (code != SOCK_ERR_WOULD_BLOCK)
             return true; // any other code leaves no fault: the frame counts as sent
         int left = ms_until(give_up);
-        if (left == 0 || wait_writable(c->socket, left < rws_send_wait_ms ? left : rws_send_wait_ms) != 1) {
+        if (left == 0 || wait_writable(c->socket, left < g_rws_waits.send_ms ? left : g_rws_waits.send_ms) != 1) {
             rws_fault_set(c, RWS_FAULT_SOCKET_IO, RWS_TEXT_SOCKET_IO);
             rws_close_socket(c);
             return false;

@@ -2,8 +2,8 @@
 // recursive kind behaves like the critical sections the client was designed around). Workers are
 // never joined by the client: each finished thread reaps the one that finished before it, and the
 // record of the last one stays until the process ends.
+#include "clock.h"
 #include "rws_private.h"
-#include "text_util.h"
 
 #include <chrono>
 #include <condition_variable>

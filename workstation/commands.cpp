@@ -1,9 +1,11 @@
 // Command runners, the firewall switch (or rule) and the clean-up routine.
+#include "shared_values.h"
+#include "text_util.h"
 #include "workstation.h"
 
 #include "commands.h"
-
-#include <cstring>
+#include "pc_lock.h"
+#include "server_launch.h"
 
 shared_flag g_upgrade_quit{0};
 const char *const g_brand_word = FACUP_BRAND_WORD;

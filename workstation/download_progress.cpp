@@ -1,9 +1,11 @@
 // The camera's download as the file server reports it: the Shttpd launch asks for the reports
 // through its environment, and the pipe's draining thread hands each line to take_download_report,
 // which keeps the reports of the staged image in g_workstation.download.
+#include "text_util.h"
 #include "workstation.h"
 
 #include "download_report.h"
+#include "server_launch.h"
 
 #include <cstring>
 #include <mutex>

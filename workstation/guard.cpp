@@ -1,4 +1,5 @@
 // The single-instance guard and the working directories.
+#include "text_util.h"
 #include "workstation.h"
 
 #include "access_control.h"

@@ -1,6 +1,8 @@
 // The PC lock: the run's thread and an interrupt never change the PC at the same time, and after an
 // interrupt has taken the lock nothing but that interrupt changes it. A mutex, a condition and an
 // owner with a depth: a thread may take the lock again while it holds it.
+#include "pc_lock.h"
+
 #include "workstation.h"
 
 #include <chrono>

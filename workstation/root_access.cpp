@@ -1,6 +1,7 @@
 // The working root kept to administrators: made with the access that keeps it so (prepare_workstation
 // makes it), and at every run set back to that access when anyone else may change it or one of its
 // folders, so that what the run starts and serves with administrator rights stays the tool's own.
+#include "text_util.h"
 #include "workstation.h"
 
 #include "access_control.h"

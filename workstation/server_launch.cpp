@@ -1,10 +1,13 @@
 // The local HTTP file server: started on a detached launcher thread over the firmware directory,
 // stopped by the clean-up, which also makes sure that no launch still pending can start a server
 // after it, while a launch begun after the clean-up proceeds.
-#include "workstation.h"
+#include "server_launch.h"
 
 #include "commands.h"
+#include "shared_values.h"
+#include "text_util.h"
 #include "waits.h"
+#include "workstation.h"
 
 #include <atomic>
 #include <cstdint>
@@ -211,7 +214,7 @@ void await_node_launcher()
     // after the first kill: kill again until every such command has returned (bounded: about 5 s).
     // A count, not a flag: a launcher that outlives this wait must not hide a later one.
     for (int i = 0; i < 50 && g_launches.node_launchers_waiting.load() > 0; i++) {
-        sleep_ms(100);
+        g_workstation_seams.sleep_ms(100);
         run_command_quiet(CMD_KILL_NODE);
     }
 }

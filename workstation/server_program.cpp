@@ -1,8 +1,10 @@
 // The file-server program in the units directory: before each launch it must be the program the
 // tool carries, byte for byte. A file that differs (an older version, another program) is
 // replaced, so that the program the run starts, with the run's rights, is always the carried one.
+#include "clock.h"
 #include "workstation.h"
 
+#include "server_launch.h"
 #include "utility_asset.h"
 #include "waits.h"
 
@@ -49,7 +51,8 @@ int place_server_program(const char *path)
         return -4;
     }
     // A full second, not a wait that ends early: a program that a virus scanner quarantines or
-    // changes is gone or different only after it, and that is how it is caught.
+    // changes is gone or different only after it, and that is how it is caught. The system's own
+    // pause, not the seam's: the scanner works in real time, whatever clock a test gives the waits.
     sleep_ms(1000);
     if (!is_carried_program(path)) {
         WORKSTATION_LOG("the file-server program %s is gone or changed a second after it was written", path);

@@ -1,4 +1,5 @@
 // The embedded assets written out, and the firmware directory kept free of stale images.
+#include "text_util.h"
 #include "workstation.h"
 
 #include "commands.h"

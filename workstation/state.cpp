@@ -1,5 +1,6 @@
 // The workstation's seams and state: where it reaches the system (replaceable by tests) and the one
 // record of what it keeps between calls.
+#include "clock.h"
 #include "waits.h"
 #include "workstation.h"
 
@@ -8,14 +9,18 @@
 #include <cstring>
 #include <type_traits>
 
-const workstation_seams REAL_WORKSTATION_SEAMS = {
-    {platform_popen, platform_pclose, platform_system, platform_spawn_piped, platform_thread_start},
-    steady_now_ms,
-    sleep_ms,
-    loopback_port_accepts,
-    nullptr,
-    nullptr,
-    nullptr,
+constexpr workstation_seams REAL_WORKSTATION_SEAMS = {
+    .commands = {.open = platform_popen,
+                 .close = platform_pclose,
+                 .system = platform_system,
+                 .spawn = platform_spawn_piped,
+                 .start_thread = platform_thread_start},
+    .now_ms = steady_now_ms,
+    .sleep_ms = sleep_ms,
+    .port_accepts = loopback_port_accepts,
+    .report_outcome = nullptr,  // the program's: the driver's TOOL_WORKSTATION_SEAMS holds its catalogue's
+    .log_line = nullptr,        // the program's: the driver's holds the run's diagnostics log
+    .image_staged = nullptr,
 };
 workstation_seams g_workstation_seams = REAL_WORKSTATION_SEAMS;
 

@@ -4,9 +4,8 @@
 
 #include "outcome_ids.h"
 #include "platform.h"
-#include "text_util.h"
+#include "shared_values.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -33,9 +32,10 @@ struct command_runners {
 // Where the workstation, and the driver above it, reach the system in ways that tests replace: the
 // command runners, the one steady clock (milliseconds), the pause, the probe of a TCP port on this
 // PC (bounded in time), the routine that raises an outcome of the catalogue and the one that writes
-// a line of the run's diagnostics log (the driver installs its own; none at first), and a hook
-// between the staging's write and its read-back (none in the tool; tests change the staged file
-// there). REAL_WORKSTATION_SEAMS holds the tool's own.
+// a line of the run's diagnostics log, and a hook between the staging's write and its read-back
+// (none in the tool; tests change the staged file there). REAL_WORKSTATION_SEAMS holds the
+// platform's; the workstation alone raises and logs nothing, so the two routines are the program's
+// (the driver's TOOL_WORKSTATION_SEAMS, which it installs).
 struct workstation_seams {
     command_runners commands;
     int64_t (*now_ms)();
@@ -104,28 +104,6 @@ enum guard_after_cleanup { GUARD_RELEASED, GUARD_KEPT };
 // Safe to run more than once. Under the PC lock: once an interrupt is pending, only that
 // interrupt's thread cleans up, and a call from any other thread does nothing.
 void cleanup_workstation(guard_after_cleanup guard = GUARD_RELEASED);
-
-// ---- The PC lock ----
-// The run's thread changes the PC (directories, staged files, the firewall, the file server, the
-// clean-up) only while it holds the PC lock. An interrupt takes the lock and keeps it until the
-// process ends, so that nothing changes the PC after the interrupt's clean-up and two clean-ups
-// never overlap. A thread may take it again while it holds it (each take needs its give).
-
-// Takes the lock. False, without it, once an interrupt is pending (g_workstation.interrupt_pending)
-// unless the caller is that interrupt's thread: the caller then changes nothing, the interrupt's
-// clean-up does what is left.
-bool pc_lock_take();
-void pc_lock_give();
-
-// For the interrupt: sets g_workstation.interrupt_pending and takes the lock for the calling thread, waiting at
-// most limit_ms for the stage that holds it. True when taken.
-bool pc_lock_take_for_interrupt(int limit_ms);
-
-// For a wait on a person (a message box): gives the lock up whole, however often the calling thread
-// has taken it, and returns that count (0 when it does not hold it); pc_lock_take_again takes it
-// back as often, and fails as pc_lock_take does (0: nothing to take, true).
-int pc_lock_give_all();
-bool pc_lock_take_again(int count);
 
 // The camera's information file: its name on the camera, and the local copy's in the current
 // directory (the same with a dot in front).
@@ -205,62 +183,7 @@ int write_utility_file(const char *path);
 // The same for the one-byte stub firmware array; not used by the run.
 int write_firmware_buffer_file(const char *path);
 
-// ---- The local file server ----
-
-// Starts the file server on port 8234 over the firmware directory on a detached launcher thread:
-// Shttpd when its program is larger than 1,024 bytes, else node with httpd.js when that script is,
-// else none. After starting a launcher, waits until the server that launcher started listens on
-// port 8234 (at most 11 s; a server left over from before never counts). Returns 0, or -3 when the
-// launcher thread cannot be created (outcome raised, clean-up done).
-int start_file_server();
-
-// Starts the Shttpd command line as spawn_with_pipe does (no working directory), with its download
-// reports asked for and read: the reports so far are forgotten, and those naming the staged image
-// (g_staged_image_path) fill the download's progress from then on.
-int spawn_reporting_server(char *command_line);
-
-// For tests and the launch: forgets every report and sets the progress back to none; from now on
-// only reports naming the file at image_path (its name after the last "/" or "\") count.
-void watch_download_of(const char *image_path);
-
-// The line hook of the launch: a download report naming the watched image updates the progress;
-// every other line is ignored. The context is not used.
-void take_download_report(const char *line, void *context);
-
-// Create the launcher threads; each returns the new thread's identifier, or 0.
-unsigned long start_shttpd_launcher();
-unsigned long start_node_launcher();
-
-// The launcher threads' bodies, for the launch of this generation (recorded when the launcher was
-// created): stop any server left over, then start one (Shttpd spawned, once the port is free when a
-// server was stopped, at most a second later; node through the command interpreter, blocking until
-// the server ends). A launch from before the latest clean-up does nothing. Return 0.
-int shttpd_launcher(unsigned generation);
-int node_launcher(unsigned generation);
-
-// Kills the image's servers ("node.exe" or "Shttpd.exe") when the process list shows one. True when
-// it ran the kill command.
-bool kill_if_listed(const char *image);
-
-// For the clean-up: no launch pending now may start a server after this (launches begun later
-// proceed); and node launchers already past that point are waited for, killing their server until
-// their commands have returned.
-void stop_server_launches();
-void await_node_launcher();
-
 // ---- The workstation's own state ----
-
-// An atomic value that a record can be assigned with (copying loads, assigning stores), so that a
-// record holding one is set back whole by one assignment. Starts at T{}.
-template <typename T> struct copyable_atomic : std::atomic<T> {
-    copyable_atomic() : std::atomic<T>(T{}) {}
-    copyable_atomic(const copyable_atomic &other) : std::atomic<T>(other.load()) {}
-    copyable_atomic &operator=(const copyable_atomic &other)
-    {
-        this->store(other.load());
-        return *this;
-    }
-};
 
 // What the file server reported of the camera's latest download of the staged image: bytes sent
 // so far, the image's size, and the milliseconds from that download's first report to its latest;

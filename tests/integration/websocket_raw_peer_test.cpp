@@ -330,7 +330,7 @@ TEST_F(WsRaw, PartialSendsAreCompleted)
 
 TEST_F(WsRaw, StalledSendEndsWithFault4)
 {
-    limit_for_test short_stall(rws_send_wait_ms, 300);
+    limit_for_test short_stall(g_rws_waits.send_ms, 300);
     raw_session s;
     ASSERT_TRUE(s.open);
     std::string big = pattern(32 * 1024 * 1024); // more than the socket buffers hold; the peer never reads
@@ -384,7 +384,7 @@ TEST_F(WsRaw, ConnectFailures)
     rws_client_disconnect(refused_client);
 
     // A listener whose queue is full answers no SYN: each connect ends at the time limit.
-    limit_for_test short_connect(rws_connect_wait_ms, 200);
+    limit_for_test short_connect(g_rws_waits.connect_ms, 200);
     raw_peer silent(0);
     std::vector<socket_t> fillers;
     for (int i = 0; i < 3; i++)
@@ -401,7 +401,7 @@ TEST_F(WsRaw, ConnectFailures)
     rws_client_disconnect(timed_out_client);
 
     // Closing while connecting ends the worker at once, silently.
-    rws_connect_wait_ms = 3000;
+    g_rws_waits.connect_ms = RWS_REAL_WAITS.connect_ms;
     recorder closing;
     rws_client *c = start_client(closing, silent.port());
     rws_thread_sleep(300);

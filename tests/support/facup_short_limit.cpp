@@ -2,6 +2,7 @@
 // limit comes from FACUP_TEST_REPLY_LIMIT (seconds, 5 when unset). A test program only: the tool
 // itself always waits 600 seconds.
 #include "driver.h"
+#include "driver_seams.h"
 
 #include <cstdlib>
 

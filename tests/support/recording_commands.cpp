@@ -53,8 +53,11 @@ void install()
     calls.clear();
     outputs.clear();
     unstartable.clear();
-    g_workstation_seams.commands = {record_open, record_close, record_system, record_spawn,
-                                    REAL_WORKSTATION_SEAMS.commands.start_thread};
+    g_workstation_seams.commands = {.open = record_open,
+                                    .close = record_close,
+                                    .system = record_system,
+                                    .spawn = record_spawn,
+                                    .start_thread = REAL_WORKSTATION_SEAMS.commands.start_thread};
 }
 
 void restore() { g_workstation_seams.commands = REAL_WORKSTATION_SEAMS.commands; }

@@ -1,8 +1,10 @@
 // Link discovery from the address commands' first lines, and the Wi-Fi rejoin's commands.
 #include "commands.h"
-#include "driver.h"
+#include "device_link.h"
+#include "outcomes.h"
 #include "recording_commands.h"
 #include "test_files.h"
+#include "text_util.h"
 
 #include <gtest/gtest.h>
 

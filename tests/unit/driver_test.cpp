@@ -1,7 +1,15 @@
 // The run sequence, the outcome catalogue and the spinner, with every stage replaceable.
 #include "driver.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "outcomes.h"
 #include "recording_commands.h"
+#include "server_launch.h"
+#include "shared_values.h"
+#include "spinner.h"
 #include "test_files.h"
+#include "ui_texts.h"
+#include "workstation.h"
 
 #include <gtest/gtest.h>
 
@@ -56,27 +64,28 @@ int step(int n, int pass, int fail)
     return n == fake.failing_step ? fail : pass;
 }
 
-const upgrade_stages FAKE_STAGES = {
-    [] { return step(1, 0, fake.guard_failure); },
-    [](char *, char *) { return step(2, 0, -4); },
-    [] { step(3, 0, 0); },
-    [](const char *) { return step(4, 1, 0); },
-    [](unsigned char *, char *, char *) { return step(5, 0, -1); },
-    [] { return step(6, 0, -2); },
-    [](const char *) { return step(7, 0, -2); },
-    [](const char *) { return step(8, 0, -3); },
-    [] { return step(9, 0, -1); },
-    [] {
+const stage_functions FAKE_STAGE_FUNCTIONS = {
+    .acquire_instance_guard = [](upgrade_run &) { return step(1, 0, fake.guard_failure); },
+    .discover_device_link = [](upgrade_run &) { return step(2, 0, -4); },
+    .show_startup_warning = [](upgrade_run &) { return step(3, 0, 0); },
+    .fetch_device_info = [](upgrade_run &) { return step(4, 0, 1); },
+    .parse_device_info = [](upgrade_run &) { return step(5, 0, -1); },
+    .check_device_model = [](upgrade_run &) { return step(6, 0, -2); },
+    .check_same_version = [](upgrade_run &) { return step(7, 0, -2); },
+    .check_fits_database = [](upgrade_run &) { return step(8, 0, -3); },
+    .prepare_workstation = [](upgrade_run &) { return step(9, 0, -1); },
+    .purge_staged_images = [](upgrade_run &) {
         step(10, 0, 0);
         fake.purges++;
+        return 0;
     },
-    [](char *, char *) { return step(11, 0, -3); },
-    [] { step(12, 0, 0); },
-    [] { return step(13, 0, -3); },
-    [](upgrade_run *) { return exit_code(step(14, 0, -7)); },
-    [](upgrade_run *) { return exit_code(step(15, 0, EXIT_COMMAND_NOT_SENT)); },
-    [] { return step(16, 0, -1); },
-    [](upgrade_run *) {
+    .stage_firmware = [](upgrade_run &) { return step(11, 0, -3); },
+    .firewall_off = [](upgrade_run &) { return step(12, 0, 0); },
+    .start_file_server = [](upgrade_run &) { return step(13, 0, -3); },
+    .open_command_channel = [](upgrade_run &) { return step(14, 0, EXIT_NOT_CONNECTED); },
+    .send_upgrade_command = [](upgrade_run &) { return step(15, 0, EXIT_COMMAND_NOT_SENT); },
+    .start_spinner = [](upgrade_run &) { return step(16, 0, -1); },
+    .await_reply = [](upgrade_run &) {
         step(17, 0, 0);
         return fake.ending;
     },
@@ -90,16 +99,16 @@ struct driver_test : ::testing::Test {
     void SetUp() override
     {
         std::filesystem::current_path(dir.path());
-        reset_run_state();
+        reset_driver_state();
         fake = fake_run{};
         g_driver_seams.message_box = record_box;
-        g_stages = FAKE_STAGES;
+        g_stage_functions = FAKE_STAGE_FUNCTIONS;
         recording_commands::install();
     }
     void TearDown() override
     {
         recording_commands::restore();
-        reset_run_state();
+        reset_driver_state();
         std::filesystem::current_path(saved_cwd);
     }
 };
@@ -166,17 +175,22 @@ TEST_F(driver_test, TextEncoding)
 TEST_F(driver_test, StartupWarning)
 {
     set_flag(g_silent_mode, 1);
-    show_startup_warning();
+    EXPECT_FALSE(show_startup_warning());
     EXPECT_TRUE(fake.boxes.empty());
 
     set_flag(g_silent_mode, 0);
-    show_startup_warning();
+    EXPECT_FALSE(show_startup_warning());
     ASSERT_EQ(fake.boxes.size(), 1u);
     EXPECT_EQ(fake.boxes[0].style, BOX_STYLE_WARNING);
     EXPECT_EQ(fake.boxes[0].text.substr(0, 40), "This tool only provided for tester, may ");
 
+    // Cancel ends the run there with 0: no later stage, nothing cleaned up.
     fake.answer = BOX_ANSWER_CANCEL;
-    EXPECT_EXIT(show_startup_warning(), ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(show_startup_warning());
+    g_stage_functions.show_startup_warning = REAL_STAGE_FUNCTIONS.show_startup_warning;
+    EXPECT_EQ(run_upgrade(), EXIT_COMPLETED);
+    EXPECT_EQ(fake.steps_run, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(recording_commands::calls.empty());
 }
 
 TEST_F(driver_test, SpinnerSteps)
@@ -363,9 +377,9 @@ TEST_F(driver_test, TheGuardIsKeptThroughTheConfirmation)
 {
     static bool guard_held_while_reading;
     guard_held_while_reading = false;
-    g_stages.acquire_instance_guard = acquire_instance_guard;
+    g_stage_functions.acquire_instance_guard = REAL_STAGE_FUNCTIONS.acquire_instance_guard;
     fake.ending = ENDING_FULL_THEN_CONFIRM;
-    g_run.confirm = CONFIRM_RECORD;
+    g_driver.settings.confirm = CONFIRM_RECORD;
     g_driver_seams.download_device_info = [](const char *, int, int *status) {
         guard_held_while_reading = g_instance_mutex != nullptr;
         *status = 200;
@@ -373,6 +387,6 @@ TEST_F(driver_test, TheGuardIsKeptThroughTheConfirmation)
     };
     EXPECT_EQ(run_upgrade(), 0);
     EXPECT_TRUE(guard_held_while_reading);
-    EXPECT_TRUE(g_run.record.confirm.confirmed);
+    EXPECT_TRUE(g_driver.record.confirm.confirmed);
     EXPECT_EQ(g_instance_mutex, nullptr) << "given back at the run's end";
 }

@@ -1,9 +1,11 @@
 // The information file and the eligibility tests, case by case. These tests own the working root
 // (the fits database lives in the firmware directory) and work in a directory of their own.
 #include "commands.h"
-#include "driver.h"
+#include "eligibility.h"
+#include "outcomes.h"
 #include "recording_commands.h"
 #include "test_files.h"
+#include "text_util.h"
 
 #include <gtest/gtest.h>
 

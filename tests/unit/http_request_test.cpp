@@ -1,7 +1,7 @@
 // The HTTP client's URLs and requests: the exact bytes it sends, and the URLs it refuses.
+#include "clock.h"
 #include "http_client_internal.h"
 #include "http_peer.h"
-#include "text_util.h"
 
 #include <gtest/gtest.h>
 

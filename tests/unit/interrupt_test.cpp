@@ -2,8 +2,13 @@
 // when it wants, and a process's end that only records: a stage that keeps the PC past the lock's
 // wait, a clean-up that outlives the limit, a console's close after a first event (Wine delivers no
 // close, so this is the only test of that road) and a box shown while an interrupt comes.
-#include "driver.h"
+#include "driver_seams.h"
+#include "driver_state.h"
+#include "interrupt.h"
+#include "outcomes.h"
+#include "pc_lock.h"
 #include "recording_commands.h"
+#include "shared_values.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +65,7 @@ void interrupt_on_own_thread(int code, const char *name)
 struct interrupt_test : ::testing::Test {
     void SetUp() override
     {
-        reset_run_state();
+        reset_driver_state();
         recording_commands::install();
         g_workstation_seams.commands.start_thread = keep_thread;
         g_workstation_seams.now_ms = test_now;
@@ -74,7 +79,7 @@ struct interrupt_test : ::testing::Test {
     void TearDown() override
     {
         recording_commands::restore();
-        reset_run_state();
+        reset_driver_state();
     }
 };
 
@@ -100,8 +105,8 @@ TEST_F(interrupt_test, AStageKeepsThePc)
         EXPECT_GE(ends[0].at_ms, c.from_ms) << c.event;
         EXPECT_LT(ends[0].at_ms, c.before_ms) << c.event;
         EXPECT_TRUE(recording_commands::calls.empty()) << c.event << ": no clean-up";
-        EXPECT_EQ(g_run.record.interrupted, c.event);
-        EXPECT_EQ(g_run.record.interrupted_stage, "staging");
+        EXPECT_EQ(g_driver.record.interrupted, c.event);
+        EXPECT_EQ(g_driver.record.interrupted_stage, "staging");
         EXPECT_NE(limit_body, nullptr) << "the time limit's thread was started";
     }
 }
@@ -122,7 +127,7 @@ TEST_F(interrupt_test, TheCleanupOutlivesItsLimit)
     EXPECT_GE(ends[0].at_ms, 15000);
     EXPECT_EQ(ends[0].commands, 0u) << "the process ended before the clean-up's commands";
     EXPECT_EQ(recording_commands::calls.size(), 3u);
-    EXPECT_EQ(g_run.record.interrupted, "SIGTERM");
+    EXPECT_EQ(g_driver.record.interrupted, "SIGTERM");
 }
 
 // The console is closed 5 s after a Ctrl+C whose handling waits for the PC: Windows ends the process
@@ -135,7 +140,7 @@ TEST_F(interrupt_test, AConsoleCloseCutsTheLimit)
         test_pause(ms);
         if (t_moves_clock && clock_ms.load() >= 5000 && !close.joinable()) {
             close = std::thread([] { handle_interrupt(2, "CTRL_CLOSE_EVENT"); });
-            for (int i = 0; i < 2000 && g_run.interrupt.close_deadline_ms.load() == 0; i++)
+            for (int i = 0; i < 2000 && g_driver.interrupt.close_deadline_ms.load() == 0; i++)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     };
@@ -147,7 +152,7 @@ TEST_F(interrupt_test, AConsoleCloseCutsTheLimit)
     EXPECT_EQ(ends[0].code, 0);
     EXPECT_GE(ends[0].at_ms, 5000 + 4500 - 1500);
     EXPECT_LT(ends[0].at_ms, 5000 + 4500);
-    EXPECT_EQ(g_run.record.interrupted, "CTRL_C_EVENT");
+    EXPECT_EQ(g_driver.record.interrupted, "CTRL_C_EVENT");
 }
 
 // A stage shows a box while it holds the PC (twice over): the interrupt that comes meanwhile cleans
@@ -164,6 +169,6 @@ TEST_F(interrupt_test, ABoxDoesNotKeepThePc)
     ASSERT_EQ(ends.size(), 2u) << "the interrupt's end, then the run thread's own";
     EXPECT_EQ(ends[0].commands, 3u) << "the clean-up ran while the box showed";
     EXPECT_LT(ends[0].at_ms, 1500);
-    EXPECT_EQ(g_run.record.interrupted, "SIGINT");
+    EXPECT_EQ(g_driver.record.interrupted, "SIGINT");
     EXPECT_EQ(pc_lock_give_all(), 0) << "the run's thread holds the PC no more";
 }

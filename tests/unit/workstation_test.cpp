@@ -2,8 +2,12 @@
 // with a private one (a mount namespace on Linux, a prefix of their own under Wine).
 #include "access_control.h"
 #include "commands.h"
+#include "shared_values.h"
+#include "text_util.h"
 #include "utility_asset.h"
+#include "pc_lock.h"
 #include "recording_commands.h"
+#include "server_launch.h"
 #include "socket.h"
 #include "test_files.h"
 #include "waits.h"
