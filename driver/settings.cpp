@@ -104,19 +104,19 @@ bool set_metrics_file(station_settings &settings, const char *value)
 // A key whose value is a text of its own: how it is checked and set (false: refused, the default
 // set), what a warning says after "key = 'value'", whether the value is taken whole, an inline
 // comment never cut from it (a ";" or "#" belongs to a URL or a header value), and whether it may
-// hold a secret (a token), which a warning never shows.
+// hold a secret (a token, or a URL's "user:password@"), which a warning never shows.
+enum value_shown { SHOWN, NEVER_SHOWN, SHOWN_WITHOUT_AT };
 struct text_key {
     const char *name;
     bool (*set)(station_settings &settings, const char *value);
     const char *refusal;
     bool whole;
-    bool secret;
+    value_shown shown;
 };
-
 const text_key TEXT_KEYS[] = {
-    {"report_url", set_report_url, "is not an http:// or https:// URL; records are not sent", true, false},
-    {"report_header", set_report_header, "is not one 'Name: value' line; no header is sent", true, true},
-    {"metrics_file", set_metrics_file, "is not a full path; no metrics file is written", false, false},
+    {"report_url", set_report_url, "is not an http:// or https:// URL; records are not sent", true, SHOWN_WITHOUT_AT},
+    {"report_header", set_report_header, "is not one 'Name: value' line; no header is sent", true, NEVER_SHOWN},
+    {"metrics_file", set_metrics_file, "is not a full path; no metrics file is written", false, SHOWN},
 };
 
 // The text key a line sets, or nullptr: the key before its "=", trimmed.
@@ -181,7 +181,7 @@ void apply_setting(station_settings &settings, const char *key, const char *valu
         if (!text_equal_nocase(known.name, key))
             continue;
         if (!known.set(settings, value)) {
-            if (known.secret)
+            if (known.shown == NEVER_SHOWN || (known.shown == SHOWN_WITHOUT_AT && std::strchr(value, '@')))
                 format_text(warning, sizeof warning, "facup.ini: %s (its value not shown) %s", known.name,
                             known.refusal);
             else

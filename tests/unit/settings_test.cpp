@@ -184,7 +184,7 @@ TEST(settings, ReportKeys)
 TEST(settings, ReportKeysRefused)
 {
     station_settings s = parse("report_url = http://h/\nreport_url = ftp://h/\nreport_url = http://\n"
-                               "report_url = http://h/ ; note\nreport_header = X-Key: v\nreport_header = X-Key a\n"
+                               "report_url = http://h/ ; note\nreport_url = htp://u:pw@h/\nreport_header = X-Key: v\nreport_header = X-Key a\n"
                                "report_header = : v\nreport_header = X\tKey: v\nreport_header = X-Key: a\x01"
                                "b\nreport_header = X-Key: a\rb\nreport_seconds = 0\nreport_seconds = 31\n"
                                "report_seconds = 2s\nmetrics_file = facup.prom\n");
@@ -195,7 +195,10 @@ TEST(settings, ReportKeysRefused)
     const std::string header = "facup.ini: report_header (its value not shown) is not one 'Name: value' line; no "
                                "header is sent";
     EXPECT_EQ(s.warnings, (warnings{"facup.ini: report_url = 'ftp://h/" + url, "facup.ini: report_url = 'http://" + url,
-                                    "facup.ini: report_url = 'http://h/ ; note" + url, header, header, header, header,
+                                    "facup.ini: report_url = 'http://h/ ; note" + url,
+                                    "facup.ini: report_url (its value not shown) is not an http:// or https:// URL; "
+                                    "records are not sent",
+                                    header, header, header, header,
                                     header,
                                     "facup.ini: report_seconds = '0' is not a whole number from 1 to 30; using 3",
                                     "facup.ini: report_seconds = '31' is not a whole number from 1 to 30; using 3",
