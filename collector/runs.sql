@@ -6,8 +6,15 @@
 -- in the station's report_url). The stages' seconds and the confirmation arrive as objects and land
 -- in the stages.* and confirm.* columns with input_format_import_nested_json=1, also in the
 -- report_url; without it the insert still succeeds and those columns stay NULL.
+-- camera_mac is the camera's hardware address (null when the station could not read it); run_kind
+-- is 'upgrade' or 'check'. A record without run_kind (a tool older than the member) is stored as ''
+-- by ClickHouse 18.16, which fills an omitted member with the type's empty value rather than the
+-- column's DEFAULT: the queries count '' as 'upgrade'.
 -- A table made before station was Nullable takes null names after:
 --   ALTER TABLE facup.runs MODIFY COLUMN station Nullable(String);
+-- A table made before camera_mac and run_kind takes them (its rows become upgrades of unknown units):
+--   ALTER TABLE facup.runs ADD COLUMN camera_mac Nullable(String) AFTER camera_address,
+--     ADD COLUMN run_kind String DEFAULT 'upgrade' AFTER mode;
 CREATE DATABASE IF NOT EXISTS facup;
 
 CREATE TABLE IF NOT EXISTS facup.runs (
@@ -16,9 +23,11 @@ CREATE TABLE IF NOT EXISTS facup.runs (
     tool String,
     station Nullable(String),
     mode String,
+    run_kind String DEFAULT 'upgrade',
     link Nullable(String),
     pc_address Nullable(String),
     camera_address Nullable(String),
+    camera_mac Nullable(String),
     model Nullable(String),
     version_before Nullable(String),
     version_after Nullable(String),

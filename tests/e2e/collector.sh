@@ -1,10 +1,11 @@
 # Run records delivered to a ClickHouse collector and the station's metrics file, beside a copy of
 # the real tool: a delivered row; three runs while the collector is stopped, then one that delivers
-# all four; records of every road (ended early, confirmed, refused by the guard, interrupted) read
-# back member by member, a record cut short set aside, a record without a station; a collector that
-# answers 500, one that never answers, one with an untrusted certificate and one whose name's lookup
-# never ends (result and exit code unchanged, delivery within its bound, the record kept); the
-# metrics file checked by promtool and served by the node exporter.
+# all four; a figure of each of the supervisor's queries over hand-made rows; records of every road
+# (ended early, confirmed, refused by the guard, interrupted) read back member by member, a record
+# cut short set aside, a record without a station; a collector that answers 500, one that never
+# answers, one with an untrusted certificate and one whose name's lookup never ends (result and exit
+# code unchanged, delivery within its bound, the record kept); the metrics file checked by promtool
+# and served by the node exporter.
 # usage (inside sandbox): collector.sh <linux|windows> <tool> <scratch dir>
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
@@ -105,6 +106,42 @@ check "back: the waiting three counted" "$(last_record outbox)" 3
 # Every run so far upgraded: the first day's yield is 1 (whatever day the runs fell on).
 yield_row=$(clickhouse-client --multiquery <"$e2e_repo/collector/queries.sql" 2>&1 | head -n 1 | cut -f 5)
 check "back: the supervisor's queries run; the yield" "$yield_row" 1
+
+echo "== the supervisor's questions over hand-made runs of a day long past =="
+# supervisor <heading> [sed script]: the rows of the query of collector/queries.sql whose comment
+# begins with heading, its text changed by the sed script.
+supervisor() {
+  python3 - "$e2e_repo/collector/queries.sql" "$1" <<'PY' | sed "${2:-}" | clickhouse-client 2>&1
+import sys
+blocks = [b for b in open(sys.argv[1], encoding="utf-8").read().split("\n\n") if b.startswith("-- " + sys.argv[2])]
+print(blocks[0] if len(blocks) == 1 else "SELECT 'no single query begins so'")
+PY
+}
+# Units 1 to 5 (02:00:00:00:00:0N) on two stations: 1 fails at a, then is upgraded at b; 2 is
+# checked at b before its upgrade at a; 3 fails twice (first at a station whose name was unknown);
+# 4 fails, then a check at a finds it current (outcome 6); 5 is upgraded by a tool older than run_kind
+# (''); one failure of an unknown unit.
+collector_query "INSERT INTO facup.runs (run_id, time, tool, station, mode, run_kind, camera_mac, result, outcome,
+  version_before, seconds) VALUES
+  ('h01', '2001-02-03 07:00:00', '1.0.3', 'hand-b', 'silent', 'check', '02:00:00:00:00:02', 'chk0', NULL, '2.0.15', 1),
+  ('h02', '2001-02-03 08:00:00', '1.0.3', 'hand-a', 'silent', 'upgrade', '02:00:00:00:00:01', 'err0', 21, '2.0.15', 1),
+  ('h03', '2001-02-03 09:00:00', '1.0.3', 'hand-b', 'silent', 'upgrade', '02:00:00:00:00:01', 'ok0', 19, '2.0.15', 1),
+  ('h04', '2001-02-03 08:10:00', '1.0.3', 'hand-a', 'silent', 'upgrade', '02:00:00:00:00:02', 'ok0', 19, '2.0.15', 1),
+  ('h05', '2001-02-03 08:20:00', '1.0.3', NULL, 'silent', 'upgrade', '02:00:00:00:00:03', 'err0', 21, NULL, 1),
+  ('h06', '2001-02-03 11:00:00', '1.0.3', 'hand-a', 'silent', 'upgrade', '02:00:00:00:00:03', NULL, NULL, '2.0.14', 1),
+  ('h07', '2001-02-03 08:30:00', '1.0.3', 'hand-a', 'silent', 'upgrade', '02:00:00:00:00:04', 'err0', 21, '2.0.15', 1),
+  ('h08', '2001-02-03 12:00:00', '1.0.3', 'hand-a', 'silent', 'check', '02:00:00:00:00:04', 'err-2', 6, '2.0.16', 1),
+  ('h09', '2001-02-03 08:40:00', '1.0.3', 'hand-a', 'silent', '', '02:00:00:00:00:05', 'ok0', 19, '2.0.15', 1),
+  ('h10', '2001-02-03 08:50:00', '1.0.3', 'hand-a', 'silent', 'upgrade', NULL, 'err0', 21, '2.0.15', 1)"
+check "queries: yield of station a, upgrade runs only" "$(supervisor "Yield per" | grep -P '^2001-02-03\thand-a\t' | cut -f 3-)" \
+  "6	2	0.333"
+check "queries: first-pass yield of station a, each unit by its first upgrade of the day" \
+  "$(supervisor "First-pass" | grep -P '^2001-02-03\thand-a\t' | cut -f 3-)" "4	2	0.5"
+check "queries: the one unit that failed and was never upgraded later" \
+  "$(supervisor "Units that failed" | grep '^02:00:00:00:00:0' | cut -f 1,2,4,6)" "02:00:00:00:00:03	2	hand-a	2.0.14"
+check "queries: the history of unit 1, newest first" \
+  "$(supervisor "The history of one unit" "s/ca:7b:cc:57:30:1f/02:00:00:00:00:01/" | cut -f 2,4 | tr '\n\t' '; ')" \
+  "hand-b ok0;hand-a err0;"
 
 echo "== every road's record in the collector, member by member =="
 # tool_process: the running tool's process (under Wine, the Wine process that runs facup.exe).

@@ -1,5 +1,6 @@
 // Platform services that the Win32 and POSIX sides must both give in the same terms.
 #include "download_report.h"
+#include "neighbour_table.h"
 #include "pipe_lines.h"
 #include "platform.h"
 #include "socket.h"
@@ -211,6 +212,97 @@ TEST(DownloadReport, ComposedLinesParseBackAndNothingElseDoes)
                               "Shttpd-progress a +1 2", "Shttpd-progress a 3 2", "shttpd-progress a 1 2",
                               "Shttpd-progress a 1 1000000000000000000", "Shttpd-progress a\t1 2"})
         EXPECT_FALSE(parse_download_report(other, &report)) << other;
+}
+
+// Dotted addresses are exactly four numbers; /proc/net/arp's rows give their state by flags
+// (complete, permanent, neither: unanswered with a zero address), and anything else is no row.
+TEST(NeighbourTable, ReadsDottedAddressesAndArpRows)
+{
+    uint8_t ipv4[4];
+    ASSERT_TRUE(ipv4_from_text("192.168.88.1", ipv4));
+    EXPECT_EQ(std::vector<uint8_t>(ipv4, ipv4 + 4), (std::vector<uint8_t>{192, 168, 88, 1}));
+    for (const char *other : {"", "192.168.88", "192.168.88.256", "1.2.3.4.5", "1..2.3", " 1.2.3.4", "1.2.3.4 ",
+                              "0001.2.3.4", "a.b.c.d", "1.2.3.-4"})
+        EXPECT_FALSE(ipv4_from_text(other, ipv4)) << other;
+
+    const std::string too_long = "1.1.1.1 0x1 0x2 " + std::string(NEIGHBOUR_LINK_MAX * 3 + 2, 'a') + " * eth1";
+    const struct {
+        const char *line;
+        neighbour_state state; // when read
+        size_t link_len;       // 0: not a row
+    } rows[] = {
+        {"192.168.88.1     0x1         0x2         ca:7b:cc:57:30:1f     *        eth1\n", NEIGHBOUR_KNOWN, 6},
+        {"10.0.0.1\t0x1\t0x6\tCA:7B:CC:57:30:1F\t*\twlan0", NEIGHBOUR_REACHABLE, 6},
+        {"192.168.88.77    0x1         0x0         00:00:00:00:00:00     *        eth1\n", NEIGHBOUR_INCOMPLETE, 6},
+        {"10.0.0.9 0x20 0x2 80:00:02:08:fe:80:00:00:00:00:00:00:00:02:c9:03:00:0a:7d:11 * ib0", NEIGHBOUR_KNOWN, 20},
+        {"IP address       HW type     Flags       HW address            Mask     Device\n", NEIGHBOUR_KNOWN, 0},
+        {"192.168.88.1 0x1 0x2 ca:7b:cc:57:30:1 * eth1", NEIGHBOUR_KNOWN, 0},
+        {"192.168.88.1 0x1 0x2 ca:7b:cc:57:30:1fa * eth1", NEIGHBOUR_KNOWN, 0},
+        {"192.168.88.1 0x1 0x2 ca-7b-cc-57-30-1f * eth1", NEIGHBOUR_KNOWN, 0},
+        {"192.168.88.1 0x1 2 ca:7b:cc:57:30:1f * eth1", NEIGHBOUR_KNOWN, 0},
+        {"192.168.88.1 0x1 0x2 ca:7b:cc:57:30:1f *", NEIGHBOUR_KNOWN, 0},
+        {"192.168.88.1 0x1 0x2 ca:7b:cc:57:30:1f * eth1 more", NEIGHBOUR_KNOWN, 0},
+        {too_long.c_str(), NEIGHBOUR_KNOWN, 0},
+    };
+    for (const auto &r : rows) {
+        neighbour_entry entry;
+        ASSERT_EQ(neighbour_parse_arp_line(r.line, &entry), r.link_len > 0) << r.line;
+        if (r.link_len > 0) {
+            EXPECT_EQ(entry.state, r.state) << r.line;
+            EXPECT_EQ(entry.link_len, r.link_len) << r.line;
+        }
+    }
+}
+
+// The entry of an address: the best state of its rows, the first of equals; rows without an address
+// (incomplete, empty as Wine lists multicast groups, all zero as it lists unanswered rows) leave it
+// unknown; the longest address fills the text exactly.
+TEST(NeighbourTable, ChoosesTheBestRowOfTheAddress)
+{
+    auto row = [](std::vector<uint8_t> ipv4, std::vector<uint8_t> link, neighbour_state state) {
+        neighbour_entry e = {};
+        std::copy(ipv4.begin(), ipv4.end(), e.ipv4);
+        std::copy(link.begin(), link.end(), e.link);
+        e.link_len = link.size();
+        e.state = state;
+        return e;
+    };
+    const std::vector<uint8_t> camera = {192, 168, 88, 1}, group = {224, 0, 0, 22}, silent = {192, 168, 88, 77};
+    std::string longest = "ab";
+    while (longest.size() < NEIGHBOUR_TEXT_SIZE - 1)
+        longest += ":ab";
+    std::vector<neighbour_entry> table = {
+        row(silent, {0, 0, 0, 0, 0, 0}, NEIGHBOUR_KNOWN),
+        row(camera, {0x02, 0, 0, 0, 0, 0x01}, NEIGHBOUR_INCOMPLETE),
+        row(camera, {0x02, 0, 0, 0, 0, 0x02}, NEIGHBOUR_KNOWN),
+        row(camera, {0xCA, 0x7B, 0xCC, 0x57, 0x30, 0x1F}, NEIGHBOUR_REACHABLE),
+        row(camera, {0x02, 0, 0, 0, 0, 0x04}, NEIGHBOUR_REACHABLE),
+        row(group, {}, NEIGHBOUR_REACHABLE),
+        row({10, 0, 0, 1}, std::vector<uint8_t>(NEIGHBOUR_LINK_MAX, 0xAB), NEIGHBOUR_KNOWN),
+    };
+    const struct {
+        std::vector<uint8_t> ipv4;
+        size_t rows; // of the table, from its start
+        neighbour_result result;
+        std::string text;
+    } cases[] = {
+        {camera, table.size(), NEIGHBOUR_FOUND, "ca:7b:cc:57:30:1f"},
+        {camera, 3, NEIGHBOUR_FOUND, "02:00:00:00:00:02"},
+        {camera, 2, NEIGHBOUR_NO_ADDRESS, NEIGHBOUR_UNKNOWN},
+        {silent, table.size(), NEIGHBOUR_NO_ADDRESS, NEIGHBOUR_UNKNOWN},
+        {group, table.size(), NEIGHBOUR_NO_ADDRESS, NEIGHBOUR_UNKNOWN},
+        {{192, 168, 88, 2}, table.size(), NEIGHBOUR_NO_ENTRY, NEIGHBOUR_UNKNOWN},
+        {{10, 0, 0, 1}, table.size(), NEIGHBOUR_FOUND, longest},
+    };
+    for (const auto &c : cases) {
+        char text[NEIGHBOUR_TEXT_SIZE];
+        std::memset(text, '#', sizeof text);
+        EXPECT_EQ(neighbour_choose(table.data(), c.rows, c.ipv4.data(), text), c.result) << c.text;
+        EXPECT_EQ(std::string(text, strnlen(text, sizeof text)), c.text);
+    }
+    char text[NEIGHBOUR_TEXT_SIZE];
+    EXPECT_EQ(neighbour_link_address("192.168.88", text), NEIGHBOUR_NO_TABLE);
+    EXPECT_STREQ(text, NEIGHBOUR_UNKNOWN);
 }
 
 // Whole-text equality ignores the case of letters only, and a prefix is never equal; the directory
