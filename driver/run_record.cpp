@@ -137,6 +137,12 @@ void run_record_note_outcome(outcome_id id)
     DEBUG_LOG("outcome %d raised: result code %s, message \"%s\"\n", id, entry->code, entry->english);
 }
 
+void run_record_note_camera_mac(const char *mac)
+{
+    std::lock_guard<std::mutex> hold(run_record_lock());
+    record().camera_mac = mac;
+}
+
 void run_record_stage_done(const char *name)
 {
     int64_t now = steady_now_ms();
@@ -186,6 +192,7 @@ std::string run_record_line(exit_code code)
     json_text_member(out, "link", link_name(run.device_address), 8);
     add_buffer(out, "pc_address", run.host_address);
     add_buffer(out, "camera_address", run.device_address);
+    json_text_member(out, "camera_mac", record().camera_mac.c_str(), record().camera_mac.size());
     json_text_member(out, "model", g_device_model_found ? g_device_model : nullptr, sizeof g_device_model);
     json_text_member(out, "version_before", run.device_version_found ? run.previous_version : nullptr,
              sizeof run.previous_version);

@@ -5,6 +5,7 @@
 
 #include "confirm.h"
 #include "debug_log.h"
+#include "device_link.h"
 #include "diagnostics_log.h"
 #include "driver_state.h"
 #include "interrupt.h"
@@ -60,10 +61,16 @@ exit_code link_stage(upgrade_run &run)
 // Cancel on the warning ends the process inside the stage; every other answer goes on.
 exit_code warning_stage(upgrade_run &) { return go_on_after(g_stage_functions.show_startup_warning); }
 
-// The information-file fetch answers 1 when the camera answered, 0 when it did not.
+// The information-file fetch answers 1 when the camera answered, 0 when it did not. Its exchange has
+// just put the camera in this PC's neighbour table: the camera's hardware address is read then.
 exit_code presence_stage(upgrade_run &run)
 {
-    return g_stage_functions.fetch_device_info(run.device_address) == 0 ? EXIT_CAMERA_SILENT : STAGE_GO_ON;
+    if (g_stage_functions.fetch_device_info(run.device_address) == 0)
+        return EXIT_CAMERA_SILENT;
+    char mac[NEIGHBOUR_TEXT_SIZE];
+    if (camera_link_address(run.device_address, mac))
+        run_record_note_camera_mac(mac);
+    return STAGE_GO_ON;
 }
 
 // An unusable information file ends the run without an outcome and without a clean-up.

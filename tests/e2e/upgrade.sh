@@ -62,6 +62,8 @@ if [ "$link" = usb ]; then
   check "success: the handshake asked for port 9999 at the camera" "$(camera_field ws_handshake path)" /
   [ "$E2E_TARGET" = windows ] && check "success: firewall off, then on again" "$(firewall_order)" "state off state on "
   check "success: no Wi-Fi command" "$(grep -c -E 'wlan|con ' "$E2E_COMMAND_LOG")" 0
+  check "success: the record names the camera's interface address" "$(last_record camera_mac)" \
+    "\"$(ip -n "$E2E_CAM" -br link show type veth | awk '{ print $3 }')\""
   # Without "confirm" in facup.ini nothing is read after the answer, and the record says so.
   check "success: no request to the camera after its answer" \
     "$(sed -n '/"event":"ws_send"/,$p' "$E2E_CAMERA_LOG" | grep -c '"event":"http_get"')" 0
