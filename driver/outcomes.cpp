@@ -108,6 +108,10 @@ constexpr outcome CATALOGUE[] = {
      "Upgrade not confirmed: the camera did not come back with the new firmware!",
      "升级未确认：相机重启后未检测到新固件！",
      BOX_STYLE_ERROR, "err-12"},
+    {OUTCOME_CAN_BE_UPGRADED,
+     "The camera can be upgraded to " TARGET_FIRMWARE_VERSION ".",
+     "相机可以升级到 " TARGET_FIRMWARE_VERSION "。",
+     BOX_STYLE_PLAIN, "chk0"},
 };
 
 // Every id from 1 to OUTCOME_COUNT has its row, in id order, so that an outcome's row is found by its
@@ -186,8 +190,8 @@ exit_code stop_run(outcome_id outcome, exit_code code)
 
 void show_startup_warning()
 {
-    if (flag_is_set(g_silent_mode))
-        return;
+    if (flag_is_set(g_silent_mode) || g_workstation.check_only)
+        return;  // silent, or a check that will change nothing
     const char *text = flag_is_set(g_chinese_ui) ? WARNING_CHINESE : WARNING_ENGLISH;
     // Cancel ends the process here, so the run's record is written first; an interrupt that has
     // taken the run over meanwhile ends it instead.

@@ -42,7 +42,7 @@ exit_code stop_run(outcome_id outcome, exit_code code);
 // A file that cannot be opened is skipped.
 void write_result_code(const char *code);
 
-// The start-up warning (not in silent mode). Returns when the run may go on; Cancel ends the
+// The start-up warning (not in silent mode, nor in a check-only run). Returns when the run may go on; Cancel ends the
 // process at once with exit code 0.
 void show_startup_warning();
 

@@ -122,9 +122,9 @@ void run_record_begin(const upgrade_run *run)
     diagnostics_begin(record().started_utc_ms);
     char station[256];
     platform_computer_name(station, sizeof station);
-    DEBUG_LOG("facup %s run %s started on station \"%s\" (process %lu), %s mode\n", FACUP_TOOL_VERSION,
+    DEBUG_LOG("facup %s run %s started on station \"%s\" (process %lu), %s mode%s\n", FACUP_TOOL_VERSION,
               record().run_id.c_str(), station, platform_process_id(),
-              flag_is_set(g_silent_mode) ? "silent" : "interactive");
+              flag_is_set(g_silent_mode) ? "silent" : "interactive", g_workstation.check_only ? ", check only" : "");
 }
 
 void run_record_note_outcome(outcome_id id)
@@ -189,6 +189,7 @@ std::string run_record_line(exit_code code)
     add_buffer(out, "tool", FACUP_TOOL_VERSION);
     add_buffer(out, "station", station);
     json_text_member(out, "mode", flag_is_set(g_silent_mode) ? "silent" : "interactive", 16);
+    json_text_member(out, "run_kind", g_workstation.check_only ? "check" : "upgrade", 8);
     json_text_member(out, "link", link_name(run.device_address), 8);
     add_buffer(out, "pc_address", run.host_address);
     add_buffer(out, "camera_address", run.device_address);

@@ -133,6 +133,14 @@ exit_code spinner_stage(upgrade_run &)
     return EXIT_SPINNER_NOT_STARTED;
 }
 
+// A check-only run ends where an upgrade begins to change the PC: the camera passed every test.
+// Its clean-up deletes only the information file's copy.
+exit_code end_check_run()
+{
+    DEBUG_LOG("check only: the camera can be upgraded to %s; nothing on this PC was changed\n", TARGET_FIRMWARE_VERSION);
+    return stop_run(OUTCOME_CAN_BE_UPGRADED, EXIT_COMPLETED);
+}
+
 // Whether the run's thread keeps the PC lock through a stage: a stage that waits long (on the user,
 // the camera's answer) gives it up, so that an interrupt does not wait for it.
 enum stage_hold { HOLDS_PC, WAITS_WITHOUT_PC };
@@ -219,6 +227,8 @@ exit_code run_named_stage(const named_stage &stage, upgrade_run &run)
 exit_code run_stages(upgrade_run &run)
 {
     for (const named_stage &stage : RUN_STAGES) {
+        if (stage.run == workstation_stage && g_workstation.check_only)
+            return end_check_run();
         exit_code code = run_named_stage(stage, run);
         if (code != STAGE_GO_ON)
             return code;
