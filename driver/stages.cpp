@@ -137,7 +137,8 @@ exit_code spinner_stage(upgrade_run &)
 // Its clean-up deletes only the information file's copy.
 exit_code end_check_run()
 {
-    DEBUG_LOG("check only: the camera can be upgraded to %s; nothing on this PC was changed\n", TARGET_FIRMWARE_VERSION);
+    DEBUG_LOG("check only: the camera can be upgraded to %s; nothing on this PC was changed\n",
+              TARGET_FIRMWARE_VERSION);
     return stop_run(OUTCOME_CAN_BE_UPGRADED, EXIT_COMPLETED);
 }
 
