@@ -64,6 +64,10 @@ const known_key KNOWN_KEYS[] = {
      .range = {1, REPORT_SECONDS_MAX, REPORT_SECONDS_DEFAULT},
      .listed = "a whole number from 1 to 30",
      .set = [](station_settings &settings, int value) { settings.report.seconds = value; }},
+    {.name = "report_batch",
+     .range = {1, REPORT_BATCH_MAX, REPORT_BATCH_DEFAULT},
+     .listed = "a whole number from 1 to 1000",
+     .set = [](station_settings &settings, int value) { settings.report.batch = value; }},
 };
 
 // True for a key whose values are choices (not a number).
