@@ -116,7 +116,8 @@ if [ "$link" = usb ]; then
 
   echo "== check only =="
   # check_only <name> <switches...>: one check run; sets rc and result, and checks that it changed
-  # nothing: no command, nothing staged, no WebSocket connection, only the result file left.
+  # nothing: no command, nothing staged, no WebSocket connection, only the result file left (the
+  # information file's copy, a dot file, deleted).
   check_only() {
     local name=$1 dir=$E2E_SCRATCH/$1
     shift
@@ -128,7 +129,7 @@ if [ "$link" = usb ]; then
     check "$name: no command (no firewall, no clean-up)" "$(cat "$E2E_COMMAND_LOG")" ""
     check "$name: nothing staged, no server" "$(ls "$(root_path firmware)") $(servers_running)" " "
     check "$name: no WebSocket connection" "$(camera_saw ws_handshake | wc -l)" 0
-    check "$name: only the result file left" "$(ls "$dir")" flashret.txt
+    check "$name: only the result file left, the information file's copy gone" "$(ls -A "$dir")" flashret.txt
   }
   start_camera
   check_only check-upgradable -c -s
