@@ -6,33 +6,20 @@
 #pragma once
 
 #include "driver.h"
+#include "outbox.h"
 #include "settings.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
-// The most records the outbox keeps: past it, the oldest are dropped (each named in the log).
-const size_t OUTBOX_MAX_RECORDS = 10000;
-
-// The records waiting in the outbox (its files named "<run id>.json"); 0 without an outbox.
-size_t outbox_record_count();
-// The records set aside in "logs/outbox/refused" because the collector refused them for good.
-size_t outbox_refused_count();
-
-// Writes line whole into the outbox as "<run_id>.json" (a temporary name first, then renamed, so
-// that no sender reads half a record), after dropping the oldest records so that at most
-// max_records wait with it. 0, or -1 when the logs directory is missing or the file cannot be
-// written (logged).
-int outbox_keep(const std::string &run_id, const std::string &line, size_t max_records);
-
-// Sends the outbox's records, oldest first, each as one POST of application/json to report.url
-// with report.header, deleting each after a 2xx. A record refused for good (400, 413, 422) is set
-// aside in "refused" (at most OUTBOX_MAX_RECORDS are kept there) and never sent again; after any
-// other status that is not 2xx it waits. Goes on after an answer (one record may be refused, the
-// next taken), and stops when the collector cannot be reached (the rest waits) or at deadline_ms (a
-// time of steady_now_ms); every attempt and its result are logged. Returns the number of records
-// delivered.
+// Sends the outbox's records, oldest first, up to report.batch of them (and at most 1 MiB) in one
+// POST of application/json to report.url with report.header, one record a line; a 2xx deletes every
+// record of the request. A record refused for good (400, 413, 422) is set aside in "refused" (at
+// most OUTBOX_MAX_RECORDS are kept there) and never sent again; a request of several records so
+// refused is sent again record by record, so that only the refused ones are set aside. After any
+// other status that is not 2xx the request's records wait. Goes on after an answer, and stops when
+// the collector cannot be reached (the rest waits) or at deadline_ms (a time of steady_now_ms);
+// every attempt and its result are logged. Returns the number of records delivered.
 int outbox_send(const report_settings &report, int64_t deadline_ms);
 
 // The run's end, its record (line, of the run run_id) written: with a report URL, keeps the record in

@@ -114,6 +114,15 @@ int fetch_device_info(const char *device)
     return stop_run(OUTCOME_NO_DEVICE_INFO, 0);
 }
 
+bool camera_link_address(const char *device, char (&mac)[NEIGHBOUR_TEXT_SIZE])
+{
+    neighbour_result result = neighbour_link_address(device, mac);
+    DEBUG_LOG("camera's link-layer address (this PC's neighbour table): %s (%s)\n", mac, neighbour_result_name(result));
+    if (result != NEIGHBOUR_FOUND)
+        mac[0] = '\0';
+    return result == NEIGHBOUR_FOUND;
+}
+
 void reconnect_wifi()
 {
     if (flag_is_set(g_workstation.interrupt_pending))

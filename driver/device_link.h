@@ -2,6 +2,8 @@
 // (10.0.0.x), the camera's information file as proof that it answers, and the Wi-Fi rejoin.
 #pragma once
 
+#include "neighbour_table.h"
+
 #define USB_CAMERA_ADDRESS "192.168.88.1"
 #define WIFI_CAMERA_ADDRESS "10.0.0.1"
 
@@ -25,6 +27,11 @@ int download_device_info(const char *device, int limit_ms, int *status = nullptr
 // Proves that the camera answers. Returns 1, or 0 when the download failed (outcome raised,
 // clean-up done).
 int fetch_device_info(const char *device);
+
+// The camera's link-layer address as this PC's neighbour table holds it for device (filled by the
+// presence check's exchange), lower-case and colon-separated, into mac; logged either way. True
+// when found; false leaves mac empty: an unknown address never stops a run.
+bool camera_link_address(const char *device, char (&mac)[NEIGHBOUR_TEXT_SIZE]);
 
 // Rejoins the camera's Wi-Fi: adds the profile description, then connects by the profile name read
 // from the profile name file (one trailing line end dropped). A missing or empty name, one longer

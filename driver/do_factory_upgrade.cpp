@@ -37,6 +37,25 @@ void init_ui_language()
     platform_set_console_title(ui_caption());
 }
 
+bool is_word(const char *arg, const char *word) { return std::strcmp(arg, word) == 0; }
+
+// The command line's switches, exact and case-sensitive: "-s" (silent), "-c" (check only), or both
+// in either order. Any other command line is an interactive upgrade, as it always was.
+void read_command_line(int argc, char **argv)
+{
+    bool silent = false, check = false;
+    if (argc == 2) {
+        silent = is_word(argv[1], "-s");
+        check = is_word(argv[1], "-c");
+    } else if (argc == 3 && ((is_word(argv[1], "-c") && is_word(argv[2], "-s")) ||
+                             (is_word(argv[1], "-s") && is_word(argv[2], "-c")))) {
+        silent = check = true;
+    }
+    if (silent)
+        set_flag(g_silent_mode, 1);
+    g_workstation.check_only = check;
+}
+
 } // namespace
 
 int facup_main(int argc, char **argv)
@@ -48,8 +67,7 @@ int facup_main(int argc, char **argv)
     if (!folder_warning.empty())
         g_driver.settings.warnings.push_back(folder_warning);
     init_ui_language();
-    if (argc == 2 && std::strcmp(argv[1], "-s") == 0)
-        set_flag(g_silent_mode, 1);
+    read_command_line(argc, argv);
     enable_interrupt_handling();
     exit_code code = run_upgrade();
     wait_for_spinner_end(SPINNER_END_WAIT_MS);

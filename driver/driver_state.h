@@ -40,6 +40,7 @@ struct run_record_state {
     const upgrade_run *run = nullptr;  // the run under way; null outside a run
     std::string run_id;                // new_run_id, the same in the record, the log and what is sent
     long long outbox_waiting = -1;     // records in the outbox when the run began; -1: no report URL
+    std::string camera_mac;            // the camera's link-layer address; empty: unknown
     int64_t started_utc_ms = 0;
     int64_t started_ms = 0, stage_started_ms = 0;  // by the steady clock
     outcome_id outcome = OUTCOME_NONE;             // the last outcome raised

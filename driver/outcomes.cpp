@@ -107,6 +107,10 @@ constexpr outcome CATALOGUE[] = {
      "Upgrade not confirmed: the camera did not come back with the new firmware!",
      "升级未确认：相机重启后未检测到新固件！",
      BOX_STYLE_ERROR, "err-12"},
+    {OUTCOME_CAN_BE_UPGRADED,
+     "The camera can be upgraded to " TARGET_FIRMWARE_VERSION ".",
+     "相机可以升级到 " TARGET_FIRMWARE_VERSION "。",
+     BOX_STYLE_PLAIN, "chk0"},
 };
 
 // Every id from 1 to OUTCOME_COUNT has its row, in id order, so that an outcome's row is found by its
@@ -180,8 +184,8 @@ int stop_run(outcome_id outcome, int code)
 
 bool show_startup_warning()
 {
-    if (flag_is_set(g_silent_mode))
-        return false;
+    if (flag_is_set(g_silent_mode) || g_workstation.check_only)
+        return false;  // silent, or a check that will change nothing
     const char *text = flag_is_set(g_chinese_ui) ? WARNING_CHINESE : WARNING_ENGLISH;
     return show_box(BOX_STYLE_WARNING, ui_caption(), text) == BOX_ANSWER_CANCEL;
 }

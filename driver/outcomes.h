@@ -39,8 +39,8 @@ int stop_run(outcome_id outcome, int code);
 // A file that cannot be opened is skipped.
 void write_result_code(const char *code);
 
-// The start-up warning (not in silent mode). True when it was answered with Cancel, which ends the
-// run at once (its stage's rule).
+// The start-up warning (not in silent mode, nor in a check-only run). True when it was answered with
+// Cancel, which ends the run at once (its stage's rule).
 bool show_startup_warning();
 
 // The caption of every box and the console title, in the UI language.

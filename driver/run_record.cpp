@@ -118,9 +118,9 @@ void run_record_begin(const upgrade_run *run, int64_t started_utc_ms, long long 
     record().outbox_waiting = outbox_waiting;
     char station[256];
     platform_computer_name(station, sizeof station);
-    DEBUG_LOG("facup %s run %s started on station \"%s\" (process %lu), %s mode\n", FACUP_TOOL_VERSION,
+    DEBUG_LOG("facup %s run %s started on station \"%s\" (process %lu), %s mode%s\n", FACUP_TOOL_VERSION,
               record().run_id.c_str(), station, platform_process_id(),
-              flag_is_set(g_silent_mode) ? "silent" : "interactive");
+              flag_is_set(g_silent_mode) ? "silent" : "interactive", g_workstation.check_only ? ", check only" : "");
 }
 
 void run_record_note_outcome(outcome_id id)
@@ -131,6 +131,12 @@ void run_record_note_outcome(outcome_id id)
     std::lock_guard<std::mutex> hold(run_record_lock());
     record().outcome = id;
     DEBUG_LOG("outcome %d raised: result code %s, message \"%s\"\n", id, entry->code, entry->english);
+}
+
+void run_record_note_camera_mac(const char *mac)
+{
+    std::lock_guard<std::mutex> hold(run_record_lock());
+    record().camera_mac = mac;
 }
 
 void run_record_stage_done(const char *name)
@@ -179,9 +185,11 @@ std::string run_record_line(exit_code code)
     add_buffer(out, "tool", FACUP_TOOL_VERSION);
     add_buffer(out, "station", station);
     json_text_member(out, "mode", flag_is_set(g_silent_mode) ? "silent" : "interactive", 16);
+    json_text_member(out, "run_kind", g_workstation.check_only ? "check" : "upgrade", 8);
     json_text_member(out, "link", link_name(run.device_address), 8);
     add_buffer(out, "pc_address", run.host_address);
     add_buffer(out, "camera_address", run.device_address);
+    json_text_member(out, "camera_mac", record().camera_mac.c_str(), record().camera_mac.size());
     json_text_member(out, "model", g_device_model_found ? g_device_model : nullptr, sizeof g_device_model);
     json_text_member(out, "version_before", run.device_version_found ? run.previous_version : nullptr,
              sizeof run.previous_version);

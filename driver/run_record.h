@@ -30,6 +30,9 @@ std::mutex &run_record_lock();
 // Notes an outcome raised; the record keeps the last one.
 void run_record_note_outcome(outcome_id id);
 
+// Notes the camera's link-layer address (text as camera_link_address writes it) for the record.
+void run_record_note_camera_mac(const char *mac);
+
 // Notes the end of the stage of that name: its seconds are those since the previous stage ended
 // (or the run began).
 void run_record_stage_done(const char *name);

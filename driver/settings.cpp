@@ -7,7 +7,6 @@
 #include "settings_text.h"
 #include "text_util.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,39 +63,32 @@ const known_key KNOWN_KEYS[] = {
      .range = {1, REPORT_SECONDS_MAX, REPORT_SECONDS_DEFAULT},
      .listed = "a whole number from 1 to 30",
      .set = [](station_settings &settings, int value) { settings.report.seconds = value; }},
+    {.name = "report_batch",
+     .range = {1, REPORT_BATCH_MAX, REPORT_BATCH_DEFAULT},
+     .listed = "a whole number from 1 to 1000",
+     .set = [](station_settings &settings, int value) { settings.report.batch = value; }},
 };
 
 // True for a key whose values are choices (not a number).
 bool has_choices(const known_key &known) { return known.choices[0].text != nullptr; }
 
-// An http:// or https:// URL with something after the scheme and no blank or control character.
 bool set_report_url(station_settings &settings, const char *value)
 {
-    size_t scheme = ascii_equal_nocase(value, "http://", 7) ? 7 : ascii_equal_nocase(value, "https://", 8) ? 8 : 0;
-    bool ok = scheme > 0 && value[scheme] != '\0' && !has_control(value, true);
+    bool ok = is_report_url(value);
     settings.report.url = ok ? value : "";
     return ok;
 }
 
-// One header line: a name of token characters, a colon, a value without control characters (a
-// carriage return or line feed would start another header) but for tabs, which HTTP allows there.
 bool set_report_header(station_settings &settings, const char *value)
 {
-    static const char token_marks[] = "!#$%&'*+-.^_`|~";
-    const char *p = value;
-    while (*p != '\0' && *p != ':' && (std::isalnum(static_cast<unsigned char>(*p)) || std::strchr(token_marks, *p)))
-        p++;
-    bool ok = p > value && *p == ':' && !has_control(p + 1, false, false);
+    bool ok = is_header_line(value);
     settings.report.header = ok ? value : "";
     return ok;
 }
 
-// A full path: from a root ("/", "\\server") or a drive ("C:\", "C:/"), without control characters.
 bool set_metrics_file(station_settings &settings, const char *value)
 {
-    bool drive = std::isalpha(static_cast<unsigned char>(value[0])) && value[1] == ':' &&
-                 (value[2] == '\\' || value[2] == '/');
-    bool ok = (drive || value[0] == '/' || value[0] == '\\') && !has_control(value);
+    bool ok = is_full_path(value);
     settings.report.metrics_file = ok ? value : "";
     return ok;
 }

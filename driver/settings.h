@@ -19,11 +19,15 @@ enum language_choice { LANGUAGE_AUTO, LANGUAGE_ENGLISH, LANGUAGE_CHINESE };
 // the station's counters rewritten (without a metrics file, none).
 const int REPORT_SECONDS_DEFAULT = 3;
 const int REPORT_SECONDS_MAX = 30;
+// How many records one request may carry: one (what every collector takes) by default.
+const int REPORT_BATCH_DEFAULT = 1;
+const int REPORT_BATCH_MAX = 1000;
 struct report_settings {
     std::string url;     // "report_url = http://... | https://...", taken whole (no inline comment)
     std::string header;  // "report_header = Name: value", taken whole; empty: none
     int seconds = REPORT_SECONDS_DEFAULT;  // "report_seconds = 1..30": the bound of one run's delivery
     std::string metrics_file;              // "metrics_file = <full path>": the station's counters; empty: none
+    int batch = REPORT_BATCH_DEFAULT;      // "report_batch = 1..1000": records a request, one a line
 };
 
 // Whether the run reads the camera's version back after its "ok" and restart: not at all (off),

@@ -1,9 +1,11 @@
-// The settings file's text: decoded to UTF-8 by its byte-order mark, and the parts of a line.
+// The settings file's text: decoded to UTF-8 by its byte-order mark, the parts of a line and the
+// checks of a text value.
 #include "settings_text.h"
 
 #include "platform.h"
 #include "text_util.h"
 
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -138,6 +140,32 @@ char *trim(char *text)
     while (length > 0 && is_blank(text[length - 1]))
         text[--length] = '\0';
     return text;
+}
+
+// An http:// or https:// URL with something after the scheme and no blank or control character.
+bool is_report_url(const char *value)
+{
+    size_t scheme = ascii_equal_nocase(value, "http://", 7) ? 7 : ascii_equal_nocase(value, "https://", 8) ? 8 : 0;
+    return scheme > 0 && value[scheme] != '\0' && !has_control(value, true);
+}
+
+// One header line: a name of token characters, a colon, a value without control characters (a
+// carriage return or line feed would start another header) but for tabs, which HTTP allows there.
+bool is_header_line(const char *value)
+{
+    static const char token_marks[] = "!#$%&'*+-.^_`|~";
+    const char *p = value;
+    while (*p != '\0' && *p != ':' && (std::isalnum(static_cast<unsigned char>(*p)) || std::strchr(token_marks, *p)))
+        p++;
+    return p > value && *p == ':' && !has_control(p + 1, false, false);
+}
+
+// A full path: from a root ("/", "\\server") or a drive ("C:\", "C:/"), without control characters.
+bool is_full_path(const char *value)
+{
+    bool drive = std::isalpha(static_cast<unsigned char>(value[0])) && value[1] == ':' &&
+                 (value[2] == '\\' || value[2] == '/');
+    return (drive || value[0] == '/' || value[0] == '\\') && !has_control(value);
 }
 
 } // namespace settings_text

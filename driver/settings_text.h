@@ -32,4 +32,10 @@ std::string shown_text(const char *text);
 // tab is no such character.
 bool has_control(const char *text, bool blank_too = false, bool tab_too = true);
 
+// The text values' checks: an http:// or https:// URL with no blank or control character; one
+// "Name: value" header line; a full path from a root or a drive.
+bool is_report_url(const char *value);
+bool is_header_line(const char *value);
+bool is_full_path(const char *value);
+
 } // namespace settings_text

@@ -82,6 +82,16 @@ int after_warning(upgrade_run &, int cancelled)
     return cancelled;
 }
 
+// The information-file fetch has just put the camera in this PC's neighbour table: the camera's
+// hardware address is read then (an unknown one never stops the run).
+int after_presence(upgrade_run &run, int result)
+{
+    char mac[NEIGHBOUR_TEXT_SIZE];
+    if (result == 0 && camera_link_address(run.device_address, mac))
+        run_record_note_camera_mac(mac);
+    return result;
+}
+
 // The function has raised the outcome of what failed; the driver adds the one that ends the run,
 // which in silent mode replaces the function's result code.
 int after_workstation(upgrade_run &, int result)
@@ -104,6 +114,16 @@ int after_spinner(upgrade_run &, int result)
     if (result != 0)
         cleanup_workstation();
     return result;
+}
+
+// A check-only run ends where an upgrade begins to change the PC: the camera passed every test.
+// Its clean-up deletes only the information file's copy.
+exit_code end_check_run()
+{
+    DEBUG_LOG("check only: the camera can be upgraded to %s; nothing on this PC was changed\n",
+              TARGET_FIRMWARE_VERSION);
+    stop_run(OUTCOME_CAN_BE_UPGRADED, EXIT_COMPLETED);
+    return EXIT_COMPLETED;
 }
 
 // Whether the run's thread keeps the PC lock through a stage: a stage that waits long (on the user,
@@ -132,7 +152,7 @@ const named_stage RUN_STAGES[] = {
     {"guard", &stage_functions::acquire_instance_guard, EXIT_ANOTHER_INSTANCE, HOLDS_PC, after_guard},
     {"link", &stage_functions::discover_device_link, EXIT_NO_LINK_ADDRESS, HOLDS_PC},
     {"warning", &stage_functions::show_startup_warning, EXIT_COMPLETED, WAITS_WITHOUT_PC, after_warning},
-    {"presence", &stage_functions::fetch_device_info, EXIT_CAMERA_SILENT, WAITS_WITHOUT_PC},
+    {"presence", &stage_functions::fetch_device_info, EXIT_CAMERA_SILENT, WAITS_WITHOUT_PC, after_presence},
     // eligibility: an unusable information file ends the run without an outcome or a clean-up
     {"parse", &stage_functions::parse_device_info, EXIT_INFO_FILE_UNUSABLE, HOLDS_PC},
     {"model", &stage_functions::check_device_model, EXIT_MODEL_REFUSED, HOLDS_PC},
@@ -213,6 +233,8 @@ std::optional<exit_code> run_named_stage(const named_stage &stage, upgrade_run &
 exit_code run_stages(upgrade_run &run)
 {
     for (const named_stage &stage : RUN_STAGES) {
+        if (stage.function == &stage_functions::prepare_workstation && g_workstation.check_only)
+            return end_check_run();
         if (std::optional<exit_code> code = run_named_stage(stage, run))
             return *code;
     }

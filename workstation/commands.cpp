@@ -89,13 +89,10 @@ void remove_firmware_entry(const char *name, void *)
         std::remove(path);
 }
 
-} // namespace
-
-void cleanup_workstation(guard_after_cleanup guard)
+// The clean-up's commands and deletions: the file servers ended, the firewall back as it was, the
+// firmware directory emptied.
+void undo_pc_changes()
 {
-    if (!pc_lock_take())
-        return;  // an interrupt has taken the run over: its own clean-up follows
-    set_flag(g_upgrade_quit, 1);
     stop_server_launches();
     run_command_quiet(CMD_KILL_SHTTPD);
     run_command_quiet(CMD_KILL_NODE);
@@ -105,7 +102,17 @@ void cleanup_workstation(guard_after_cleanup guard)
     char listing[COMMAND_LINE_SIZE];
     format_text(listing, sizeof listing, PATH_FIRMWARE_LISTING_FMT, g_brand_word);
     platform_list_directory(listing, remove_firmware_entry, nullptr);
+}
 
+} // namespace
+
+void cleanup_workstation(guard_after_cleanup guard)
+{
+    if (!pc_lock_take())
+        return;  // an interrupt has taken the run over: its own clean-up follows
+    set_flag(g_upgrade_quit, 1);
+    if (!g_workstation.check_only)
+        undo_pc_changes();
     std::remove(INFO_FILE_COPY);
     if (guard == GUARD_RELEASED)
         release_instance_guard();

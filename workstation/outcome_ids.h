@@ -26,6 +26,7 @@ enum outcome_id {
     OUTCOME_ALREADY_LATEST = 20,
     OUTCOME_UPGRADE_FAILED = 21,
     OUTCOME_NOT_CONFIRMED = 22,  // strict confirmation: the camera did not come back with the new version
+    OUTCOME_CAN_BE_UPGRADED = 23,  // a check-only run: the camera passed every test of an upgrade
     OUTCOME_END  // one past the last row: a new outcome goes before it, and needs its row
 };
 

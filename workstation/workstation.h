@@ -100,7 +100,8 @@ enum guard_after_cleanup { GUARD_RELEASED, GUARD_KEPT };
 
 // Undoes the tool's changes to the PC: stops the spinner, kills the file servers, switches the
 // firewall on (or deletes the rule), empties the firmware directory, deletes the information file,
-// releases the guard (unless kept).
+// releases the guard (unless kept). A check-only run changed nothing: only the information file
+// goes, and the guard.
 // Safe to run more than once. Under the PC lock: once an interrupt is pending, only that
 // interrupt's thread cleans up, and a call from any other thread does nothing.
 void cleanup_workstation(guard_after_cleanup guard = GUARD_RELEASED);
@@ -220,6 +221,9 @@ struct workstation_notes {
 // destructible, so that a thread still reading it while the process exits reads valid memory.
 struct workstation_state {
     firewall_mode firewall = FIREWALL_SWITCH_OFF;  // how the file server's port is opened
+    // A check-only run ("-c"): it never changes the PC, so its clean-up runs no command and only
+    // deletes the information file's copy. Set before the run begins.
+    bool check_only = false;
     // Set once an interrupt has begun to take the run over: the run's thread then goes no further,
     // and waits inside its stages end early.
     copyable_atomic<uint8_t> interrupt_pending;

@@ -3,7 +3,8 @@
 # delivers its record to a ClickHouse collector on loopback. Prints one line per run in
 # milliseconds: "plain <start to end>" and "delivered <start to end>". Then a backlog of
 # <backlog> records drained to the same collector, one record per request: "drain_single <records a
-# second> <records delivered> <seconds of delivery> <runs>".
+# second> <records delivered> <seconds of delivery> <runs>"; then the same with up to 500 records a
+# request (report_batch = 500): "drain_batched ...".
 # usage: delivery_scenario.sh <linux|windows> <tool> <scratch dir> <runs> <backlog>
 . "$(dirname "$0")/../../tests/e2e/lib.sh"
 e2e_init "$1" "$2" "$3"
@@ -92,7 +93,5 @@ drain() {
 
 drains=0
 drain single "report_seconds = 30"
-# The batched drain, the same backlog sent up to 500 records a request, goes here once facup.ini
-# takes report_batch:
-#   drain batched "report_seconds = 30" "report_batch = 500"
+drain batched "report_seconds = 30" "report_batch = 500"
 remove_scratch

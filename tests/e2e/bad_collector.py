@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""A collector that fails: bad_collector.py <port> <500|silent> on 127.0.0.1. "500" reads each
+"""A collector that fails: bad_collector.py <port> <500|silent|stall> on 127.0.0.1. "500" reads each
 request and answers 500; "silent" accepts connections and never answers (each held until the
-peer closes it or 60 s pass)."""
+peer closes it or 60 s pass); "stall" reads the first 64 KiB of a request, then neither reads nor
+answers (held so, 60 s at most)."""
 import socket, sys, threading
 
 port, mode = int(sys.argv[1]), sys.argv[2]
@@ -22,6 +23,10 @@ def serve(conn):
                     return
                 data += chunk
             conn.sendall(b"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\nConnection: close\r\n\r\nerror")
+        elif mode == "stall":
+            conn.recv(65536)
+            conn.settimeout(None)
+            threading.Event().wait(60)
         else:
             while conn.recv(65536):
                 pass

@@ -288,6 +288,48 @@ check "metrics: the foreign file too" "$(echo "$served" | grep '^line_speed')" "
 check "metrics: no read error" "$(echo "$served" | grep '^node_textfile_scrape_error')" "node_textfile_scrape_error 0"
 check "metrics: info" "$(echo "$served" | grep -c '^facup_info{firmware="2.0.16",version="1.0.3"} 1')" 1
 
+echo "== a backlog drained in batches (report_batch = 500) =="
+# plant_backlog <series> <count> [n]: that many records in the outbox, copies of the newest record
+# with ids of their own series, older than any run's; the n-th (from 0) cut short, as a power loss
+# leaves one.
+plant_backlog() {
+  python3 - "$(root_path logs/runs.jsonl)" "$outbox" "$1" "$2" "${3:--1}" <<'PY'
+import json, sys
+line = open(sys.argv[1], encoding="utf-8").read().splitlines()[-1]
+record = json.loads(line)
+for n in range(int(sys.argv[4])):
+    record["run_id"] = "%012x%020x" % (int(sys.argv[3]), n)
+    text = line[:100] if n == int(sys.argv[5]) else json.dumps(record)
+    open("%s/%s.json" % (sys.argv[2], record["run_id"]), "w").write(text + "\n")
+PY
+}
+rm -rf "$outbox/refused"
+before=$(rows)
+plant_backlog 1 3000
+settings "$COLLECTOR_URL" "report_batch = 500" "report_seconds = 10"
+upgrade backlog
+check "backlog: 3,000 records and the run's own delivered in one run" "$(($(rows) - before))" 3001
+check "backlog: outbox empty" "$(outbox_files)" 0
+check "backlog: in batches of 500" "$(grep -c 'delivery of 500 records' "$(newest_log)")" 6
+before=$(rows)
+plant_backlog 2 4 1
+upgrade batch-refused
+check "a batch with one record refused: the others and the run's own delivered" "$(($(rows) - before))" 4
+check "a batch with one record refused: only it set aside" "$(ls "$outbox/refused") $(outbox_files)" \
+  "$(printf '%012x%020x' 2 1).json 0"
+python3 "$e2e_repo/tests/e2e/bad_collector.py" 8502 stall >>"$E2E_SCRATCH/bad.out" 2>&1 &
+stall=$!
+wait_for 10 curl -s -o /dev/null http://127.0.0.1:8502/ --max-time 0.2 || true
+plant_backlog 3 600
+settings "http://127.0.0.1:8502/" "report_batch = 500"
+upgrade stalled
+took=$(delivery_seconds)
+check "a collector that stalls mid-batch: delivery within report_seconds + 1 s (took $took s)" \
+  "$(echo "$took" | awk '{ print ($1 >= 0 && $1 <= 3.0) }')" 1
+check "a collector that stalls mid-batch: nothing lost" "$(outbox_files)" 601
+kill $stall 2>/dev/null
+wait $stall 2>/dev/null
+
 echo "== no report_url: no outbox =="
 rm -rf "$outbox" "$ini"
 upgrade plain

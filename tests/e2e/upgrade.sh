@@ -62,6 +62,9 @@ if [ "$link" = usb ]; then
   check "success: the handshake asked for port 9999 at the camera" "$(camera_field ws_handshake path)" /
   [ "$E2E_TARGET" = windows ] && check "success: firewall off, then on again" "$(firewall_order)" "state off state on "
   check "success: no Wi-Fi command" "$(grep -c -E 'wlan|con ' "$E2E_COMMAND_LOG")" 0
+  check "success: an upgrade's record" "$(last_record run_kind)" '"upgrade"'
+  check "success: the record names the camera's interface address" "$(last_record camera_mac)" \
+    "\"$(ip -n "$E2E_CAM" -br link show type veth | awk '{ print $3 }')\""
   # Without "confirm" in facup.ini nothing is read after the answer, and the record says so.
   check "success: no request to the camera after its answer" \
     "$(sed -n '/"event":"ws_send"/,$p' "$E2E_CAMERA_LOG" | grep -c '"event":"http_get"')" 0
@@ -110,6 +113,38 @@ if [ "$link" = usb ]; then
   start_camera '"noise_texts":3' '"reply_delay_ms":2000'
   run noise-then-late-ok
   check "texts with neither word, then a late ok: result" "$result" ok0
+
+  echo "== check only =="
+  # check_only <name> <switches...>: one check run; sets rc and result, and checks that it changed
+  # nothing: no command, nothing staged, no WebSocket connection, only the result file left (the
+  # information file's copy, a dot file, deleted).
+  check_only() {
+    local name=$1 dir=$E2E_SCRATCH/$1
+    shift
+    : >"$E2E_COMMAND_LOG"
+    rm -rf "$dir"
+    run_tool "$dir" "$@" >"$dir.out" 2>&1
+    rc=$?
+    result=$(cat "$dir/flashret.txt" 2>/dev/null)
+    check "$name: no command (no firewall, no clean-up)" "$(cat "$E2E_COMMAND_LOG")" ""
+    check "$name: nothing staged, no server" "$(ls "$(root_path firmware)") $(servers_running)" " "
+    check "$name: no WebSocket connection" "$(camera_saw ws_handshake | wc -l)" 0
+    check "$name: only the result file left, the information file's copy gone" "$(ls -A "$dir")" flashret.txt
+  }
+  start_camera
+  check_only check-upgradable -c -s
+  check "check, upgradable: exit code and result" "$rc $result" "0 chk0"
+  check "check, upgradable: the information file asked for" "$(camera_saw http_get | wc -l)" 1
+  check "check, upgradable: the record" "$(last_record run_kind) $(last_record result)" '"check" "chk0"'
+  start_camera '"version":"2.0.16"'
+  check_only check-current -s -c
+  check "check, current: exit code and result" "$rc $result" "$(exit_code -6) err-2"
+  start_camera '"model":"ZEPHLAR_CAM500"'
+  check_only check-wrong-model -s -c
+  check "check, a wrong model: exit code and result" "$rc $result" "$(exit_code -5) err-2"
+  stop_camera
+  check_only check-silent -c -s
+  check "check, a silent camera: exit code and result" "$rc $result" "$(exit_code -3) err0"
 
   echo "== a camera that speaks at once and ends at once =="
   # Runs here and below with a 120-second reply limit: "at once" means well before it, even on a

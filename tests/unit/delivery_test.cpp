@@ -48,7 +48,7 @@ std::string id_of(int n)
 const std::string OK = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
 const std::string REFUSED = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 9\r\n\r\nno table!";
 
-report_settings report_to(const std::string &url) { return {url, "X-User: line 4", 1, ""}; }
+report_settings report_to(const std::string &url, int batch = 1) { return {url, "X-User: line 4", 1, "", batch}; }
 
 } // namespace
 
@@ -141,6 +141,48 @@ TEST_F(delivery_test, OutboxOrderAndBound)
         ASSERT_EQ(outbox_keep(id_of(n), "{}", 3), 0);
     EXPECT_EQ(outbox_names(), (std::vector<std::string>{id_of(0) + ".json.tmp", id_of(6) + ".json",
                                                         id_of(7) + ".json", id_of(8) + ".json", "notes.json"}));
+}
+
+// report_batch: records one a line in a request, oldest first; a batch refused as malformed is sent
+// again record by record, so that only the refused record is set aside; a request never passes
+// 1 MiB; a collector that stops reading in the middle of a batch costs the deadline, not a record.
+TEST_F(delivery_test, OutboxInBatches)
+{
+    ASSERT_EQ(platform_mkdir(root_dir().c_str()), 0);
+    for (int n = 1; n <= 5; n++)
+        ASSERT_EQ(outbox_keep(id_of(n), "{\"n\":" + std::to_string(n) + "}", OUTBOX_MAX_RECORDS), 0);
+    test_files::write_file(root_dir() + "/logs/outbox/" + id_of(4) + ".json", "{\"n\":4}");  // no line end
+    auto answer = [](const char *status) {
+        std::string head = std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\n\r\n";
+        return peer_script{read_request(), send_bytes(head), close_conn()};
+    };
+    script_peer peer({answer("400 Bad Request"), answer("200 OK"), answer("422 Unprocessable Content"),
+                      answer("200 OK"), answer("200 OK")});
+    EXPECT_EQ(outbox_send(report_to(peer.url("/"), 3), steady_now_ms() + 5000), 4);
+    peer.finish();
+    auto body_of = [](const script_peer &p, size_t n) {
+        return p.request(n).substr(p.request(n).find("\r\n\r\n") + 4);
+    };
+    auto body = [&](size_t n) { return body_of(peer, n); };
+    EXPECT_EQ(body(0), "{\"n\":1}\n{\"n\":2}\n{\"n\":3}\n");
+    EXPECT_EQ(body(2), "{\"n\":2}\n");
+    EXPECT_EQ(body(4), "{\"n\":4}\n{\"n\":5}\n");
+    EXPECT_EQ(outbox_names(), (std::vector<std::string>{"refused"}));
+    EXPECT_EQ(outbox_refused_count(), 1u);
+
+    const std::string large(400 * 1000, 'x');
+    for (int n = 6; n <= 8; n++)
+        ASSERT_EQ(outbox_keep(id_of(n), large, OUTBOX_MAX_RECORDS), 0);
+    script_peer stalled({{hold_conn()}});
+    int64_t started = steady_now_ms();
+    EXPECT_EQ(outbox_send(report_to(stalled.url("/"), 1000), started + 500), 0);
+    EXPECT_LT(steady_now_ms() - started, 1500);
+    EXPECT_EQ(outbox_record_count(), 3u);
+    script_peer taker({answer("200 OK"), answer("200 OK")});
+    EXPECT_EQ(outbox_send(report_to(taker.url("/"), 1000), steady_now_ms() + 5000), 3);
+    taker.finish();
+    EXPECT_EQ(body_of(taker, 0).size(), 2 * (large.size() + 1)) << "a third would pass 1 MiB";
+    EXPECT_EQ(body_of(taker, 1).size(), large.size() + 1);
 }
 
 // Whole runs: without a report URL nothing new but the id; with one, the holder of the guard delivers

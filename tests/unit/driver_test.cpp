@@ -119,7 +119,7 @@ TEST_F(driver_test, SilentOutcomesWriteExactlyTheirCodes)
 {
     const char *codes[OUTCOME_COUNT] = {"err1",  "err-4", "err0",  "err-2", "err-2", "err-2", "err-3",
                                         "err-1", "err-2", "err-3", "err-4", "err-5", "err-8", "err-3",
-                                        "err-3", "err-3", "err-5", "err-6", "ok0",   "err-11", "err0",  "err-12"};
+                                        "err-3", "err-3", "err-5", "err-6", "ok0",   "err-11", "err0",  "err-12", "chk0"};
     set_flag(g_silent_mode, 1);
     for (int id = 1; id <= OUTCOME_COUNT; id++) {
         report_outcome(static_cast<outcome_id>(id));
@@ -157,6 +157,8 @@ TEST_F(driver_test, TextEncoding)
 {
     const outcome *shttpd = outcome_entry(OUTCOME_SHTTPD_NOT_WRITTEN);
     const outcome *latest = outcome_entry(OUTCOME_ALREADY_LATEST);
+    const outcome *check = outcome_entry(OUTCOME_CAN_BE_UPGRADED);
+    EXPECT_EQ(std::string(check->english), "The camera can be upgraded to 2.0.16.");
     set_flag(g_chinese_ui, 1);
 #ifdef _WIN32
     EXPECT_EQ(hex(shttpd->english),
@@ -164,11 +166,13 @@ TEST_F(driver_test, TextEncoding)
     EXPECT_EQ(hex(ui_caption()), "c0e051756f7276616e65cfe0bbfab3f6b3a7c9fdbcb6b9a4bedf2076322e3931");
     EXPECT_EQ(hex(latest->chinese),
               "d2d1cac7d7eed0c2b0e6b1be210acedec6e4cbfbb2d9d7f7a3acbfc9d6b1bdd3b0ceb5f4c9e8b1b8a3a1");
+    EXPECT_EQ(hex(check->chinese), "cfe0bbfabfc9d2d4c9fdbcb6b5bd20322e302e3136a1a3");
 #else
     EXPECT_EQ(hex(shttpd->english),
               "55706772616465206661696cefbc810a506c6561736520616c6c6f7720746f2072756e2053687474706421");
     EXPECT_EQ(std::string(ui_caption()), "类Quorvane相机出厂升级工具 v2.91");
     EXPECT_EQ(std::string(latest->chinese), "已是最新版本!\n无其他操作，可直接拔掉设备！");
+    EXPECT_EQ(std::string(check->chinese), "相机可以升级到 2.0.16。");
 #endif
 }
 
@@ -300,21 +304,58 @@ TEST_F(driver_test, CommandLine)
     const struct {
         std::vector<const char *> argv;
         bool silent;
+        bool check;
     } cases[] = {
-        {{"facup"}, false},
-        {{"facup", "-s"}, true},
-        {{"facup", "-S"}, false},
-        {{"facup", "-s", "x"}, false},
-        {{"facup", "x"}, false},
+        {{"facup"}, false, false},
+        {{"facup", "-s"}, true, false},
+        {{"facup", "-S"}, false, false},
+        {{"facup", "-s", "x"}, false, false},
+        {{"facup", "x"}, false, false},
+        {{"facup", "-c"}, false, true},
+        {{"facup", "-c", "-s"}, true, true},
+        {{"facup", "-s", "-c"}, true, true},
+        {{"facup", "-C"}, false, false},
+        {{"facup", "-c", "-c"}, false, false},
+        {{"facup", "-s", "-s"}, false, false},
+        {{"facup", "-c", "-s", "x"}, false, false},
+        {{"facup", "-cs"}, false, false},
     };
     for (const auto &c : cases) {
         set_flag(g_silent_mode, 0);
+        g_workstation.check_only = false;
         std::vector<char *> argv;
         for (const char *a : c.argv)
             argv.push_back(const_cast<char *>(a));
         EXPECT_EQ(facup_main(static_cast<int>(argv.size()), argv.data()), 0);
         EXPECT_EQ(flag_is_set(g_silent_mode), c.silent) << c.argv.size() << " arguments";
+        EXPECT_EQ(g_workstation.check_only, c.check) << c.argv.size() << " arguments";
     }
+}
+
+// A check runs the tests of an upgrade, without the start-up warning, and stops before the PC is
+// changed: no command, not even the clean-up's (also when a test refuses the camera), and the
+// information file's copy deleted.
+TEST_F(driver_test, CheckRunChangesNothing)
+{
+    g_workstation.check_only = true;
+    g_stage_functions.show_startup_warning = [](upgrade_run &) { return show_startup_warning() ? 1 : 0; };
+    ASSERT_TRUE(test_files::write_file(".deviceRelateInfo.txt", "QUORVANE_CAM418S*ver:2.0.15"));
+    EXPECT_EQ(run_upgrade(), EXIT_COMPLETED);
+    EXPECT_EQ(fake.steps_run, (std::vector<int>{1, 2, 4, 5, 6, 7, 8}));
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].style, BOX_STYLE_PLAIN);
+    EXPECT_EQ(fake.boxes[0].text, "The camera can be upgraded to 2.0.16.");
+    EXPECT_TRUE(recording_commands::calls.empty());
+    EXPECT_FALSE(test_files::exists(".deviceRelateInfo.txt"));
+
+    set_flag(g_silent_mode, 1);
+    g_stage_functions.check_same_version = [](upgrade_run &) { return stop_run(OUTCOME_SAME_VERSION, -2); };
+    EXPECT_EQ(run_upgrade(), EXIT_SAME_VERSION);
+    EXPECT_EQ(result_file(), "err-2");
+    EXPECT_TRUE(recording_commands::calls.empty());
+    g_workstation.check_only = false;
+    EXPECT_EQ(run_upgrade(), EXIT_SAME_VERSION);
+    EXPECT_FALSE(recording_commands::calls.empty()) << "an upgrade's refusal cleans up";
 }
 
 TEST_F(driver_test, ExitCodeOfEachStage)

@@ -38,8 +38,8 @@ TEST_F(run_record_test, RecordOfAWholeRunInItsFieldOrder)
     std::string stage = R"(":\d+\.\d{3})";
     std::string expected = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","run_id":"[0-9a-f]{32}",)"
                            R"("tool":"1\.0\.3","station":"[^"]*",)"
-                           R"("mode":"silent","link":"usb","pc_address":"192\.168\.88\.2",)"
-                           R"("camera_address":"192\.168\.88\.1","model":"CAM\\u0001\\"\\\\\xe7\x9b\xb8\xe6\x9c\xba\xef\xbf\xbd )"
+                           R"("mode":"silent","run_kind":"upgrade","link":"usb","pc_address":"192\.168\.88\.2",)"
+                           R"("camera_address":"192\.168\.88\.1","camera_mac":(null|"[0-9a-f:]+"),"model":"CAM\\u0001\\"\\\\\xe7\x9b\xb8\xe6\x9c\xba\xef\xbf\xbd )"
                            R"(\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xf0\x9f\x93\xb7",)"
                            R"("version_before":"2\.0\.15","version_after":null,)"
                            R"("confirm":\{"mode":"off","confirmed":null,"seconds":null,"versions":\[\],)"

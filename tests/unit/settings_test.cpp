@@ -163,10 +163,11 @@ TEST(settings, ReportKeys)
 {
     station_settings s = parse("REPORT_URL = HTTPS://collector:8443/in?q=INSERT%20INTO%20t;b#c\r\n"
                                "report_header = X-Key:\ta ;b #c\nreport_seconds = 30 ; the most\n"
-                               "metrics_file = C:\\textfile\\facup.prom ; for the exporter");
+                               "metrics_file = C:\\textfile\\facup.prom ; for the exporter\nreport_batch = 1000");
     EXPECT_EQ(s.report.url, "HTTPS://collector:8443/in?q=INSERT%20INTO%20t;b#c");
     EXPECT_EQ(s.report.header, "X-Key:\ta ;b #c");
     EXPECT_EQ(s.report.seconds, 30);
+    EXPECT_EQ(s.report.batch, 1000);
     EXPECT_EQ(s.report.metrics_file, "C:\\textfile\\facup.prom");
     EXPECT_EQ(s.warnings, warnings{});
     s = parse("report_url = \"http://10.0.0.9/\"\nreport_seconds=1\nmetrics_file = /var/lib/textfile/facup.prom");
@@ -177,6 +178,7 @@ TEST(settings, ReportKeys)
     EXPECT_EQ(s.report.url, "");
     EXPECT_EQ(s.report.header, "");
     EXPECT_EQ(s.report.seconds, REPORT_SECONDS_DEFAULT);
+    EXPECT_EQ(s.report.batch, 1);
 }
 
 // A refused value is a warning and the default (a later bad line undoes an earlier good one); a
@@ -187,10 +189,12 @@ TEST(settings, ReportKeysRefused)
                                "report_url = http://h/ ; note\nreport_url = htp://u:pw@h/\nreport_header = X-Key: v\nreport_header = X-Key a\n"
                                "report_header = : v\nreport_header = X\tKey: v\nreport_header = X-Key: a\x01"
                                "b\nreport_header = X-Key: a\rb\nreport_seconds = 0\nreport_seconds = 31\n"
-                               "report_seconds = 2s\nmetrics_file = facup.prom\n");
+                               "report_seconds = 2s\nmetrics_file = facup.prom\nreport_batch = 500\nreport_batch = 0\n"
+                               "report_batch = 1001\n");
     EXPECT_EQ(s.report.url, "");
     EXPECT_EQ(s.report.header, "");
     EXPECT_EQ(s.report.seconds, REPORT_SECONDS_DEFAULT);
+    EXPECT_EQ(s.report.batch, REPORT_BATCH_DEFAULT);
     const std::string url = "' is not an http:// or https:// URL; records are not sent";
     const std::string header = "facup.ini: report_header (its value not shown) is not one 'Name: value' line; no "
                                "header is sent";
@@ -204,5 +208,7 @@ TEST(settings, ReportKeysRefused)
                                     "facup.ini: report_seconds = '31' is not a whole number from 1 to 30; using 3",
                                     "facup.ini: report_seconds = '2s' is not a whole number from 1 to 30; using 3",
                                     "facup.ini: metrics_file = 'facup.prom' is not a full path; no metrics file is "
-                                    "written"}));
+                                    "written",
+                                    "facup.ini: report_batch = '0' is not a whole number from 1 to 1000; using 1",
+                                    "facup.ini: report_batch = '1001' is not a whole number from 1 to 1000; using 1"}));
 }
