@@ -2,7 +2,8 @@
 #   e2e_init <target: linux|windows> <tool binary> <scratch dir> [display]
 # then run_tool, root_path, check and e2e_finish. With "display" an X server (Xvfb) is started
 # first and DISPLAY names it, so that the tool's message boxes can appear. The scratch directory
-# (under Wine with the scenario's prefix in it) goes when the scenario passes and stays when it fails.
+# (under Wine with the scenario's prefix in it) goes when the scenario passes and stays when it fails
+# (the next run moves it aside: keep_failed_scratch).
 
 e2e_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 e2e_failures=0
@@ -11,6 +12,7 @@ e2e_init() {
   E2E_TARGET=$1
   E2E_TOOL=$2
   E2E_SCRATCH=$3
+  keep_failed_scratch
   rm -rf "$E2E_SCRATCH"
   mkdir -p "$E2E_SCRATCH"
   trap e2e_stop EXIT
@@ -31,6 +33,15 @@ e2e_init() {
     E2E_COMMAND_LOG=$E2E_SCRATCH/nmcli.log
     export FACUP_NMCLI_LOG=$E2E_COMMAND_LOG PATH=$e2e_repo/tests/e2e/bin:$PATH
   fi
+}
+
+# keep_failed_scratch: a scratch directory that an earlier run left (it failed, or was stopped) is
+# moved aside as <scratch>.failed-<UTC time it was last changed>, so that this run does not
+# overwrite what shows why; the newest three are kept.
+keep_failed_scratch() {
+  [ -d "$E2E_SCRATCH" ] || return 0
+  mv -T "$E2E_SCRATCH" "$E2E_SCRATCH.failed-$(date -u -r "$E2E_SCRATCH" +%Y%m%dT%H%M%SZ)" 2>/dev/null || return 0
+  ls -d "$E2E_SCRATCH".failed-* | sort | head -n -3 | xargs -r rm -rf
 }
 
 # station_copy: runs from here on use a copy of the tool in $E2E_SCRATCH/station, so that its
