@@ -172,12 +172,17 @@ restart_wine() {
 }
 
 # wait_for_box <seconds> [window]: prints the X window id of the tool's message box once it shows;
-# with a window, of a box other than that one.
+# with a window, of a box other than that one. A box that took more than 10 s is noted: Wine's
+# first window after a restart in another locale sets up that locale's fonts, slowly under load.
 wait_for_box() {
-  local deadline=$((SECONDS + $1)) wid
+  local started=$SECONDS deadline=$((SECONDS + $1)) wid
   while [ $SECONDS -lt $deadline ]; do
     wid=$(xdotool search --onlyvisible --class facup.exe 2>/dev/null | grep -v -x "${2:-}" | head -n 1)
-    [ -n "$wid" ] && { echo "$wid"; return 0; }
+    if [ -n "$wid" ]; then
+      [ $((SECONDS - started)) -gt 10 ] && e2e_note "a box took $((SECONDS - started)) s to show"
+      echo "$wid"
+      return 0
+    fi
     sleep 0.2
   done
   return 1

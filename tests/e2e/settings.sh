@@ -101,7 +101,7 @@ box_run() {
   mkdir -p "$E2E_SCRATCH/$1"
   LC_ALL=${2:-$LC_ALL} WINEDEBUG=-all,trace+win run_tool_once "$E2E_SCRATCH/$1" >"$E2E_SCRATCH/$1.out" 2>&1 &
   local tool=$! wid
-  if ! wid=$(wait_for_box 30); then
+  if ! wid=$(wait_for_box 90); then
     check "$1: the start-up warning appeared" no yes
     kill $tool 2>/dev/null
     return
