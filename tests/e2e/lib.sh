@@ -25,7 +25,7 @@ e2e_init() {
     E2E_ROOT=$WINEPREFIX/drive_c/quorvane_facup
     # The prefix's netsh records what it is asked to do.
     E2E_COMMAND_LOG=$E2E_SCRATCH/netsh.log
-    FACUP_NETSH_LOG=$(winepath -w "$E2E_COMMAND_LOG" 2>/dev/null)
+    FACUP_NETSH_LOG=$(tool_path "$E2E_COMMAND_LOG")
     export FACUP_NETSH_LOG
   else
     E2E_ROOT=/var/lib/quorvane_facup
@@ -42,6 +42,13 @@ keep_failed_scratch() {
   [ -d "$E2E_SCRATCH" ] || return 0
   mv -T "$E2E_SCRATCH" "$E2E_SCRATCH.failed-$(date -u -r "$E2E_SCRATCH" +%Y%m%dT%H%M%SZ)" 2>/dev/null || return 0
   ls -d "$E2E_SCRATCH".failed-* | sort | head -n -3 | xargs -r rm -rf
+}
+
+# tool_path <absolute path>: a path of this machine as the tool names it; under Wine through drive
+# Z:, which every prefix maps to / (winepath, itself a Wine program, now and then failed to start
+# under load and gave nothing).
+tool_path() {
+  if [ "$E2E_TARGET" = windows ]; then echo "Z:${1//\//\\}"; else echo "$1"; fi
 }
 
 # station_copy: runs from here on use a copy of the tool in $E2E_SCRATCH/station, so that its
