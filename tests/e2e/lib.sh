@@ -154,8 +154,9 @@ throttle_link() {
   done
 }
 
-# pc_links: this PC's ends of its links to the camera (the veth devices in its namespace).
-pc_links() { ip -o link show type veth | sed -n 's/^[0-9]*: \([^@:]*\).*/\1/p'; }
+# pc_links: this PC's ends of its links to the camera (the veth devices in its namespace). ip's
+# complaint that it cannot name the peer's namespace (it has no id here) is not shown.
+pc_links() { ip -o link show type veth 2>/dev/null | sed -n 's/^[0-9]*: \([^@:]*\).*/\1/p'; }
 
 # camera_saw <event>: the camera log's lines of that event.
 camera_saw() { grep "\"event\":\"$1\"" "$E2E_CAMERA_LOG" 2>/dev/null; }
