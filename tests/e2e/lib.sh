@@ -273,14 +273,15 @@ run_tool_once() {
   shift
   if [ "$E2E_TARGET" = windows ]; then
     # Under load, Wine's command interpreter now and then fails to find a program on its path
-    # ("Can't recognize 'findstr ...'"): a fault of the test machine, not of the tool. Such a run
-    # is run once more.
+    # ("Can't recognize 'findstr ...'"), and Wine itself now and then ends at once with status 1
+    # and no output, the tool never started (it prints its banner first, and 1 is none of its
+    # exit codes): faults of the test machine, not of the tool. Such a run is run once more.
     local out rc
     out=$(mktemp "$E2E_SCRATCH/.run_tool.XXXXXX")
     (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
     rc=$?
-    if grep -a -q "Can't recognize '" "$out"; then
-      e2e_note "Wine's command interpreter missed a program in a run in $dir; it ran again"
+    if grep -a -q "Can't recognize '" "$out" || { [ $rc -eq 1 ] && [ ! -s "$out" ]; }; then
+      e2e_note "Wine missed a program in a run in $dir (exit status $rc, $(wc -c <"$out") bytes of output); it ran again"
       rm -f "$dir/flashret.txt"
       (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
       rc=$?
