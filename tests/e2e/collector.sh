@@ -15,8 +15,6 @@ outbox=$(root_path logs/outbox)
 start_camera '"version_after":"2.0.15"'
 start_collector
 
-# tool_path <path>: a path of this machine as the tool names it.
-tool_path() { if [ "$E2E_TARGET" = windows ]; then winepath -w "$1" 2>/dev/null; else echo "$1"; fi; }
 metrics=$E2E_SCRATCH/textfile/facup.prom
 # settings <report_url> [more lines]: the station's facup.ini.
 settings() {

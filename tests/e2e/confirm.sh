@@ -66,9 +66,7 @@ echo "back-new: from the camera's return to the result: $(returned_to_result bac
 echo "== strict: a copy started during the confirmation is refused; the run is counted =="
 # The confirmation still reads the camera: the run keeps the single-instance guard until it ends.
 prom=$E2E_SCRATCH/facup.prom
-prom_setting=$prom
-[ "$E2E_TARGET" = windows ] && prom_setting=$(winepath -w "$prom" 2>/dev/null)
-settings "confirm = strict" "metrics_file = $prom_setting"
+settings "confirm = strict" "metrics_file = $(tool_path "$prom")"
 start_camera '"reboot_ms":15000'
 mkdir -p "$E2E_SCRATCH/guarded"
 ls "$(root_path logs)"/run-*.log >"$E2E_SCRATCH/logs.before" 2>/dev/null

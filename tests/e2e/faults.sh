@@ -124,7 +124,7 @@ rc=$?
 check "read-only: the exit code tells" $rc "$(exit_code -3)"
 check "read-only: the camera was asked" "$(camera_saw http_get | wc -l)" 1
 check "read-only: no result file" "$(ls "$E2E_SCRATCH/read-only")" ""
-check "read-only: no file server left running" "$(servers_running)" ""
+check "read-only: no file server left running" "$(servers_left)" ""
 umount "$E2E_SCRATCH/read-only"
 
 e2e_finish

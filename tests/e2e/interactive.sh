@@ -36,7 +36,7 @@ mkdir -p "$(root_path firmware)" && echo keep >"$(root_path firmware/keep.txt)"
 box_run() {
   run_tool "$E2E_SCRATCH/$1" >"$E2E_SCRATCH/$1.out" 2>&1 &
   local tool=$! wid
-  if ! wid=$(wait_for_box 30); then
+  if ! wid=$(wait_for_box 90); then
     echo "no box appeared"
     kill $tool 2>/dev/null
     return 99
@@ -63,7 +63,7 @@ box_run english-ok Return
 check "OK: exit code" $? 0
 check "OK: the run went on (working directories made)" "$(test -d "$(root_path units)" && echo yes)" yes
 
-restart_wine LC_ALL=zh_CN.UTF-8
+restart_wine
 export LC_ALL=zh_CN.UTF-8
 box_run chinese-cancel Escape
 check "Chinese: exit code" $? 0

@@ -178,7 +178,10 @@ station_copy
 # It also names a collector: an interrupted run keeps its record in the outbox and sends nothing.
 printf 'confirm = strict\r\nreport_url = http://127.0.0.1:9/\r\n' >"$ini"
 start "confirm" '"reboot_ms":"never"'
-wait_for 120 grep -a -q 'Confirming the new firmware' "$run_dir.out" || echo "the confirmation never began"
+# The run's diagnostics log says when the confirmation begins (under Wine the console reaches its
+# file only when the run ends).
+confirming() { grep -q 'confirmation (strict): reading' "$(newest_log)" 2>/dev/null; }
+check "confirm: the confirmation began" "$(wait_for 120 confirming && echo yes)" yes
 sleep 1
 kill -$signal $tool_pid
 stopped "confirm" $event "$status" confirm

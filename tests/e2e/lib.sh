@@ -2,7 +2,8 @@
 #   e2e_init <target: linux|windows> <tool binary> <scratch dir> [display]
 # then run_tool, root_path, check and e2e_finish. With "display" an X server (Xvfb) is started
 # first and DISPLAY names it, so that the tool's message boxes can appear. The scratch directory
-# (under Wine with the scenario's prefix in it) goes when the scenario passes and stays when it fails.
+# (under Wine with the scenario's prefix in it) goes when the scenario passes and stays when it fails
+# (the next run moves it aside: keep_failed_scratch).
 
 e2e_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 e2e_failures=0
@@ -11,6 +12,7 @@ e2e_init() {
   E2E_TARGET=$1
   E2E_TOOL=$2
   E2E_SCRATCH=$3
+  keep_failed_scratch
   rm -rf "$E2E_SCRATCH"
   mkdir -p "$E2E_SCRATCH"
   trap e2e_stop EXIT
@@ -20,10 +22,11 @@ e2e_init() {
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     # The prefix is copied from the template and its wineserver starts here, in this namespace.
     "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
+    [ "${4:-}" = display ] && await_wine_end
     E2E_ROOT=$WINEPREFIX/drive_c/quorvane_facup
     # The prefix's netsh records what it is asked to do.
     E2E_COMMAND_LOG=$E2E_SCRATCH/netsh.log
-    FACUP_NETSH_LOG=$(winepath -w "$E2E_COMMAND_LOG" 2>/dev/null)
+    FACUP_NETSH_LOG=$(tool_path "$E2E_COMMAND_LOG")
     export FACUP_NETSH_LOG
   else
     E2E_ROOT=/var/lib/quorvane_facup
@@ -31,6 +34,22 @@ e2e_init() {
     E2E_COMMAND_LOG=$E2E_SCRATCH/nmcli.log
     export FACUP_NMCLI_LOG=$E2E_COMMAND_LOG PATH=$e2e_repo/tests/e2e/bin:$PATH
   fi
+}
+
+# keep_failed_scratch: a scratch directory that an earlier run left (it failed, or was stopped) is
+# moved aside as <scratch>.failed-<UTC time it was last changed>, so that this run does not
+# overwrite what shows why; the newest three are kept.
+keep_failed_scratch() {
+  [ -d "$E2E_SCRATCH" ] || return 0
+  mv -T "$E2E_SCRATCH" "$E2E_SCRATCH.failed-$(date -u -r "$E2E_SCRATCH" +%Y%m%dT%H%M%SZ)" 2>/dev/null || return 0
+  ls -d "$E2E_SCRATCH".failed-* | sort | head -n -3 | xargs -r rm -rf
+}
+
+# tool_path <absolute path>: a path of this machine as the tool names it; under Wine through drive
+# Z:, which every prefix maps to / (winepath, itself a Wine program, now and then failed to start
+# under load and gave nothing).
+tool_path() {
+  if [ "$E2E_TARGET" = windows ]; then echo "Z:${1//\//\\}"; else echo "$1"; fi
 }
 
 # station_copy: runs from here on use a copy of the tool in $E2E_SCRATCH/station, so that its
@@ -136,8 +155,9 @@ throttle_link() {
   done
 }
 
-# pc_links: this PC's ends of its links to the camera (the veth devices in its namespace).
-pc_links() { ip -o link show type veth | sed -n 's/^[0-9]*: \([^@:]*\).*/\1/p'; }
+# pc_links: this PC's ends of its links to the camera (the veth devices in its namespace). ip's
+# complaint that it cannot name the peer's namespace (it has no id here) is not shown.
+pc_links() { ip -o link show type veth 2>/dev/null | sed -n 's/^[0-9]*: \([^@:]*\).*/\1/p'; }
 
 # camera_saw <event>: the camera log's lines of that event.
 camera_saw() { grep "\"event\":\"$1\"" "$E2E_CAMERA_LOG" 2>/dev/null; }
@@ -152,21 +172,32 @@ e2e_stop() {
   [ -z "${E2E_XVFB:-}" ] || kill "$E2E_XVFB" 2>/dev/null || true
 }
 
-# restart_wine [VAR=value...]: ends the prefix's wineserver and starts a new one with the given
+# restart_wine: ends the prefix's wineserver, so that the next program starts a new one in its own
 # environment (the UI language, for one, is read when it starts).
 restart_wine() {
   wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
-  env "$@" "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
+  await_wine_end
 }
 
+# await_wine_end: waits (at most 30 s) until the prefix's wineserver has ended by itself, Wine's
+# desktop with it, so that the next program starts the desktop itself and waits until it can show
+# windows. A desktop that another program had started a moment before may still lack its display
+# driver when the tool's first box comes: the box then goes to an off-screen surface and never
+# shows (seen under load right after a restart in the Chinese locale).
+await_wine_end() { timeout 30 wineserver -w 2>/dev/null || true; }
+
 # wait_for_box <seconds> [window]: prints the X window id of the tool's message box once it shows;
-# with a window, of a box other than that one.
+# with a window, of a box other than that one. A box that took more than 10 s is noted: Wine's
+# first window after a restart in another locale sets up that locale's fonts, slowly under load.
 wait_for_box() {
-  local deadline=$((SECONDS + $1)) wid
+  local started=$SECONDS deadline=$((SECONDS + $1)) wid
   while [ $SECONDS -lt $deadline ]; do
     wid=$(xdotool search --onlyvisible --class facup.exe 2>/dev/null | grep -v -x "${2:-}" | head -n 1)
-    [ -n "$wid" ] && { echo "$wid"; return 0; }
+    if [ -n "$wid" ]; then
+      [ $((SECONDS - started)) -gt 10 ] && e2e_note "a box took $((SECONDS - started)) s to show"
+      echo "$wid"
+      return 0
+    fi
     sleep 0.2
   done
   return 1
@@ -249,14 +280,24 @@ run_tool_once() {
   shift
   if [ "$E2E_TARGET" = windows ]; then
     # Under load, Wine's command interpreter now and then fails to find a program on its path
-    # ("Can't recognize 'findstr ...'"): a fault of the test machine, not of the tool. Such a run
-    # is run once more.
+    # ("Can't recognize 'findstr ...'"), and Wine itself now and then ends at once with status 1
+    # and no output, the tool never started (it prints its banner first, and 1 is none of its
+    # exit codes): faults of the test machine, not of the tool. A run that such a fault stopped
+    # before it reached the camera (a missed findstr of the link's discovery ends it with -2) is
+    # run once more; a run that went further is not, as a second run would repeat what the camera
+    # and the recording netsh saw (and a run stopped on purpose would start again): its fault is
+    # only noted, beside the checks it fails.
     local out rc
     out=$(mktemp "$E2E_SCRATCH/.run_tool.XXXXXX")
     (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
     rc=$?
-    if grep -a -q "Can't recognize '" "$out"; then
-      echo "run_tool: Wine's command interpreter missed a program; running again" >&2
+    local missed=
+    grep -a -q "Can't recognize '" "$out" && missed=yes
+    { [ $rc -eq 1 ] && [ ! -s "$out" ]; } && missed=yes
+    [ -n "$missed" ] && [ $rc -ne 1 ] && [ $rc -ne "$(exit_code -2)" ] &&
+      e2e_note "Wine missed a program in a run in $dir that went on (exit status $rc); not run again"
+    if [ -n "$missed" ] && { [ $rc -eq 1 ] || [ $rc -eq "$(exit_code -2)" ]; }; then
+      e2e_note "Wine missed a program in a run in $dir (exit status $rc, $(wc -c <"$out") bytes of output); it ran again"
       rm -f "$dir/flashret.txt"
       (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
       rc=$?
@@ -278,6 +319,19 @@ servers_running() {
   fi
 }
 
+# servers_left: the file servers still running (as servers_running) once those that a run's clean-up
+# killed have had up to 10 s to end: a kill returns before the process has gone (under load a
+# killed Shttpd.exe stays in Wine's task list for a moment after the tool has ended).
+servers_left() {
+  local left waits=0
+  while left=$(servers_running) && [ -n "$left" ] && [ $waits -lt 20 ]; do
+    sleep 0.5
+    waits=$((waits + 1))
+  done
+  [ -z "$left" ] && [ $waits -gt 0 ] && e2e_note "a killed file server ended $waits half-second(s) after the run"
+  echo "$left"
+}
+
 # run_silent <name> [tool]: one silent run (-s) of the tool, or of the given build of it, in a
 # fresh working directory $E2E_SCRATCH/<name> (its output in <name>.out); sets rc and result (the
 # content of flashret.txt).
@@ -291,7 +345,7 @@ run_silent() {
 
 # check_nothing_left <name>: the run left no file server running and no staged file.
 check_nothing_left() {
-  check "$1: no file server left running" "$(servers_running)" ""
+  check "$1: no file server left running" "$(servers_left)" ""
   check "$1: firmware directory empty" "$(ls "$(root_path firmware)" 2>/dev/null)" ""
 }
 
@@ -321,7 +375,12 @@ wait_for() {
   done
 }
 
+# e2e_note <text>: notes what the harness did about a fault of the test machine; the scenario's
+# output ends with its notes, so that a failing run shows them beside its checks.
+e2e_note() { echo "note: $*" >>"$E2E_SCRATCH/notes"; }
+
 e2e_finish() {
+  [ -s "$E2E_SCRATCH/notes" ] && cat "$E2E_SCRATCH/notes"
   if [ -s "$E2E_SCRATCH/run-record.failures" ]; then
     cat "$E2E_SCRATCH/run-record.failures"
     # Only the checker's own lines count: a program's warnings on stderr (a locale the system lacks)

@@ -101,7 +101,7 @@ box_run() {
   mkdir -p "$E2E_SCRATCH/$1"
   LC_ALL=${2:-$LC_ALL} WINEDEBUG=-all,trace+win run_tool_once "$E2E_SCRATCH/$1" >"$E2E_SCRATCH/$1.out" 2>&1 &
   local tool=$! wid
-  if ! wid=$(wait_for_box 30); then
+  if ! wid=$(wait_for_box 90); then
     check "$1: the start-up warning appeared" no yes
     kill $tool 2>/dev/null
     return
@@ -122,7 +122,7 @@ check "zh: the box's caption as set" "$(shown forced-zh "$caption_zh")" yes
 check "zh: the box's text as set" "$(shown forced-zh "$warning_zh")" yes
 
 echo "== language = en on a Chinese system =="
-restart_wine LC_ALL=zh_CN.UTF-8
+restart_wine
 rm "$ini"
 box_run auto-zh zh_CN.UTF-8
 check "the system's language is Chinese (no settings file)" "$(cat "$E2E_SCRATCH/auto-zh.title")" "$caption_zh"

@@ -35,7 +35,7 @@ for i in $(seq "$runs"); do
   peaks+=("$peak")
   check "run $i: exit code" $rc 0
   check "run $i: result" "$(cat "$dir/flashret.txt" 2>/dev/null)" ok0
-  check "run $i: no file server left" "$(servers_running)" ""
+  check "run $i: no file server left" "$(servers_left)" ""
   check "run $i: no tool process left" "$(pgrep -c -x "$(basename "$E2E_TOOL")")" 0
   check "run $i: no socket left open" "$(ss -Htan | grep -v -c TIME-WAIT)" 0
   check "run $i: firmware directory empty" "$(ls "$(root_path firmware)")" ""

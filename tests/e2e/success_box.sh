@@ -27,5 +27,5 @@ fi
 wait $tool
 check "exit code" $? 0
 check "the camera answered ok" "$(camera_saw ws_send | grep -c 'res[^a-z]*ok')" 1
-check "nothing left running after OK" "$(servers_running)" ""
+check "nothing left running after OK" "$(servers_left)" ""
 e2e_finish
