@@ -63,7 +63,7 @@ box_run english-ok Return
 check "OK: exit code" $? 0
 check "OK: the run went on (working directories made)" "$(test -d "$(root_path units)" && echo yes)" yes
 
-restart_wine
+restart_wine LC_ALL=zh_CN.UTF-8
 export LC_ALL=zh_CN.UTF-8
 box_run chinese-cancel Escape
 check "Chinese: exit code" $? 0

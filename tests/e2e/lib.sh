@@ -22,7 +22,6 @@ e2e_init() {
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     # The prefix is copied from the template and its wineserver starts here, in this namespace.
     "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
-    [ "${4:-}" = display ] && await_wine_end
     E2E_ROOT=$WINEPREFIX/drive_c/quorvane_facup
     # The prefix's netsh records what it is asked to do.
     E2E_COMMAND_LOG=$E2E_SCRATCH/netsh.log
@@ -172,19 +171,13 @@ e2e_stop() {
   [ -z "${E2E_XVFB:-}" ] || kill "$E2E_XVFB" 2>/dev/null || true
 }
 
-# restart_wine: ends the prefix's wineserver, so that the next program starts a new one in its own
+# restart_wine [VAR=value...]: ends the prefix's wineserver and starts a new one with the given
 # environment (the UI language, for one, is read when it starts).
 restart_wine() {
   wineserver -k 2>/dev/null || true
-  await_wine_end
+  wineserver -w 2>/dev/null || true
+  env "$@" "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
 }
-
-# await_wine_end: waits (at most 30 s) until the prefix's wineserver has ended by itself, Wine's
-# desktop with it, so that the next program starts the desktop itself and waits until it can show
-# windows. A desktop that another program had started a moment before may still lack its display
-# driver when the tool's first box comes: the box then goes to an off-screen surface and never
-# shows (seen under load right after a restart in the Chinese locale).
-await_wine_end() { timeout 30 wineserver -w 2>/dev/null || true; }
 
 # wait_for_box <seconds> [window]: prints the X window id of the tool's message box once it shows;
 # with a window, of a box other than that one. A box that took more than 10 s is noted: Wine's

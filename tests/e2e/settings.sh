@@ -122,7 +122,7 @@ check "zh: the box's caption as set" "$(shown forced-zh "$caption_zh")" yes
 check "zh: the box's text as set" "$(shown forced-zh "$warning_zh")" yes
 
 echo "== language = en on a Chinese system =="
-restart_wine
+restart_wine LC_ALL=zh_CN.UTF-8
 rm "$ini"
 box_run auto-zh zh_CN.UTF-8
 check "the system's language is Chinese (no settings file)" "$(cat "$E2E_SCRATCH/auto-zh.title")" "$caption_zh"
