@@ -175,7 +175,7 @@ e2e_stop() {
 # environment (the UI language, for one, is read when it starts).
 restart_wine() {
   wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  timeout 30 wineserver -w 2>/dev/null || true
   env "$@" "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
 }
 
@@ -185,7 +185,8 @@ restart_wine() {
 wait_for_box() {
   local started=$SECONDS deadline=$((SECONDS + $1)) wid
   while [ $SECONDS -lt $deadline ]; do
-    wid=$(xdotool search --onlyvisible --class facup.exe 2>/dev/null | grep -v -x "${2:-}" | head -n 1)
+    # Bounded: an X server that another client holds would block xdotool, and the scenario with it.
+    wid=$(timeout 10 xdotool search --onlyvisible --class facup.exe 2>/dev/null | grep -v -x "${2:-}" | head -n 1)
     if [ -n "$wid" ]; then
       [ $((SECONDS - started)) -gt 10 ] && e2e_note "a box took $((SECONDS - started)) s to show"
       echo "$wid"
