@@ -9,7 +9,7 @@ foreach(link usb wifi)
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox ${link} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/upgrade.sh
             ${FACUP_TARGET} $<TARGET_FILE:facup> $<TARGET_FILE:facup_short_limit>
             ${CMAKE_CURRENT_BINARY_DIR}/e2e-upgrade-${link} ${link} ${FACUP_FIRMWARE_IMAGE_FILE})
-  set_tests_properties(e2e_upgrade_${link} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 COST 100)
+  set_tests_properties(e2e_upgrade_${link} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
 endforeach()
 
 if(CMAKE_CROSSCOMPILING)
@@ -24,4 +24,4 @@ add_test(NAME e2e_faults
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/sandbox usb ${CMAKE_CURRENT_SOURCE_DIR}/e2e/faults.sh
           ${FACUP_TARGET} $<TARGET_FILE:facup> $<TARGET_FILE:facup_short_limit>
           ${CMAKE_CURRENT_BINARY_DIR}/e2e-faults)
-set_tests_properties(e2e_faults PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 COST 60)
+set_tests_properties(e2e_faults PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
