@@ -272,36 +272,35 @@ newest_log() { ls -t "$(root_path logs)"/run-*.log 2>/dev/null | head -n 1; }
 run_tool_once() {
   local dir=$1
   shift
-  if [ "$E2E_TARGET" = windows ]; then
-    # Under load, Wine's command interpreter now and then fails to find a program on its path
-    # ("Can't recognize 'findstr ...'"), and Wine itself now and then ends at once with status 1
-    # and no output, the tool never started (it prints its banner first, and 1 is none of its
-    # exit codes): faults of the test machine, not of the tool. A run that such a fault stopped
-    # before it reached the camera (a missed findstr of the link's discovery ends it with -2) is
-    # run once more; a run that went further is not, as a second run would repeat what the camera
-    # and the recording netsh saw (and a run stopped on purpose would start again): its fault is
-    # only noted, beside the checks it fails.
-    local out rc
-    out=$(mktemp "$E2E_SCRATCH/.run_tool.XXXXXX")
+  if [ "$E2E_TARGET" != windows ]; then
+    (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$E2E_TOOL" "$@")
+    return
+  fi
+  # Under load, Wine's command interpreter now and then fails to find a program on its path
+  # ("Can't recognize 'findstr ...'"), and Wine itself now and then ends at once with status 1 and
+  # no output, the tool never started (it prints its banner first, and 1 is none of its exit
+  # codes): faults of the test machine, not of the tool. A run that such a fault stopped before it
+  # reached the camera (a missed findstr of the link's discovery ends it with -2) is run once more;
+  # a run that went further is not, as a second run would repeat what the camera and the recording
+  # netsh saw (and a run stopped on purpose would start again): its fault is only noted, beside the
+  # checks it fails.
+  local out rc attempt
+  out=$(mktemp "$E2E_SCRATCH/.run_tool.XXXXXX")
+  for attempt in 1 2; do
     (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
     rc=$?
-    local missed=
-    grep -a -q "Can't recognize '" "$out" && missed=yes
-    { [ $rc -eq 1 ] && [ ! -s "$out" ]; } && missed=yes
-    [ -n "$missed" ] && [ $rc -ne 1 ] && [ $rc -ne "$(exit_code -2)" ] &&
+    grep -a -q "Can't recognize '" "$out" || { [ $rc -eq 1 ] && [ ! -s "$out" ]; } || break
+    if [ $rc -ne 1 ] && [ $rc -ne "$(exit_code -2)" ]; then
       e2e_note "Wine missed a program in a run in $dir that went on (exit status $rc); not run again"
-    if [ -n "$missed" ] && { [ $rc -eq 1 ] || [ $rc -eq "$(exit_code -2)" ]; }; then
-      e2e_note "Wine missed a program in a run in $dir (exit status $rc, $(wc -c <"$out") bytes of output); it ran again"
-      rm -f "$dir/flashret.txt"
-      (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
-      rc=$?
+      break
     fi
-    cat "$out"
-    rm -f "$out"
-    return $rc
-  else
-    (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$E2E_TOOL" "$@")
-  fi
+    [ $attempt = 2 ] && break
+    e2e_note "Wine missed a program in a run in $dir (exit status $rc, $(wc -c <"$out") bytes of output); it ran again"
+    rm -f "$dir/flashret.txt"
+  done
+  cat "$out"
+  rm -f "$out"
+  return $rc
 }
 
 # servers_running: the tool's file servers still running (their process lines), if any.
