@@ -283,8 +283,10 @@ run_tool_once() {
   # reached the camera (a missed findstr of the link's discovery ends it with -2) is run once more;
   # a run that went further is not, as a second run would repeat what the camera and the recording
   # netsh saw (and a run stopped on purpose would start again): its fault is only noted, beside the
-  # checks it fails.
-  local out rc attempt
+  # checks it fails. One such fault is mended: a kill of the clean-up that Wine could not start
+  # (the run names it) is run here as the tool gave it, so that the file server the tool meant to
+  # end does not stay to fail the next checks.
+  local out rc attempt kill
   out=$(mktemp "$E2E_SCRATCH/.run_tool.XXXXXX")
   for attempt in 1 2; do
     (cd "$dir" && ${E2E_LAUNCH:-} env --default-signal=INT "$e2e_repo/scripts/wine-run" "$E2E_TOOL" "$@") >"$out" 2>&1
@@ -292,6 +294,11 @@ run_tool_once() {
     grep -a -q "Can't recognize '" "$out" || { [ $rc -eq 1 ] && [ ! -s "$out" ]; } || break
     if [ $rc -ne 1 ] && [ $rc -ne "$(exit_code -2)" ]; then
       e2e_note "Wine missed a program in a run in $dir that went on (exit status $rc); not run again"
+      grep -a -o "Can't recognize 'taskkill [^']*'" "$out" | sed "s/^Can't recognize '//; s/'\$//" |
+        while IFS= read -r kill; do
+          (cd "$dir" && "$e2e_repo/scripts/wine-run" cmd /c "$kill") >/dev/null 2>&1
+          e2e_note "the harness ran the clean-up's '$kill' that Wine missed"
+        done
       break
     fi
     [ $attempt = 2 ] && break
