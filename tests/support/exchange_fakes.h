@@ -5,10 +5,12 @@
 #pragma once
 
 #include "driver.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,9 +42,16 @@ void text(const std::string &t);
 
 } // namespace exchange_fakes
 
-// A run on the USB link with the fakes installed and the command recorder in place of the runners.
+// A run on the USB link with the fakes installed and the command recorder in place of the runners,
+// in a working directory of its own: the information file's copy lies there, and ctest runs other
+// test programs beside this one in the same directory.
 struct exchange_test : ::testing::Test {
     upgrade_run run;
+    test_files::scratch_dir dir;
+    std::filesystem::path saved_cwd = std::filesystem::current_path();
+
+    exchange_test() { std::filesystem::current_path(dir.path()); }
+    ~exchange_test() override { std::filesystem::current_path(saved_cwd); }
 
     void SetUp() override;
     void TearDown() override;

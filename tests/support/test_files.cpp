@@ -18,11 +18,12 @@ scratch_dir::scratch_dir()
     const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "test";
     fs::path base = fs::temp_directory_path() / "facup-tests";
+    fs::create_directories(base);
+    // Made, not just looked for: two programs running the same case at once never share one.
     fs::path dir;
     do {
         dir = base / (name + "." + std::to_string(counter++));
-    } while (fs::exists(dir));
-    fs::create_directories(dir);
+    } while (!fs::create_directory(dir));
     path_ = dir.generic_string();
 }
 

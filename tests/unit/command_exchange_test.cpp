@@ -220,7 +220,6 @@ TEST_F(exchange_test, TextAtTheInstantOfTheSend)
 
 TEST_F(exchange_test, CommandTextAndAFailedSend)
 {
-    test_files::scratch_dir dir;
     std::string image = dir.file("image.img");
     ASSERT_TRUE(test_files::write_file(image, "abc"));
     std::strcpy(run.host_address, "192.168.88.2");
