@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -47,11 +46,7 @@ void text(const std::string &t);
 // test programs beside this one in the same directory.
 struct exchange_test : ::testing::Test {
     upgrade_run run;
-    test_files::scratch_dir dir;
-    std::filesystem::path saved_cwd = std::filesystem::current_path();
-
-    exchange_test() { std::filesystem::current_path(dir.path()); }
-    ~exchange_test() override { std::filesystem::current_path(saved_cwd); }
+    test_files::working_dir dir;
 
     void SetUp() override;
     void TearDown() override;

@@ -33,6 +33,14 @@ scratch_dir::~scratch_dir()
     fs::remove_all(path_, ec);
 }
 
+working_dir::working_dir() : saved_(fs::current_path().string()) { fs::current_path(dir_.path()); }
+
+working_dir::~working_dir()
+{
+    std::error_code ec;
+    fs::current_path(saved_, ec);
+}
+
 bool write_file(const std::string &path, const std::string &bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -115,7 +115,6 @@ const stage_functions FULL_RUN = {
 
 void whole_run_test::SetUp()
 {
-    fs::current_path(dir.path());
     reset_driver_state();
     recording_commands::install();
     fs::remove_all(whole_run::root_dir());
@@ -130,6 +129,5 @@ void whole_run_test::TearDown()
 {
     recording_commands::restore();
     reset_driver_state();
-    fs::current_path(saved_cwd);
     fs::remove_all(whole_run::root_dir());
 }

@@ -31,8 +31,7 @@ extern const stage_functions FULL_RUN;
 
 // Each test in a scratch directory of its own, with FULL_RUN, silent mode and no working root.
 struct whole_run_test : ::testing::Test {
-    test_files::scratch_dir dir;
-    std::filesystem::path saved_cwd = std::filesystem::current_path();
+    test_files::working_dir dir;
 
     void SetUp() override;
     void TearDown() override;

@@ -162,10 +162,8 @@ TEST_F(device_link_test, WifiRejoinRunsOnlySafeProfileNames)
 TEST_F(device_link_test, LinuxConnectNeverRunsShellText)
 {
     recording_commands::restore();
-    test_files::scratch_dir dir;
-    fs::path saved_cwd = fs::current_path();
+    test_files::working_dir dir;
     std::string saved_path = std::getenv("PATH");
-    fs::current_path(dir.path());
     setenv("PATH", (std::string(NMCLI_STANDIN_DIR) + ":" + saved_path).c_str(), 1);
     setenv("FACUP_NMCLI_LOG", dir.file("nmcli.log").c_str(), 1);
     struct name_case {
@@ -193,6 +191,5 @@ TEST_F(device_link_test, LinuxConnectNeverRunsShellText)
     }
     EXPECT_FALSE(test_files::exists(dir.file("canary")));
     setenv("PATH", saved_path.c_str(), 1);
-    fs::current_path(saved_cwd);
 }
 #endif

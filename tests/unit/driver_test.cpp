@@ -92,13 +92,10 @@ const stage_functions FAKE_STAGE_FUNCTIONS = {
 };
 
 struct driver_test : ::testing::Test {
-    test_files::scratch_dir dir;
-    std::filesystem::path saved_cwd = std::filesystem::current_path();
+    test_files::working_dir dir;  // the result file lands in the current directory
 
-    // Each test works in a directory of its own: the result file lands in the current directory.
     void SetUp() override
     {
-        std::filesystem::current_path(dir.path());
         reset_driver_state();
         fake = fake_run{};
         g_driver_seams.message_box = record_box;
@@ -109,7 +106,6 @@ struct driver_test : ::testing::Test {
     {
         recording_commands::restore();
         reset_driver_state();
-        std::filesystem::current_path(saved_cwd);
     }
 };
 

@@ -21,15 +21,13 @@ std::vector<int> raised;
 void record_outcome(outcome_id outcome) { raised.push_back(outcome); }
 
 struct eligibility_test : ::testing::Test {
-    test_files::scratch_dir dir;
-    fs::path saved_cwd = fs::current_path();
+    test_files::working_dir dir;
     unsigned char found = 0;
     char version[64] = {0}, previous[64] = {0};
     std::string database;
 
     void SetUp() override
     {
-        fs::current_path(dir.path());
         recording_commands::install();
         raised.clear();
         g_workstation_seams.report_outcome = record_outcome;
@@ -48,7 +46,6 @@ struct eligibility_test : ::testing::Test {
         recording_commands::restore();
         g_workstation_seams.report_outcome = nullptr;
         set_flag(g_silent_mode, 0);
-        fs::current_path(saved_cwd);
     }
     // Writes the information file and parses it.
     int parse(const std::string &content)

@@ -165,13 +165,10 @@ struct workstation_test : ::testing::Test {
     paths p;
     std::string root = p.root, units = p.units, firmware = p.firmware, program = p.program;
 
-    test_files::scratch_dir dir;
-    fs::path saved_cwd = fs::current_path();
+    test_files::working_dir dir;  // the information file lives in the current directory
 
-    // Each test works in a directory of its own: the information file lives in the current one.
     void SetUp() override
     {
-        fs::current_path(dir.path());
         std::error_code ec;
         fs::remove_all(root, ec);
         recording_commands::install();
@@ -186,7 +183,6 @@ struct workstation_test : ::testing::Test {
         cleanup_workstation();
         g_workstation_seams = REAL_WORKSTATION_SEAMS;
         reset_workstation_state();
-        fs::current_path(saved_cwd);
     }
     void make_directories()
     {
