@@ -171,11 +171,16 @@ e2e_stop() {
   [ -z "${E2E_XVFB:-}" ] || kill "$E2E_XVFB" 2>/dev/null || true
 }
 
+# end_wine: ends the prefix's Wine programs and waits (at most 30 s) until its wineserver has gone.
+end_wine() {
+  wineserver -k 2>/dev/null || true
+  timeout 30 wineserver -w 2>/dev/null || true
+}
+
 # restart_wine [VAR=value...]: ends the prefix's wineserver and starts a new one with the given
 # environment (the UI language, for one, is read when it starts).
 restart_wine() {
-  wineserver -k 2>/dev/null || true
-  timeout 30 wineserver -w 2>/dev/null || true
+  end_wine
   env "$@" "$e2e_repo/scripts/wine-run" cmd /c exit >/dev/null 2>&1
 }
 

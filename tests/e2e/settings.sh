@@ -109,9 +109,8 @@ box_run() {
     tool=$!
     wid=$(wait_for_box $((attempt == 1 ? 45 : 90))) && break
     wid=
-    wineserver -k 2>/dev/null
+    end_wine
     wait $tool 2>/dev/null
-    timeout 30 wineserver -w 2>/dev/null
     [ $attempt = 1 ] && e2e_note "$1: the start-up warning did not show in 45 s; the run started again"
   done
   if [ -z "$wid" ]; then
